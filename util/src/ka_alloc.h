@@ -1,0 +1,15 @@
+// The library allocator: the one place where KaMsUtil gets and returns memory. Blocks are
+// zero-filled; large blocks come straight from the kernel already zeroed, so a 64 MiB block
+// costs no clearing pass. Every allocation consults the fault simulator first.
+#pragma once
+
+#include <stddef.h>
+
+#define KAMSUTIL_HIDDEN __attribute__((visibility("hidden")))
+
+// A zero-filled block of size bytes, or null (size 0 still gives a distinct block).
+KAMSUTIL_HIDDEN void* ka_alloc(size_t size);
+// Releases a block of ka_alloc; null is a harmless no-op.
+KAMSUTIL_HIDDEN void ka_free(void* block);
+// The library empty string: shared, zero-length, never released or written.
+KAMSUTIL_HIDDEN char* ka_empty_string();
