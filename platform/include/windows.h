@@ -1,9 +1,9 @@
 // Umbrella header of the Windows-shaped platform, as the system's sources include it.
 #pragma once
 
+#include "errhandlingapi.h"
 #include "windef.h"
 #include "winerror.h"
-#include "errhandlingapi.h"
 #include "winnls.h"
 #include "minwinbase.h"
 #include "fileapi.h"
