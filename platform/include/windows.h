@@ -5,3 +5,5 @@
 #include "winerror.h"
 #include "errhandlingapi.h"
 #include "winnls.h"
+#include "objbase.h"
+#include "oleauto.h"
