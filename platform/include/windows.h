@@ -5,3 +5,4 @@
 #include "windef.h"
 #include "winerror.h"
 #include "winnls.h"
+#include "winreg.h"
