@@ -17,3 +17,4 @@
 #include "libloaderapi.h"
 #include "objbase.h"
 #include "oleauto.h"
+#include "winreg.h"
