@@ -67,6 +67,12 @@ typedef HANDLE HINSTANCE;
 // Longest path the system's fixed buffers hold, terminator included.
 #define MAX_PATH 260
 
+// Generic access rights, shared by files and registry keys.
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_ALL 0x10000000u
+
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))

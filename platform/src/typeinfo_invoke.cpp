@@ -30,20 +30,43 @@ struct Argument {
   Argument& operator=(const Argument&) = delete;
 };
 
+// The type info a user-defined type description refers to, with its attributes.
+bool referenced_type(TypeInfoImpl* owner, const TYPEDESC& t, TYPEATTR* attr) {
+  ComPtr<ITypeInfo> ref;
+  TYPEATTR* a = nullptr;
+  if (FAILED(owner->GetRefTypeInfo(t.hreftype, ref.Receive())) || FAILED(ref->GetTypeAttr(&a)))
+    return false;
+  *attr = *a;
+  ref->ReleaseTypeAttr(a);
+  return true;
+}
+
+// True when t is a pointer to an interface of the library (IFoo*), with that interface's
+// identifier and the VARIANT type that holds it.
+bool interface_pointer(TypeInfoImpl* owner, const TYPEDESC& t, IID* iid, VARTYPE* vt) {
+  if (t.vt != VT_PTR || t.lptdesc->vt != VT_USERDEFINED)
+    return false;
+  TYPEATTR a;
+  if (!referenced_type(owner, *t.lptdesc, &a) || a.typekind == TKIND_ENUM)
+    return false;
+  if (iid)
+    *iid = a.guid;
+  if (vt)
+    *vt = (a.wTypeFlags & TYPEFLAG_FDISPATCHABLE) ? VT_DISPATCH : VT_UNKNOWN;
+  return true;
+}
+
 // The type a VARIANT holds for a value of the described type: VT_I4 for enums, VT_DISPATCH or
-// VT_UNKNOWN for interfaces. VT_EMPTY when it has none.
+// VT_UNKNOWN for interface pointers. VT_EMPTY when it has none.
 VARTYPE value_type(TypeInfoImpl* owner, const TYPEDESC& t, IID* iid) {
+  VARTYPE vt = VT_EMPTY;
+  if (interface_pointer(owner, t, iid, &vt))
+    return vt;
   if (t.vt == VT_USERDEFINED) {
-    ComPtr<ITypeInfo> ref;
-    if (FAILED(owner->GetRefTypeInfo(t.hreftype, ref.Receive())))
-      return VT_EMPTY;
-    TYPEATTR* a = nullptr;
-    ref->GetTypeAttr(&a);
-    if (a->typekind == TKIND_ENUM)
-      return VT_I4;
-    if (iid)
-      *iid = a->guid;
-    return (a->wTypeFlags & TYPEFLAG_FDISPATCHABLE) ? VT_DISPATCH : VT_UNKNOWN;
+    TYPEATTR a;
+    return referenced_type(owner, t, &a) && a.typekind == TKIND_ENUM
+               ? static_cast<VARTYPE>(VT_I4)
+               : static_cast<VARTYPE>(VT_EMPTY);
   }
   if (t.vt == VT_SAFEARRAY) {
     const VARTYPE element = value_type(owner, *t.lptdesc, nullptr);
@@ -269,7 +292,7 @@ HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISP
       } else {
         return DISP_E_BADPARAMCOUNT;
       }
-    } else if (e.tdesc.vt == VT_PTR) {
+    } else if (e.tdesc.vt == VT_PTR && !interface_pointer(this, e.tdesc, nullptr, nullptr)) {
       hr = coerce_ref(this, e.tdesc, src, arg);
     } else {
       hr = coerce_in(this, e.tdesc, src, arg);

@@ -1,0 +1,182 @@
+// A test in-process server built the way our modules are: a class table, a class object,
+// registration from its registry script and type library, IDispatch through the type library,
+// error information. Tests load it through the registry only.
+#include <new>
+
+#include "atlcom.h"
+#include "dispmodule.h"
+#include "oleauto.h"
+
+#define TEST_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+_ATL_MODULE g_module;
+
+class Calc final : public IDispatchImpl<ICalc, &IID_ICalc, &LIBID_TESTDISPLib, &g_module>,
+                   public ISupportErrorInfo {
+ public:
+  static HRESULT CreateInstance(void* outer, REFIID riid, LPVOID* ppv) {
+    if (outer)
+      return CLASS_E_NOAGGREGATION;
+    auto* object = new (std::nothrow) Calc();
+    if (!object)
+      return E_OUTOFMEMORY;
+    object->AddRef();
+    HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    static const _ATL_INTMAP_ENTRY entries[] = {
+        {&IID_ICalc, 0, _ATL_SIMPLEMAPENTRY},
+        {&IID_IDispatch, 0, _ATL_SIMPLEMAPENTRY},
+        {&IID_ISupportErrorInfo, offsetofclass(ISupportErrorInfo, Calc), _ATL_SIMPLEMAPENTRY},
+        {nullptr, 0, nullptr}};
+    return AtlInternalQueryInterface(this, entries, riid, ppv);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG refs = --refs_;
+    if (refs == 0)
+      delete this;
+    return refs;
+  }
+
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
+    return IsEqualGUID(riid, IID_ICalc) ? S_OK : S_FALSE;
+  }
+
+  HRESULT STDMETHODCALLTYPE Add(LONG a, LONG b, LONG* pResult) override {
+    *pResult = a + b;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Concat(BSTR first, VARIANT second, BSTR* pResult) override {
+    if (second.vt == VT_ERROR && second.scode == DISP_E_PARAMNOTFOUND) {
+      *pResult = SysAllocStringLen(first, SysStringLen(first));
+      return *pResult ? S_OK : E_OUTOFMEMORY;
+    }
+    VARIANT text;
+    VariantInit(&text);
+    HRESULT hr = VariantChangeType(&text, &second, 0, VT_BSTR);
+    if (FAILED(hr))
+      return hr;
+    const UINT n1 = SysStringLen(first);
+    const UINT n2 = SysStringLen(text.bstrVal);
+    *pResult = SysAllocStringLen(nullptr, n1 + n2);
+    if (*pResult) {
+      for (UINT i = 0; i < n1; ++i)
+        (*pResult)[i] = first[i];
+      for (UINT i = 0; i < n2; ++i)
+        (*pResult)[n1 + i] = text.bstrVal[i];
+    }
+    VariantClear(&text);
+    return *pResult ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) override {
+    *pVal = SysAllocStringLen(name_, SysStringLen(name_));
+    return *pVal ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT STDMETHODCALLTYPE put_Name(BSTR newVal) override {
+    return SysReAllocStringLen(&name_, newVal, SysStringLen(newVal)) ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT STDMETHODCALLTYPE Twice(LONG* pValue) override {
+    *pValue *= 2;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Fail(BSTR description) override {
+    return AtlSetErrorInfo(CLSID_Calc, description, 0, nullptr, IID_ICalc, E_FAIL, nullptr);
+  }
+  HRESULT STDMETHODCALLTYPE get_Item(LONG index, VARIANT* pVal) override {
+    if (index < 1 || index > 3)
+      return E_INVALIDARG;
+    pVal->vt = VT_I4;
+    pVal->lVal = index * 100;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Scale(DOUBLE factor, VARIANT_BOOL negate, DOUBLE* pResult) override {
+    *pResult = negate ? -factor * 2.5 : factor * 2.5;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Echo(VARIANT value, VARIANT* pResult) override {
+    return VariantCopy(pResult, &value);
+  }
+  HRESULT STDMETHODCALLTYPE get_Self(ICalc** ppSelf) override {
+    AddRef();
+    *ppSelf = this;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Bytes(LONG count, VARIANT* pData) override {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count));
+    if (!array)
+      return E_OUTOFMEMORY;
+    BYTE* data = nullptr;
+    SafeArrayAccessData(array, reinterpret_cast<void**>(&data));
+    for (LONG i = 0; i < count; ++i)
+      data[i] = static_cast<BYTE>(i);
+    SafeArrayUnaccessData(array);
+    pData->vt = VT_ARRAY | VT_UI1;
+    pData->parray = array;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE NoId(LONG* pResult) override {
+    *pResult = 7;
+    return S_OK;
+  }
+  // 10 * (other given) + (any given); other's own NoId is added when it is given.
+  HRESULT STDMETHODCALLTYPE Peer(ICalc* other, IUnknown* any, LONG* pResult) override {
+    LONG seven = 0;
+    if (other)
+      other->NoId(&seven);
+    *pResult = (other ? 10 + seven : 0) + (any ? 1 : 0);
+    return S_OK;
+  }
+
+ private:
+  Calc() { InterlockedIncrement(&g_module.m_nLockCnt); }
+  ~Calc() {
+    SysFreeString(name_);
+    InterlockedDecrement(&g_module.m_nLockCnt);
+  }
+  ULONG refs_ = 0;
+  BSTR name_ = nullptr;
+};
+
+HRESULT update_registry(BOOL bRegister) {
+  return AtlModuleUpdateRegistryFromResourceD(&g_module, MAKEINTRESOURCEW(101), bRegister, nullptr,
+                                              nullptr);
+}
+
+_ATL_OBJMAP_ENTRY g_object_map[] = {
+    {&CLSID_Calc, update_registry, CComClassFactory<&g_module>::CreateClassObject,
+     Calc::CreateInstance, nullptr, 0, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr}};
+
+}  // namespace
+
+TEST_EXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    AtlModuleInit(&g_module, g_object_map, instance);
+    DisableThreadLibraryCalls(instance);
+  } else if (reason == DLL_PROCESS_DETACH) {
+    AtlModuleTerm(&g_module);
+  }
+  return TRUE;
+}
+
+TEST_EXPORT HRESULT DllCanUnloadNow() {
+  return g_module.m_nLockCnt == 0 ? S_OK : S_FALSE;
+}
+
+TEST_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+  return AtlModuleGetClassObject(&g_module, rclsid, riid, ppv);
+}
+
+TEST_EXPORT HRESULT DllRegisterServer() {
+  return AtlModuleRegisterServer(&g_module, TRUE, nullptr);
+}
+
+TEST_EXPORT HRESULT DllUnregisterServer() {
+  return AtlModuleUnregisterServerEx(&g_module, TRUE, nullptr);
+}
