@@ -18,7 +18,8 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
  public:
   // IUnknown (through IErrorInfo; ICreateErrorInfo's thunks forward here)
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
+    if (!ppv)
+      return E_POINTER;
     *ppv = nullptr;
     if (riid == IID_IUnknown || riid == IID_IErrorInfo)
       *ppv = static_cast<IErrorInfo*>(this);
@@ -41,7 +42,8 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
 
   // IErrorInfo
   HRESULT STDMETHODCALLTYPE GetGUID(GUID* pGUID) override {
-    if (!pGUID) return E_INVALIDARG;
+    if (!pGUID)
+      return E_INVALIDARG;
     *pGUID = guid_;
     return S_OK;
   }
@@ -51,7 +53,8 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
   }
   HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* out) override { return copy_out(help_file_, out); }
   HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* out) override {
-    if (!out) return E_INVALIDARG;
+    if (!out)
+      return E_INVALIDARG;
     *out = help_context_;
     return S_OK;
   }
@@ -65,9 +68,7 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
   HRESULT STDMETHODCALLTYPE SetDescription(LPOLESTR text) override {
     return store(&description_, text);
   }
-  HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR text) override {
-    return store(&help_file_, text);
-  }
+  HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR text) override { return store(&help_file_, text); }
   HRESULT STDMETHODCALLTYPE SetHelpContext(DWORD context) override {
     help_context_ = context;
     return S_OK;
@@ -82,9 +83,11 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
   }
 
   static HRESULT copy_out(BSTR field, BSTR* out) {
-    if (!out) return E_INVALIDARG;
+    if (!out)
+      return E_INVALIDARG;
     *out = nullptr;
-    if (!field) return S_OK;
+    if (!field)
+      return S_OK;
     *out = SysAllocStringLen(field, SysStringLen(field));
     return *out ? S_OK : oom_fault();
   }
@@ -92,7 +95,8 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
   // Replaces *field with a copy of text; on failure the old value stays.
   static HRESULT store(BSTR* field, LPOLESTR text) {
     BSTR copy = nullptr;
-    if (text && !(copy = SysAllocString(text))) return oom_fault();
+    if (text && !(copy = SysAllocString(text)))
+      return oom_fault();
     SysFreeString(*field);
     *field = copy;
     return S_OK;
@@ -111,7 +115,8 @@ class ThreadSlot {
  public:
   constexpr ThreadSlot() = default;
   ~ThreadSlot() {
-    if (info_) info_->Release();
+    if (info_)
+      info_->Release();
   }
   IErrorInfo* Exchange(IErrorInfo* info) {
     IErrorInfo* old = info_;
@@ -128,25 +133,31 @@ thread_local ThreadSlot slot;
 }  // namespace
 
 HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo) {
-  if (dwReserved != 0) return E_INVALIDARG;
+  if (dwReserved != 0)
+    return E_INVALIDARG;
   // AddRef before releasing the old one: they may be the same object.
-  if (perrinfo) perrinfo->AddRef();
+  if (perrinfo)
+    perrinfo->AddRef();
   IErrorInfo* old = slot.Exchange(perrinfo);
-  if (old) old->Release();
+  if (old)
+    old->Release();
   return S_OK;
 }
 
 HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo) {
-  if (dwReserved != 0 || !pperrinfo) return E_INVALIDARG;
+  if (dwReserved != 0 || !pperrinfo)
+    return E_INVALIDARG;
   *pperrinfo = slot.Exchange(nullptr);
   return *pperrinfo ? S_OK : S_FALSE;
 }
 
 HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo) {
-  if (!pperrinfo) return E_INVALIDARG;
+  if (!pperrinfo)
+    return E_INVALIDARG;
   *pperrinfo = nullptr;
   void* memory = CoTaskMemAlloc(sizeof(ErrorObject));
-  if (!memory) return oom_fault();
+  if (!memory)
+    return oom_fault();
   *pperrinfo = static_cast<ICreateErrorInfo*>(new (memory) ErrorObject());
   return S_OK;
 }

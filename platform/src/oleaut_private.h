@@ -34,7 +34,8 @@ PLATFORM_HIDDEN std::string debug_variant(const VARIANT* v);
 PLATFORM_HIDDEN bool trace_enabled();
 PLATFORM_HIDDEN void trace_line(const char* function, const std::string& text);
 
-#define OLEAUT_TRACE(text)                               \
-  do {                                                   \
-    if (trace_enabled()) trace_line(__func__, (text));   \
+#define OLEAUT_TRACE(text)          \
+  do {                              \
+    if (trace_enabled())            \
+      trace_line(__func__, (text)); \
   } while (0)

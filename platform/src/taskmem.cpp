@@ -17,7 +17,9 @@ namespace {
 
 std::atomic<LONG> live_blocks{0};
 
-[[gnu::noinline]] void* task_mem_oom() { return nullptr; }
+[[gnu::noinline]] void* task_mem_oom() {
+  return nullptr;
+}
 
 // Debug builds fill freed blocks so that a use after free reads an obvious pattern.
 void poison(void* pv) {
@@ -30,32 +32,41 @@ void poison(void* pv) {
 
 }  // namespace
 
-[[gnu::noinline]] HRESULT oom_fault() { return E_OUTOFMEMORY; }
+[[gnu::noinline]] HRESULT oom_fault() {
+  return E_OUTOFMEMORY;
+}
 
 LPVOID CoTaskMemAlloc(SIZE_T cb) {
-  if (FaultSimStep()) return task_mem_oom();
+  if (FaultSimStep())
+    return task_mem_oom();
   void* pv = malloc(cb ? cb : 1);
-  if (!pv) return task_mem_oom();
+  if (!pv)
+    return task_mem_oom();
   live_blocks.fetch_add(1, std::memory_order_relaxed);
   return pv;
 }
 
 LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
-  if (!pv) return CoTaskMemAlloc(cb);
+  if (!pv)
+    return CoTaskMemAlloc(cb);
   if (cb == 0) {
     CoTaskMemFree(pv);
     return nullptr;
   }
-  if (FaultSimStep()) return task_mem_oom();
+  if (FaultSimStep())
+    return task_mem_oom();
   void* moved = realloc(pv, cb);
   return moved ? moved : task_mem_oom();
 }
 
 void CoTaskMemFree(LPVOID pv) {
-  if (!pv) return;
+  if (!pv)
+    return;
   live_blocks.fetch_sub(1, std::memory_order_relaxed);
   poison(pv);
   free(pv);
 }
 
-LONG PlatformTaskMemBlocks(void) { return live_blocks.load(); }
+LONG PlatformTaskMemBlocks(void) {
+  return live_blocks.load();
+}

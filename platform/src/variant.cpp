@@ -13,11 +13,11 @@
 
 namespace {
 
-const char* const kTypeNames[] = {
-    "VT_EMPTY", "VT_NULL",     "VT_I2",      "VT_I4",       "VT_R4",       "VT_R8",
-    "VT_CY",    "VT_DATE",     "VT_BSTR",    "VT_DISPATCH", "VT_ERROR",    "VT_BOOL",
-    "VT_VARIANT", "VT_UNKNOWN", "VT_DECIMAL", "VT_15",     "VT_I1",       "VT_UI1",
-    "VT_UI2",   "VT_UI4",      "VT_I8",      "VT_UI8",      "VT_INT",      "VT_UINT"};
+const char* const kTypeNames[] = {"VT_EMPTY", "VT_NULL", "VT_I2",      "VT_I4",      "VT_R4",
+                                  "VT_R8",    "VT_CY",   "VT_DATE",    "VT_BSTR",    "VT_DISPATCH",
+                                  "VT_ERROR", "VT_BOOL", "VT_VARIANT", "VT_UNKNOWN", "VT_DECIMAL",
+                                  "VT_15",    "VT_I1",   "VT_UI1",     "VT_UI2",     "VT_UI4",
+                                  "VT_I8",    "VT_UI8",  "VT_INT",     "VT_UINT"};
 
 // Bytes of the value of a plain by-value type.
 size_t value_size(VARTYPE vt) {
@@ -47,7 +47,9 @@ size_t value_size(VARTYPE vt) {
   }
 }
 
-bool is_array_type(VARTYPE vt) { return (vt & VT_ARRAY) || (vt & VT_TYPEMASK) == VT_SAFEARRAY; }
+bool is_array_type(VARTYPE vt) {
+  return (vt & VT_ARRAY) || (vt & VT_TYPEMASK) == VT_SAFEARRAY;
+}
 
 // The owned part of a by-value copy: deep copies and references. dest already holds the
 // shallow copy of src; on failure dest is left VT_EMPTY.
@@ -60,23 +62,28 @@ HRESULT copy_owned(VARIANT* dest, const VARIANT* src) {
     if (src->bstrVal) {
       dest->bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(src->bstrVal),
                                             SysStringByteLen(src->bstrVal));
-      if (!dest->bstrVal) hr = oom_fault();
+      if (!dest->bstrVal)
+        hr = oom_fault();
     }
   } else if (src->vt == VT_DISPATCH || src->vt == VT_UNKNOWN) {
-    if (src->punkVal) src->punkVal->AddRef();
+    if (src->punkVal)
+      src->punkVal->AddRef();
   }
-  if (FAILED(hr)) dest->vt = VT_EMPTY;
+  if (FAILED(hr))
+    dest->vt = VT_EMPTY;
   return hr;
 }
 
 // Copies the value a by-reference src points at into dest (empty on entry).
 HRESULT copy_dereferenced(VARIANT* dest, const VARIANT* src) {
   VARTYPE vt = src->vt & ~VT_BYREF;
-  if (!src->byref) return E_INVALIDARG;  // the platform does not check; we refuse
+  if (!src->byref)
+    return E_INVALIDARG;  // the platform does not check; we refuse
   if (vt == VT_VARIANT) {
     const VARIANT* inner = src->pvarVal;
     // One level only.
-    if (inner->vt == (VT_VARIANT | VT_BYREF)) return E_INVALIDARG;
+    if (inner->vt == (VT_VARIANT | VT_BYREF))
+      return E_INVALIDARG;
     return VariantCopyInd(dest, inner);
   }
   VARIANT value;
@@ -88,17 +95,20 @@ HRESULT copy_dereferenced(VARIANT* dest, const VARIANT* src) {
     BSTR b = *src->pbstrVal;
     if (b) {
       value.bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(b), SysStringByteLen(b));
-      if (!value.bstrVal) hr = oom_fault();
+      if (!value.bstrVal)
+        hr = oom_fault();
     }
   } else if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
     value.punkVal = *src->ppunkVal;
-    if (value.punkVal) value.punkVal->AddRef();
+    if (value.punkVal)
+      value.punkVal->AddRef();
   } else if (vt == VT_DECIMAL) {
     value.decVal = *src->pdecVal;
   } else {
     memcpy(&value.llVal, src->byref, value_size(vt));
   }
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
   value.vt = vt;
   *dest = value;
   return S_OK;
@@ -109,11 +119,15 @@ HRESULT copy_dereferenced(VARIANT* dest, const VARIANT* src) {
 HRESULT variant_validate_type(VARTYPE vt) {
   VARTYPE extra = vt & VT_EXTRA_TYPE;
   VARTYPE base = vt & VT_TYPEMASK;
-  if (extra & (VT_VECTOR | VT_RESERVED)) return DISP_E_BADVARTYPE;
+  if (extra & (VT_VECTOR | VT_RESERVED))
+    return DISP_E_BADVARTYPE;
   // Records are valid on the platform; this one has no record support, so it refuses them.
-  if (base >= VT_VOID && base != VT_CLSID) return DISP_E_BADVARTYPE;
-  if (base == 15) return DISP_E_BADVARTYPE;
-  if ((extra & (VT_BYREF | VT_ARRAY)) && base <= VT_NULL) return DISP_E_BADVARTYPE;
+  if (base >= VT_VOID && base != VT_CLSID)
+    return DISP_E_BADVARTYPE;
+  if (base == 15)
+    return DISP_E_BADVARTYPE;
+  if ((extra & (VT_BYREF | VT_ARRAY)) && base <= VT_NULL)
+    return DISP_E_BADVARTYPE;
   return S_OK;
 }
 
@@ -127,37 +141,70 @@ std::string debug_vt(VARTYPE vt) {
     snprintf(buf, sizeof(buf), "VT_0x%x", static_cast<unsigned>(base));
     out = buf;
   }
-  if (vt & VT_VECTOR) out += "|VT_VECTOR";
-  if (vt & VT_ARRAY) out += "|VT_ARRAY";
-  if (vt & VT_BYREF) out += "|VT_BYREF";
-  if (vt & VT_RESERVED) out += "|VT_RESERVED";
+  if (vt & VT_VECTOR)
+    out += "|VT_VECTOR";
+  if (vt & VT_ARRAY)
+    out += "|VT_ARRAY";
+  if (vt & VT_BYREF)
+    out += "|VT_BYREF";
+  if (vt & VT_RESERVED)
+    out += "|VT_RESERVED";
   return out;
 }
 
 std::string debug_variant(const VARIANT* v) {
-  if (!v) return "(null)";
+  if (!v)
+    return "(null)";
   std::string out = debug_vt(v->vt);
   char buf[64];
   buf[0] = '\0';
   switch (v->vt) {
-    case VT_I1: snprintf(buf, sizeof(buf), ":%d", v->cVal); break;
-    case VT_I2: snprintf(buf, sizeof(buf), ":%d", v->iVal); break;
+    case VT_I1:
+      snprintf(buf, sizeof(buf), ":%d", v->cVal);
+      break;
+    case VT_I2:
+      snprintf(buf, sizeof(buf), ":%d", v->iVal);
+      break;
     case VT_I4:
-    case VT_INT: snprintf(buf, sizeof(buf), ":%d", v->lVal); break;
-    case VT_UI1: snprintf(buf, sizeof(buf), ":%u", v->bVal); break;
-    case VT_UI2: snprintf(buf, sizeof(buf), ":%u", v->uiVal); break;
+    case VT_INT:
+      snprintf(buf, sizeof(buf), ":%d", v->lVal);
+      break;
+    case VT_UI1:
+      snprintf(buf, sizeof(buf), ":%u", v->bVal);
+      break;
+    case VT_UI2:
+      snprintf(buf, sizeof(buf), ":%u", v->uiVal);
+      break;
     case VT_UI4:
-    case VT_UINT: snprintf(buf, sizeof(buf), ":%u", v->ulVal); break;
-    case VT_I8: snprintf(buf, sizeof(buf), ":%lld", static_cast<long long>(v->llVal)); break;
-    case VT_UI8: snprintf(buf, sizeof(buf), ":%llu", static_cast<unsigned long long>(v->ullVal)); break;
-    case VT_R4: snprintf(buf, sizeof(buf), ":%g", v->fltVal); break;
+    case VT_UINT:
+      snprintf(buf, sizeof(buf), ":%u", v->ulVal);
+      break;
+    case VT_I8:
+      snprintf(buf, sizeof(buf), ":%lld", static_cast<long long>(v->llVal));
+      break;
+    case VT_UI8:
+      snprintf(buf, sizeof(buf), ":%llu", static_cast<unsigned long long>(v->ullVal));
+      break;
+    case VT_R4:
+      snprintf(buf, sizeof(buf), ":%g", v->fltVal);
+      break;
     case VT_R8:
-    case VT_DATE: snprintf(buf, sizeof(buf), ":%.17g", v->dblVal); break;
-    case VT_BOOL: snprintf(buf, sizeof(buf), ":%d", v->boolVal); break;
-    case VT_ERROR: snprintf(buf, sizeof(buf), ":0x%08x", static_cast<unsigned>(v->scode)); break;
-    case VT_CY: snprintf(buf, sizeof(buf), ":%lld/10000", static_cast<long long>(v->cyVal.int64)); break;
+    case VT_DATE:
+      snprintf(buf, sizeof(buf), ":%.17g", v->dblVal);
+      break;
+    case VT_BOOL:
+      snprintf(buf, sizeof(buf), ":%d", v->boolVal);
+      break;
+    case VT_ERROR:
+      snprintf(buf, sizeof(buf), ":0x%08x", static_cast<unsigned>(v->scode));
+      break;
+    case VT_CY:
+      snprintf(buf, sizeof(buf), ":%lld/10000", static_cast<long long>(v->cyVal.int64));
+      break;
     case VT_DISPATCH:
-    case VT_UNKNOWN: snprintf(buf, sizeof(buf), ":%p", static_cast<void*>(v->punkVal)); break;
+    case VT_UNKNOWN:
+      snprintf(buf, sizeof(buf), ":%p", static_cast<void*>(v->punkVal));
+      break;
     case VT_BSTR: {
       out += ":\"";
       UINT n = SysStringLen(v->bstrVal);
@@ -174,7 +221,8 @@ std::string debug_variant(const VARIANT* v) {
       out += n > 40 ? "...\"" : "\"";
       break;
     }
-    default: break;
+    default:
+      break;
   }
   return out + buf;
 }
@@ -192,11 +240,13 @@ void trace_line(const char* function, const std::string& text) {
 }
 
 void VariantInit(VARIANTARG* pvarg) {
-  if (pvarg) memset(pvarg, 0, sizeof(*pvarg));
+  if (pvarg)
+    memset(pvarg, 0, sizeof(*pvarg));
 }
 
 HRESULT VariantClear(VARIANTARG* pvarg) {
-  if (!pvarg) return E_INVALIDARG;
+  if (!pvarg)
+    return E_INVALIDARG;
   HRESULT hr = variant_validate_type(pvarg->vt);
   if (FAILED(hr)) {
     OLEAUT_TRACE("invalid type " + debug_vt(pvarg->vt));
@@ -209,7 +259,8 @@ HRESULT VariantClear(VARIANTARG* pvarg) {
     } else if (pvarg->vt == VT_BSTR) {
       SysFreeString(pvarg->bstrVal);
     } else if (pvarg->vt == VT_DISPATCH || pvarg->vt == VT_UNKNOWN) {
-      if (pvarg->punkVal) pvarg->punkVal->Release();
+      if (pvarg->punkVal)
+        pvarg->punkVal->Release();
     }
   }
   pvarg->vt = VT_EMPTY;
@@ -217,33 +268,40 @@ HRESULT VariantClear(VARIANTARG* pvarg) {
 }
 
 HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
-  if (!pvargDest || !pvargSrc) return E_INVALIDARG;
+  if (!pvargDest || !pvargSrc)
+    return E_INVALIDARG;
   if ((pvargSrc->vt & VT_TYPEMASK) == VT_CLSID || FAILED(variant_validate_type(pvargSrc->vt)))
     return DISP_E_BADVARTYPE;
-  if (pvargDest == pvargSrc) return S_OK;
+  if (pvargDest == pvargSrc)
+    return S_OK;
   HRESULT hr = VariantClear(pvargDest);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
   *pvargDest = *pvargSrc;
-  if (pvargSrc->vt & VT_BYREF) return S_OK;
+  if (pvargSrc->vt & VT_BYREF)
+    return S_OK;
   return copy_owned(pvargDest, pvargSrc);
 }
 
 HRESULT VariantCopyInd(VARIANT* pvargDest, const VARIANTARG* pvargSrc) {
-  if (!pvargDest || !pvargSrc) return E_INVALIDARG;
-  if (!(pvargSrc->vt & VT_BYREF)) return VariantCopy(pvargDest, pvargSrc);
+  if (!pvargDest || !pvargSrc)
+    return E_INVALIDARG;
+  if (!(pvargSrc->vt & VT_BYREF))
+    return VariantCopy(pvargDest, pvargSrc);
 
   // The platform checks by-reference types more loosely, and answers E_INVALIDARG for them.
   VARTYPE base = pvargSrc->vt & VT_TYPEMASK;
-  bool valid = (pvargSrc->vt & VT_ARRAY) ||
-               (base > VT_NULL && base != 15 && base < VT_VOID &&
-                !(pvargSrc->vt & (VT_VECTOR | VT_RESERVED)));
-  if (!valid) return E_INVALIDARG;
+  bool valid = (pvargSrc->vt & VT_ARRAY) || (base > VT_NULL && base != 15 && base < VT_VOID &&
+                                             !(pvargSrc->vt & (VT_VECTOR | VT_RESERVED)));
+  if (!valid)
+    return E_INVALIDARG;
 
   // Copy first, then free the destination: the source may point at the destination.
   VARIANT value;
   VariantInit(&value);
   HRESULT hr = copy_dereferenced(&value, pvargSrc);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr))
+    return hr;
   if (pvargDest != pvargSrc) {
     hr = VariantClear(pvargDest);
     if (FAILED(hr)) {

@@ -22,14 +22,17 @@ inline ULONG RefCount(IUnknown* p) {
 }
 
 // The text of a BSTR, for assertions (null reads as empty).
-inline std::u16string Text(BSTR b) { return std::u16string(b ? b : u"", SysStringLen(b)); }
+inline std::u16string Text(BSTR b) {
+  return std::u16string(b ? b : u"", SysStringLen(b));
+}
 
 // An object with IUnknown only. It lives on the stack; the test checks its count at the end.
 class FakeUnknown : public IUnknown {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     *ppv = nullptr;
-    if (riid != IID_IUnknown) return E_NOINTERFACE;
+    if (riid != IID_IUnknown)
+      return E_NOINTERFACE;
     *ppv = static_cast<IUnknown*>(this);
     AddRef();
     return S_OK;
@@ -51,7 +54,8 @@ class FakeDispatch : public IDispatch {
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
+    if (riid != IID_IUnknown && riid != IID_IDispatch)
+      return E_NOINTERFACE;
     *ppv = static_cast<IDispatch*>(this);
     AddRef();
     return S_OK;
@@ -80,8 +84,10 @@ class FakeDispatch : public IDispatch {
     EXPECT_TRUE(riid == IID_NULL);
     EXPECT_EQ(DISPATCH_PROPERTYGET, flags);
     EXPECT_TRUE(params && params->cArgs == 0 && params->cNamedArgs == 0);
-    if (FAILED(invoke_result)) return invoke_result;
-    if (!result) return E_INVALIDARG;
+    if (FAILED(invoke_result))
+      return invoke_result;
+    if (!result)
+      return E_INVALIDARG;
     return VariantCopy(result, &value);
   }
 
@@ -103,15 +109,16 @@ inline void ExpectOutOfMemorySafe(const std::function<HRESULT()>& op, HRESULT su
       HRESULT hr = op();
       int faults = FaultSimFaults();
       FaultSimConfig(0, FALSE);
-      SCOPED_TRACE(::testing::Message() << "failing allocation " << n
-                                        << (persistent ? " and later" : " only"));
+      SCOPED_TRACE(::testing::Message()
+                   << "failing allocation " << n << (persistent ? " and later" : " only"));
       if (faults == 0) {
         EXPECT_EQ(success, hr);
       } else {
         EXPECT_EQ(E_OUTOFMEMORY, hr);
       }
       EXPECT_EQ(baseline, PlatformTaskMemBlocks()) << "task memory leaked";
-      if (faults == 0 || ::testing::Test::HasFailure() || n > 200) break;
+      if (faults == 0 || ::testing::Test::HasFailure() || n > 200)
+        break;
     }
   }
 }

@@ -137,7 +137,8 @@ TEST(ErrorInfo, EachThreadHasItsOwnSlot) {
     ComPtr<IErrorInfo> own = MakeError(u"worker");
     SetErrorInfo(0, own.Get());
     ComPtr<IErrorInfo> back;
-    if (GetErrorInfo(0, back.Receive()) == S_OK) other_after = DescriptionOf(back.Get());
+    if (GetErrorInfo(0, back.Receive()) == S_OK)
+      other_after = DescriptionOf(back.Get());
   });
   worker.join();
   EXPECT_EQ(S_FALSE, other_before) << "the main thread's error is not seen on the worker";
@@ -158,12 +159,15 @@ TEST(ErrorInfo, ShortMemoryGivesOutOfMemoryAndLeaksNothing) {
   ExpectOutOfMemorySafe([] {
     ComPtr<ICreateErrorInfo> create;
     HRESULT hr = CreateErrorInfo(create.Receive());
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+      return hr;
     hr = create->SetDescription(const_cast<LPOLESTR>(u"description"));
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+      return hr;
     ComPtr<IErrorInfo> info;
     hr = create.As(&info);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+      return hr;
     ScopedBstr text;
     hr = info->GetDescription(text.Receive());
     if (SUCCEEDED(hr)) {

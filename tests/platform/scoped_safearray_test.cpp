@@ -28,7 +28,8 @@ TEST(ScopedSafeArray, LockScopeGivesTheElementsAndUnaccessesAtItsEnd) {
     EXPECT_EQ(3u, scope->size());
     EXPECT_EQ(1u, array.Get()->cLocks);
     BYTE n = 0;
-    for (BYTE& b : *scope) b = ++n;
+    for (BYTE& b : *scope)
+      b = ++n;
     auto moved = std::move(*scope);
     EXPECT_EQ(3, moved[2]);
     EXPECT_EQ(1u, array.Get()->cLocks) << "moving the scope does not lock twice";

@@ -29,7 +29,9 @@ VARIANT Dispatch(IDispatch* p) {
 }
 
 // A by-value parameter, as interface methods take VARIANTs.
-VARTYPE TypeOf(VARIANT v) { return v.vt; }
+VARTYPE TypeOf(VARIANT v) {
+  return v.vt;
+}
 
 TEST(ScopedVariant, ReferenceCountAtEachOwnershipStep) {
   FakeDispatch obj;
