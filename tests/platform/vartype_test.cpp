@@ -198,6 +198,21 @@ TEST(ChangeType, TextToIntegers) {
   EXPECT_EQ(DISP_E_TYPEMISMATCH, hr) << "the length, not the first zero, ends the text";
 }
 
+TEST(ChangeType, NullTextReadsAsEmptyText) {
+  Var null_text;
+  null_text.v.vt = VT_BSTR;
+  null_text.v.bstrVal = nullptr;
+  Var out;
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, VariantChangeType(&out.v, &null_text.v, 0, VT_I4));
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, VariantChangeType(&out.v, P(Str(u"")), 0, VT_I4));
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, VariantChangeType(&out.v, &null_text.v, 0, VT_BOOL));
+  EXPECT_EQ(u"", AsText(null_text.v));
+  ASSERT_EQ(S_OK, VariantChangeType(&out.v, &null_text.v, 0, VT_ARRAY | VT_UI1));
+  LONG ubound = 0;
+  SafeArrayGetUBound(out.v.parray, 1, &ubound);
+  EXPECT_EQ(-1, ubound) << "no bytes";
+}
+
 TEST(ChangeType, TextToReals) {
   HRESULT hr;
   EXPECT_EQ(1.5, FromText(u"1.5", VT_R8, &hr).v.dblVal);
