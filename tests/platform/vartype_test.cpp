@@ -4,6 +4,7 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <fenv.h>
 #include <math.h>
 
 #include "automation_test_support.h"
@@ -279,6 +280,9 @@ TEST(ChangeType, NumbersBetweenTypesRoundAndOverflow) {
     LONGLONG value;  // the integer result, or the result's bits for R8
   } table[] = {
       {R8(2.5), VT_I4, S_OK, 2},
+      {R8(0.5), VT_I4, S_OK, 0},
+      {R8(-1.5), VT_I2, S_OK, -2},
+      {R8(2.5000001), VT_I4, S_OK, 3},
       {R8(-3.5), VT_I4, S_OK, -4},
       {R8(3e9), VT_I4, DISP_E_OVERFLOW, 0},
       {R8(NAN), VT_I4, DISP_E_OVERFLOW, 0},
@@ -346,6 +350,21 @@ TEST(ChangeType, NumbersBetweenTypesRoundAndOverflow) {
   ASSERT_EQ(S_OK, VariantChangeType(&out.v, P(R8(45000.5)), 0, VT_DATE));
   EXPECT_EQ(45000.5, out.v.date);
   EXPECT_EQ(DISP_E_OVERFLOW, VariantChangeType(&out.v, P(R8(1e10)), 0, VT_DATE));
+}
+
+TEST(ChangeType, RoundingDoesNotDependOnTheFloatingPointMode) {
+  int saved = fegetround();
+  for (int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+    fesetround(mode);
+    Var out;
+    EXPECT_EQ(S_OK, VariantChangeType(&out.v, P(R8(2.5)), 0, VT_I4));
+    EXPECT_EQ(2, out.v.lVal) << mode;
+    EXPECT_EQ(S_OK, VariantChangeType(&out.v, P(R8(-3.5)), 0, VT_I4));
+    EXPECT_EQ(-4, out.v.lVal) << mode;
+    EXPECT_EQ(S_OK, VariantChangeType(&out.v, P(R8(1.4)), 0, VT_I4));
+    EXPECT_EQ(1, out.v.lVal) << mode;
+  }
+  fesetround(saved);
 }
 
 TEST(ChangeType, EmptyNullAndError) {
