@@ -9,3 +9,22 @@
 // Returns: TRUE, or FALSE when the code page cannot be converted (the setting is unchanged).
 // Notes:   the PLATFORM_ACP environment variable gives the start value; the default is 949.
 WINAPI_EXPORT BOOL PlatformSetACP(UINT CodePage);
+
+// PlatformSetDriveRoot
+// Sets the directory that drive letter Drive ('A' to 'Z', either case) stands for: "X:\dir"
+// names dir under it. A null or empty root restores the default "/".
+// Returns: TRUE; FALSE for a letter out of range or a root that is not absolute ('/' first) or
+//          is too long.
+// Notes:   the PLATFORM_DRIVE_ROOTS environment variable gives the start values, as
+//          "C=/srv/c;D=/mnt/data"; every drive not named there is "/". Roots are UTF-8.
+WINAPI_EXPORT BOOL PlatformSetDriveRoot(CHAR Drive, LPCSTR lpRoot);
+
+// PlatformSetRegistryPath
+// Sets the file that holds the registry of this process (a UTF-8 Linux path); null goes back to
+// the PLATFORM_REGISTRY environment variable, or, when it is unset or empty, to
+// $XDG_DATA_HOME/vantrel/registry.reg (~/.local/share/vantrel/registry.reg without it).
+// Returns: TRUE, or FALSE when memory ran out (the setting is unchanged).
+// Notes:   the file is read again at the next registry call; open key handles stay valid and
+//          refer to the same paths in the new file. Missing parent folders are created at the
+//          first write.
+WINAPI_EXPORT BOOL PlatformSetRegistryPath(const char* path);

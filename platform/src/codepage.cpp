@@ -89,9 +89,11 @@ int utf8_to_utf16(const unsigned char* in, int n, char16_t* out, bool strict) {
         cp = (cp << 6) | (in[i + k] & 0x3F);
       }
     }
-    if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
+    if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)))
+      ok = false;
     if (!ok) {
-      if (strict) return -1;
+      if (strict)
+        return -1;
       out[o++] = kReplacement;
       ++i;
       continue;
@@ -116,7 +118,8 @@ int utf16_to_utf8(const char16_t* in, int n, unsigned char* out, bool strict) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
       ++i;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      if (strict) return -1;
+      if (strict)
+        return -1;
       cp = kReplacement;
     }
     if (cp < 0x80) {
@@ -145,7 +148,8 @@ class Scratch {
   explicit Scratch(size_t count)
       : data_(count <= kInline ? inline_ : static_cast<T*>(std::malloc(count * sizeof(T)))) {}
   ~Scratch() {
-    if (data_ != inline_) std::free(data_);
+    if (data_ != inline_)
+      std::free(data_);
   }
   Scratch(const Scratch&) = delete;
   Scratch& operator=(const Scratch&) = delete;
@@ -159,16 +163,21 @@ class Scratch {
 
 }  // namespace
 
-UINT GetACP(void) { return current_acp(); }
+UINT GetACP(void) {
+  return current_acp();
+}
 
 BOOL IsValidCodePage(UINT CodePage) {
-  if (CodePage == CP_UTF8) return TRUE;
-  if (CodePage == CP_ACP || CodePage == CP_OEMCP || CodePage == CP_THREAD_ACP) return FALSE;
+  if (CodePage == CP_UTF8)
+    return TRUE;
+  if (CodePage == CP_ACP || CodePage == CP_OEMCP || CodePage == CP_THREAD_ACP)
+    return FALSE;
   return os_code_page_supported(CodePage) ? TRUE : FALSE;
 }
 
 BOOL PlatformSetACP(UINT CodePage) {
-  if (!IsValidCodePage(CodePage)) return FALSE;
+  if (!IsValidCodePage(CodePage))
+    return FALSE;
   acp.store(CodePage);
   return TRUE;
 }
@@ -177,27 +186,32 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
                         LPWSTR lpWideCharStr, int cchWideChar) {
   if (!lpMultiByteStr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
       (cchWideChar > 0 && !lpWideCharStr) ||
-      (lpWideCharStr && static_cast<const void*>(lpWideCharStr) ==
-                            static_cast<const void*>(lpMultiByteStr)))
+      (lpWideCharStr &&
+       static_cast<const void*>(lpWideCharStr) == static_cast<const void*>(lpMultiByteStr)))
     return fail(ERROR_INVALID_PARAMETER);
   if (dwFlags & ~static_cast<DWORD>(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS))
     return fail(ERROR_INVALID_FLAGS);
   UINT cp = resolve(CodePage);
-  if (cp != CP_UTF8 && !os_code_page_supported(cp)) return fail(ERROR_INVALID_PARAMETER);
+  if (cp != CP_UTF8 && !os_code_page_supported(cp))
+    return fail(ERROR_INVALID_PARAMETER);
 
   size_t n = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
-  if (n > 0x7FFFFFFE) return fail(ERROR_INVALID_PARAMETER);
+  if (n > 0x7FFFFFFE)
+    return fail(ERROR_INVALID_PARAMETER);
   bool strict = (dwFlags & MB_ERR_INVALID_CHARS) != 0;
   Scratch<char16_t> units(n + 1);
-  if (!units.get()) return fail(ERROR_NOT_ENOUGH_MEMORY);
-  int count =
-      cp == CP_UTF8
-          ? utf8_to_utf16(reinterpret_cast<const unsigned char*>(lpMultiByteStr),
-                          static_cast<int>(n), units.get(), strict)
-          : os_to_utf16(cp, lpMultiByteStr, static_cast<int>(n), units.get(), strict);
-  if (count < 0) return fail(ERROR_NO_UNICODE_TRANSLATION);
-  if (cchWideChar == 0) return count;
-  if (count > cchWideChar) return fail(ERROR_INSUFFICIENT_BUFFER);
+  if (!units.get())
+    return fail(ERROR_NOT_ENOUGH_MEMORY);
+  int count = cp == CP_UTF8
+                  ? utf8_to_utf16(reinterpret_cast<const unsigned char*>(lpMultiByteStr),
+                                  static_cast<int>(n), units.get(), strict)
+                  : os_to_utf16(cp, lpMultiByteStr, static_cast<int>(n), units.get(), strict);
+  if (count < 0)
+    return fail(ERROR_NO_UNICODE_TRANSLATION);
+  if (cchWideChar == 0)
+    return count;
+  if (count > cchWideChar)
+    return fail(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(lpWideCharStr, units.get(), static_cast<size_t>(count) * sizeof(char16_t));
   return count;
 }
@@ -207,39 +221,49 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
                         LPBOOL lpUsedDefaultChar) {
   if (!lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
       (cbMultiByte > 0 && !lpMultiByteStr) ||
-      (lpMultiByteStr && static_cast<const void*>(lpWideCharStr) ==
-                             static_cast<const void*>(lpMultiByteStr)))
+      (lpMultiByteStr &&
+       static_cast<const void*>(lpWideCharStr) == static_cast<const void*>(lpMultiByteStr)))
     return fail(ERROR_INVALID_PARAMETER);
   UINT cp = resolve(CodePage);
   // As on the platform: UTF-8 takes no default character.
-  if (cp == CP_UTF8 && (lpDefaultChar || lpUsedDefaultChar)) return fail(ERROR_INVALID_PARAMETER);
-  if (cp != CP_UTF8 && !os_code_page_supported(cp)) return fail(ERROR_INVALID_PARAMETER);
-  if (lpUsedDefaultChar) *lpUsedDefaultChar = FALSE;
+  if (cp == CP_UTF8 && (lpDefaultChar || lpUsedDefaultChar))
+    return fail(ERROR_INVALID_PARAMETER);
+  if (cp != CP_UTF8 && !os_code_page_supported(cp))
+    return fail(ERROR_INVALID_PARAMETER);
+  if (lpUsedDefaultChar)
+    *lpUsedDefaultChar = FALSE;
 
   size_t n = 0;
   if (cchWideChar == -1) {
-    while (lpWideCharStr[n]) ++n;
+    while (lpWideCharStr[n])
+      ++n;
     ++n;
   } else {
     n = static_cast<size_t>(cchWideChar);
   }
-  if (n > 0x1FFFFFFE) return fail(ERROR_INVALID_PARAMETER);
+  if (n > 0x1FFFFFFE)
+    return fail(ERROR_INVALID_PARAMETER);
   Scratch<char> bytes(4 * n + 4);
-  if (!bytes.get()) return fail(ERROR_NOT_ENOUGH_MEMORY);
+  if (!bytes.get())
+    return fail(ERROR_NOT_ENOUGH_MEMORY);
   int count = 0;
   if (cp == CP_UTF8) {
     count = utf16_to_utf8(lpWideCharStr, static_cast<int>(n),
                           reinterpret_cast<unsigned char*>(bytes.get()),
                           (dwFlags & WC_ERR_INVALID_CHARS) != 0);
-    if (count < 0) return fail(ERROR_NO_UNICODE_TRANSLATION);
+    if (count < 0)
+      return fail(ERROR_NO_UNICODE_TRANSLATION);
   } else {
     bool used = false;
     count = os_from_utf16(cp, lpWideCharStr, static_cast<int>(n), bytes.get(),
                           lpDefaultChar ? lpDefaultChar : "?", &used);
-    if (lpUsedDefaultChar && used) *lpUsedDefaultChar = TRUE;
+    if (lpUsedDefaultChar && used)
+      *lpUsedDefaultChar = TRUE;
   }
-  if (cbMultiByte == 0) return count;
-  if (count > cbMultiByte) return fail(ERROR_INSUFFICIENT_BUFFER);
+  if (cbMultiByte == 0)
+    return count;
+  if (count > cbMultiByte)
+    return fail(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(lpMultiByteStr, bytes.get(), static_cast<size_t>(count));
   return count;
 }

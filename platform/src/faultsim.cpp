@@ -28,14 +28,19 @@ void FaultSimConfig(int nth, BOOL persistent) {
 }
 
 BOOL FaultSimStep(void) {
-  if (failing.load(std::memory_order_relaxed)) return fault_injected();
+  if (failing.load(std::memory_order_relaxed))
+    return fault_injected();
   int left = countdown.load(std::memory_order_relaxed);
   while (left > 0 && !countdown.compare_exchange_weak(left, left - 1)) {
   }
   // Only the allocation that takes the count from 1 to 0 fails.
-  if (left != 1) return FALSE;
-  if (persistent_faults.load()) failing.store(true);
+  if (left != 1)
+    return FALSE;
+  if (persistent_faults.load())
+    failing.store(true);
   return fault_injected();
 }
 
-int FaultSimFaults(void) { return faults.load(); }
+int FaultSimFaults(void) {
+  return faults.load();
+}

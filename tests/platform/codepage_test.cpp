@@ -19,7 +19,8 @@ std::u16string to_wide(UINT cp, const std::string& s, DWORD flags = 0) {
   int n = MultiByteToWideChar(cp, flags, s.data(), static_cast<int>(s.size()), nullptr, 0);
   std::u16string out(static_cast<size_t>(n), u'\0');
   if (n > 0) {
-    EXPECT_EQ(n, MultiByteToWideChar(cp, flags, s.data(), static_cast<int>(s.size()), out.data(), n));
+    EXPECT_EQ(n,
+              MultiByteToWideChar(cp, flags, s.data(), static_cast<int>(s.size()), out.data(), n));
   }
   return out;
 }
@@ -69,8 +70,13 @@ TEST(CodePage, KoreanRoundTripsIn949AndUtf8) {
 
 TEST(CodePage, SurrogatePairsRoundTripInUtf8) {
   const std::u16string wide = u"a\U0001F600b";
-  EXPECT_EQ("a\xF0\x9F\x98\x80" "b", to_narrow(CP_UTF8, wide));
-  EXPECT_EQ(wide, to_wide(CP_UTF8, "a\xF0\x9F\x98\x80" "b"));
+  EXPECT_EQ(
+      "a\xF0\x9F\x98\x80"
+      "b",
+      to_narrow(CP_UTF8, wide));
+  EXPECT_EQ(wide, to_wide(CP_UTF8,
+                          "a\xF0\x9F\x98\x80"
+                          "b"));
 }
 
 TEST(CodePage, MinusOneCountsTheTerminator) {
@@ -83,8 +89,10 @@ TEST(CodePage, MinusOneCountsTheTerminator) {
 }
 
 TEST(CodePage, InvalidInputBecomesReplacementOrFailsWhenStrict) {
-  EXPECT_EQ(u"a\uFFFDb", to_wide(CP_UTF8, "a\xFF" "b"));
-  EXPECT_EQ(u"\uFFFD\uFFFD", to_wide(CP_UTF8, "\xC0\xAF"));  // overlong form of '/'
+  EXPECT_EQ(u"a\uFFFDb", to_wide(CP_UTF8,
+                                 "a\xFF"
+                                 "b"));
+  EXPECT_EQ(u"\uFFFD\uFFFD", to_wide(CP_UTF8, "\xC0\xAF"));             // overlong form of '/'
   EXPECT_EQ(u"\uFFFD", to_wide(CP_UTF8, "\xED\xA0\x80").substr(0, 1));  // encoded surrogate
   // A lead byte of 949 cut off at the end of the text.
   EXPECT_EQ(u"a\uFFFD", to_wide(949, "a\xC7"));
@@ -135,7 +143,8 @@ TEST(CodePage, BadArgumentsAndShortBuffers) {
 
 TEST(CodePage, LongTextsConvertWholly) {
   std::string big;
-  for (int i = 0; i < 5000; ++i) big += kKorean949;
+  for (int i = 0; i < 5000; ++i)
+    big += kKorean949;
   std::u16string wide = to_wide(949, big);
   EXPECT_EQ(big, to_narrow(949, wide));
   EXPECT_EQ(wide, to_wide(CP_UTF8, to_narrow(CP_UTF8, wide)));

@@ -99,8 +99,7 @@ KAMSUTIL_FUNC int kaSubString(const char* src, char* out, unsigned int outSize, 
 // (startTag again when endTag is null); the whole shortened copy when startTag is absent; the
 // library empty string when src is not non-empty. The result lies in the calling thread's
 // 256-byte extraction area, which the thread's next call overwrites.
-KAMSUTIL_FUNC const char* kaExtractStr(const char* src, const char* startTag,
-                                       const char* endTag);
+KAMSUTIL_FUNC const char* kaExtractStr(const char* src, const char* startTag, const char* endTag);
 
 // Writes src into dst with every occurrence of find replaced by repl (an empty find replaces
 // every character) and returns dst. The caller sizes dst for the result.

@@ -11,10 +11,15 @@ char empty_string[1] = {0};
 }  // namespace
 
 void* ka_alloc(size_t size) {
-  if (FaultSimStep()) return nullptr;
+  if (FaultSimStep())
+    return nullptr;
   return calloc(size ? size : 1, 1);
 }
 
-void ka_free(void* block) { free(block); }
+void ka_free(void* block) {
+  free(block);
+}
 
-char* ka_empty_string() { return empty_string; }
+char* ka_empty_string() {
+  return empty_string;
+}
