@@ -17,7 +17,8 @@ class ComPtr {
 
   ComPtr(ComPtr&& other) noexcept : p_(other.Release()) {}
   ComPtr& operator=(ComPtr&& other) noexcept {
-    if (this != &other) Reset(other.Release());
+    if (this != &other)
+      Reset(other.Release());
     return *this;
   }
   ComPtr(const ComPtr&) = delete;
@@ -34,14 +35,16 @@ class ComPtr {
 
   // Copies in: takes a new reference to p and drops the old one.
   void Set(T* p) {
-    if (p) p->AddRef();
+    if (p)
+      p->AddRef();
     Reset(p);
   }
   // Adopts the reference p already carries and drops the old one.
   void Reset(T* p = nullptr) {
     T* old = p_;
     p_ = p;
-    if (old) old->Release();
+    if (old)
+      old->Release();
   }
   // Hands the reference out; this holder is empty afterwards.
   [[nodiscard]] T* Release() { return std::exchange(p_, nullptr); }
@@ -54,15 +57,18 @@ class ComPtr {
 
   // Gives the caller its own reference (null when empty). Returns S_OK; E_POINTER for null out.
   HRESULT CopyTo(T** out) const {
-    if (!out) return E_POINTER;
+    if (!out)
+      return E_POINTER;
     *out = p_;
-    if (p_) p_->AddRef();
+    if (p_)
+      p_->AddRef();
     return S_OK;
   }
   // Queries for interface U into the empty *out. E_POINTER when this holder is empty.
   template <typename U>
   HRESULT As(ComPtr<U>* out) const {
-    if (!p_) return E_POINTER;
+    if (!p_)
+      return E_POINTER;
     return p_->QueryInterface(IID_PPV_ARGS(out->Receive()));
   }
 

@@ -29,12 +29,22 @@ static_assert(sizeof(GUID) == 16, "GUID is 16 bytes");
 
 // IsEqualGUID
 // Returns TRUE when the two identifiers are the same 16 bytes.
-inline BOOL IsEqualGUID(REFGUID a, REFGUID b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
-inline BOOL IsEqualIID(REFIID a, REFIID b) { return IsEqualGUID(a, b); }
-inline BOOL IsEqualCLSID(REFCLSID a, REFCLSID b) { return IsEqualGUID(a, b); }
+inline BOOL IsEqualGUID(REFGUID a, REFGUID b) {
+  return memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+inline BOOL IsEqualIID(REFIID a, REFIID b) {
+  return IsEqualGUID(a, b);
+}
+inline BOOL IsEqualCLSID(REFCLSID a, REFCLSID b) {
+  return IsEqualGUID(a, b);
+}
 
-inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b) != FALSE; }
-inline bool operator!=(REFGUID a, REFGUID b) { return !(a == b); }
+inline bool operator==(REFGUID a, REFGUID b) {
+  return IsEqualGUID(a, b) != FALSE;
+}
+inline bool operator!=(REFGUID a, REFGUID b) {
+  return !(a == b);
+}
 
 // The all-zero identifier.
 PLATFORM_EXTERN_C PLATFORM_API const GUID GUID_NULL;

@@ -5,8 +5,6 @@
 
 #include "unknwn.h"
 
-#define CO_E_IIDSTRING ((HRESULT)0x800401F4)
-
 // Characters of a GUID's text form, braces and terminator included.
 #define CHARS_IN_GUID 39
 

@@ -198,7 +198,10 @@ WINAPI_EXPORT HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void*
 // SafeArrayGetElement
 // Copies the element at rgIndices to pv (BSTR copied, interface AddRef'd, VARIANT copied);
 // the caller owns the copy.
-// Returns: as SafeArrayPutElement; on failure nothing is owned by pv.
+// Returns: as SafeArrayPutElement; on failure nothing new is owned by pv.
+// Notes:   for VARIANT elements pv must be an initialised VARIANT: what it held is cleared, as
+//          on the platform (and only on success). A BSTR or interface at pv is overwritten
+//          without being freed.
 WINAPI_EXPORT HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
 
 // SafeArrayCopy

@@ -18,7 +18,8 @@ class ScopedBstr {
 
   ScopedBstr(ScopedBstr&& other) noexcept : bstr_(other.Release()) {}
   ScopedBstr& operator=(ScopedBstr&& other) noexcept {
-    if (this != &other) Reset(other.Release());
+    if (this != &other)
+      Reset(other.Release());
     return *this;
   }
   ScopedBstr(const ScopedBstr&) = delete;
@@ -47,7 +48,8 @@ class ScopedBstr {
   // Adopts bstr and frees the old string.
   void Reset(BSTR bstr = nullptr) {
     BSTR old = std::exchange(bstr_, bstr);
-    if (old != bstr) SysFreeString(old);
+    if (old != bstr)
+      SysFreeString(old);
   }
   // Hands the string out; the holder is empty afterwards.
   [[nodiscard]] BSTR Release() { return std::exchange(bstr_, nullptr); }
@@ -60,7 +62,8 @@ class ScopedBstr {
 
  private:
   BSTR Adopt(BSTR fresh) {
-    if (fresh) Reset(fresh);
+    if (fresh)
+      Reset(fresh);
     return fresh;
   }
 

@@ -14,16 +14,46 @@
 // The C++ type of an element of each VARTYPE that arrays hold here.
 template <VARTYPE VT>
 struct SafeArrayElement;
-template <> struct SafeArrayElement<VT_UI1> { using type = BYTE; };
-template <> struct SafeArrayElement<VT_I2> { using type = SHORT; };
-template <> struct SafeArrayElement<VT_I4> { using type = LONG; };
-template <> struct SafeArrayElement<VT_UI4> { using type = ULONG; };
-template <> struct SafeArrayElement<VT_R8> { using type = DOUBLE; };
-template <> struct SafeArrayElement<VT_BOOL> { using type = VARIANT_BOOL; };
-template <> struct SafeArrayElement<VT_BSTR> { using type = BSTR; };
-template <> struct SafeArrayElement<VT_VARIANT> { using type = VARIANT; };
-template <> struct SafeArrayElement<VT_DISPATCH> { using type = IDispatch*; };
-template <> struct SafeArrayElement<VT_UNKNOWN> { using type = IUnknown*; };
+template <>
+struct SafeArrayElement<VT_UI1> {
+  using type = BYTE;
+};
+template <>
+struct SafeArrayElement<VT_I2> {
+  using type = SHORT;
+};
+template <>
+struct SafeArrayElement<VT_I4> {
+  using type = LONG;
+};
+template <>
+struct SafeArrayElement<VT_UI4> {
+  using type = ULONG;
+};
+template <>
+struct SafeArrayElement<VT_R8> {
+  using type = DOUBLE;
+};
+template <>
+struct SafeArrayElement<VT_BOOL> {
+  using type = VARIANT_BOOL;
+};
+template <>
+struct SafeArrayElement<VT_BSTR> {
+  using type = BSTR;
+};
+template <>
+struct SafeArrayElement<VT_VARIANT> {
+  using type = VARIANT;
+};
+template <>
+struct SafeArrayElement<VT_DISPATCH> {
+  using type = IDispatch*;
+};
+template <>
+struct SafeArrayElement<VT_UNKNOWN> {
+  using type = IUnknown*;
+};
 
 class ScopedSafeArray;
 
@@ -41,7 +71,8 @@ class SafeArrayLockScope {
   SafeArrayLockScope(const SafeArrayLockScope&) = delete;
   SafeArrayLockScope& operator=(const SafeArrayLockScope&) = delete;
   ~SafeArrayLockScope() {
-    if (array_) SafeArrayUnaccessData(array_);
+    if (array_)
+      SafeArrayUnaccessData(array_);
   }
 
   size_t size() const { return size_; }
@@ -70,7 +101,8 @@ class ScopedSafeArray {
 
   ScopedSafeArray(ScopedSafeArray&& other) noexcept : array_(other.Release()) {}
   ScopedSafeArray& operator=(ScopedSafeArray&& other) noexcept {
-    if (this != &other) Reset(other.Release());
+    if (this != &other)
+      Reset(other.Release());
     return *this;
   }
   ScopedSafeArray(const ScopedSafeArray&) = delete;
@@ -84,7 +116,8 @@ class ScopedSafeArray {
   [[nodiscard]] HRESULT Set(SAFEARRAY* array) {
     SAFEARRAY* copy = nullptr;
     HRESULT hr = SafeArrayCopy(array, &copy);
-    if (SUCCEEDED(hr)) Reset(copy);
+    if (SUCCEEDED(hr))
+      Reset(copy);
     return hr;
   }
   // Adopts array and destroys the old one. The old one must not be locked.
@@ -114,7 +147,8 @@ class ScopedSafeArray {
         vt != VT)
       return std::nullopt;
     void* data = nullptr;
-    if (FAILED(SafeArrayAccessData(array_, &data))) return std::nullopt;
+    if (FAILED(SafeArrayAccessData(array_, &data)))
+      return std::nullopt;
     using value_type = typename SafeArrayLockScope<VT>::value_type;
     return SafeArrayLockScope<VT>(array_, static_cast<value_type*>(data),
                                   array_->rgsabound[0].cElements);

@@ -15,7 +15,8 @@ class ScopedVariant {
 
   ScopedVariant(ScopedVariant&& other) noexcept : var_(other.Release()) {}
   ScopedVariant& operator=(ScopedVariant&& other) noexcept {
-    if (this != &other) Reset(other.Release());
+    if (this != &other)
+      Reset(other.Release());
     return *this;
   }
   ScopedVariant(const ScopedVariant&) = delete;
@@ -34,7 +35,8 @@ class ScopedVariant {
     VARIANT copy;
     VariantInit(&copy);
     HRESULT hr = VariantCopy(&copy, &value);
-    if (SUCCEEDED(hr)) Reset(copy);
+    if (SUCCEEDED(hr))
+      Reset(copy);
     return hr;
   }
   // Adopts value (it must not be used by the caller afterwards) and clears the old value.
@@ -66,8 +68,10 @@ class ScopedVariant {
 
   // True for the types whose value owns memory or a reference.
   static bool IsLeakable(VARTYPE vt) {
-    if (vt & VT_BYREF) return false;
-    if (vt & VT_ARRAY) return true;
+    if (vt & VT_BYREF)
+      return false;
+    if (vt & VT_ARRAY)
+      return true;
     switch (vt) {
       case VT_BSTR:
       case VT_DISPATCH:

@@ -22,10 +22,10 @@ PLATFORM_EXTERN_C PLATFORM_API const IID IID_IClassFactory;
 template <typename T>
 struct platform_interface_id;
 
-#define PLATFORM_DECLARE_IID(type, iid)                  \
-  template <>                                            \
-  struct platform_interface_id<type> {                   \
-    static const IID& get() { return iid; }              \
+#define PLATFORM_DECLARE_IID(type, iid)     \
+  template <>                               \
+  struct platform_interface_id<type> {      \
+    static const IID& get() { return iid; } \
   }
 
 #define __uuidof(x) (platform_interface_id<__typeof__(x)>::get())

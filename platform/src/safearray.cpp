@@ -419,10 +419,24 @@ HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
   ScopedLock lock(psa);
   if (FAILED(lock.status()))
     return lock.status();
-  // pv is an out-parameter: what it held before is not freed.
+  if (psa->fFeatures & FADF_VARIANT) {
+    // As on the platform, a VARIANT at pv is cleared before it receives the copy, so it must be
+    // initialised; here the copy is made first, so that pv is unchanged on failure.
+    VARIANT copy;
+    VariantInit(&copy);
+    HRESULT hr = VariantCopy(&copy, reinterpret_cast<const VARIANT*>(cell));
+    if (FAILED(hr))
+      return hr;
+    hr = VariantClear(static_cast<VARIANT*>(pv));
+    if (FAILED(hr)) {
+      VariantClear(&copy);
+      return hr;
+    }
+    *static_cast<VARIANT*>(pv) = copy;
+    return S_OK;
+  }
+  // Strings and interfaces: pv is an out-parameter, and what it held is not released.
   BYTE* out = static_cast<BYTE*>(pv);
-  if (psa->fFeatures & FADF_VARIANT)
-    VariantInit(reinterpret_cast<VARIANT*>(out));
   if (psa->fFeatures & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH))
     memset(out, 0, sizeof(void*));
   return copy_element(psa, out, cell);

@@ -47,6 +47,11 @@ size_t value_size(VARTYPE vt) {
   }
 }
 
+// A copy of b with the same bytes; a null b gives an empty string. Null when memory is short.
+BSTR copy_bstr(BSTR b) {
+  return SysAllocStringByteLen(reinterpret_cast<LPCSTR>(b), SysStringByteLen(b));
+}
+
 bool is_array_type(VARTYPE vt) {
   return (vt & VT_ARRAY) || (vt & VT_TYPEMASK) == VT_SAFEARRAY;
 }
@@ -58,13 +63,10 @@ HRESULT copy_owned(VARIANT* dest, const VARIANT* src) {
   if (is_array_type(src->vt)) {
     hr = SafeArrayCopy(src->parray, &dest->parray);
   } else if (src->vt == VT_BSTR) {
-    // A null BSTR stays null: it reads as the empty string anyway.
-    if (src->bstrVal) {
-      dest->bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(src->bstrVal),
-                                            SysStringByteLen(src->bstrVal));
-      if (!dest->bstrVal)
-        hr = oom_fault();
-    }
+    // As on the platform, a null BSTR is copied as a real empty one.
+    dest->bstrVal = copy_bstr(src->bstrVal);
+    if (!dest->bstrVal)
+      hr = oom_fault();
   } else if (src->vt == VT_DISPATCH || src->vt == VT_UNKNOWN) {
     if (src->punkVal)
       src->punkVal->AddRef();
@@ -92,12 +94,9 @@ HRESULT copy_dereferenced(VARIANT* dest, const VARIANT* src) {
   if (vt & VT_ARRAY) {
     hr = SafeArrayCopy(*src->pparray, &value.parray);
   } else if (vt == VT_BSTR) {
-    BSTR b = *src->pbstrVal;
-    if (b) {
-      value.bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(b), SysStringByteLen(b));
-      if (!value.bstrVal)
-        hr = oom_fault();
-    }
+    value.bstrVal = copy_bstr(*src->pbstrVal);
+    if (!value.bstrVal)
+      hr = oom_fault();
   } else if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
     value.punkVal = *src->ppunkVal;
     if (value.punkVal)

@@ -47,13 +47,15 @@ bool is_space(OLECHAR c) {
   return c == u' ' || (c >= u'\t' && c <= u'\r') || c == 0x3000;
 }
 
-// Rounds half to even.
+// Rounds to the nearest integer, halves to even, whatever the floating-point rounding mode.
 double round_even(double v) {
-  double r = nearbyint(v);
-  // nearbyint follows the rounding mode; make sure halves go to even even if it was changed.
-  if (fabs(v - trunc(v)) == 0.5)
-    r = 2.0 * nearbyint(v / 2.0);
-  return r;
+  double low = floor(v);
+  double diff = v - low;
+  if (diff > 0.5)
+    return low + 1;
+  if (diff < 0.5)
+    return low;
+  return fmod(low, 2.0) == 0 ? low : low + 1;
 }
 
 // Currency scaled by 10,000 divided to an integer, halves to even.
@@ -68,7 +70,7 @@ int64_t currency_to_integer(int64_t scaled) {
   return q;
 }
 
-// The value as an integer in [lo, hi] (the unsigned range through hi_u when unsigned target).
+// The value as an integer in [lo, hi]; DISP_E_OVERFLOW outside it.
 HRESULT to_signed(const Number& n, int64_t lo, int64_t hi, int64_t* out) {
   switch (n.kind) {
     case Number::kSigned:
@@ -102,6 +104,7 @@ HRESULT to_signed(const Number& n, int64_t lo, int64_t hi, int64_t* out) {
   return DISP_E_TYPEMISMATCH;
 }
 
+// The value as an unsigned integer in [0, hi]; DISP_E_OVERFLOW outside it.
 HRESULT to_unsigned(const Number& n, uint64_t hi, uint64_t* out) {
   switch (n.kind) {
     case Number::kSigned:

@@ -174,9 +174,12 @@ TEST(SafeArray, VariantElementsAreCopied) {
   LONG i = 1;
   ASSERT_EQ(S_OK, SafeArrayPutElement(psa, &i, &v));
   EXPECT_EQ(2u, RefCount(&disp));
+  LONG blocks = PlatformTaskMemBlocks();
   VARIANT out;
-  out.vt = VT_I4;  // an out-parameter: what it held is not freed
+  out.vt = VT_BSTR;
+  out.bstrVal = SysAllocString(u"cleared first");
   ASSERT_EQ(S_OK, SafeArrayGetElement(psa, &i, &out));
+  EXPECT_EQ(blocks, PlatformTaskMemBlocks()) << "the variant's old string was freed";
   EXPECT_EQ(VT_DISPATCH, out.vt);
   EXPECT_EQ(3u, RefCount(&disp));
   VariantClear(&out);
@@ -296,6 +299,15 @@ TEST(SafeArray, ShortMemoryGivesOutOfMemoryAndLeaksNothing) {
     HRESULT hr = SafeArrayGetElement(strings, &i, &text);
     EXPECT_EQ(FAILED(hr), text == nullptr);
     SysFreeString(text);
+    return hr;
+  });
+  ExpectOutOfMemorySafe([&] {
+    VARIANT out;
+    out.vt = VT_I4;
+    out.lVal = 9;
+    HRESULT hr = SafeArrayGetElement(variants, &i, &out);
+    EXPECT_EQ(SUCCEEDED(hr) ? VT_BSTR : VT_I4, out.vt) << "all or nothing";
+    VariantClear(&out);
     return hr;
   });
   BSTR fresh = SysAllocString(u"fresh");

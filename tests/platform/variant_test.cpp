@@ -163,6 +163,20 @@ TEST(Variant, CopyOfAStringIsDeep) {
   VariantClear(&dest);
 }
 
+TEST(Variant, CopyOfANullStringIsARealEmptyString) {
+  VARIANT src;
+  src.vt = VT_BSTR;
+  src.bstrVal = nullptr;
+  VARIANT dest;
+  VariantInit(&dest);
+  ASSERT_EQ(S_OK, VariantCopy(&dest, &src));
+  EXPECT_EQ(VT_BSTR, dest.vt);
+  ASSERT_NE(nullptr, dest.bstrVal) << "callers may read the copy as a terminated string";
+  EXPECT_EQ(0u, SysStringLen(dest.bstrVal));
+  EXPECT_EQ(u'\0', dest.bstrVal[0]);
+  VariantClear(&dest);
+}
+
 TEST(Variant, CopyClearsTheOldDestination) {
   LONG blocks = PlatformTaskMemBlocks();
   VARIANT dest = Bstr(u"old");

@@ -4,6 +4,7 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <fenv.h>
 #include <math.h>
 
 #include "automation_test_support.h"
@@ -182,7 +183,6 @@ TEST(ChangeType, TextToIntegers) {
       {u".", VT_I4, DISP_E_TYPEMISMATCH, 0},
       {u"1e", VT_I4, DISP_E_TYPEMISMATCH, 0},
       {u"--1", VT_I4, DISP_E_TYPEMISMATCH, 0},
-      {std::u16string(u"1\0", 2).c_str(), VT_I4, DISP_E_TYPEMISMATCH, 0},
   };
   for (const auto& row : table) {
     HRESULT hr;
@@ -197,6 +197,21 @@ TEST(ChangeType, TextToIntegers) {
   HRESULT hr;
   Var embedded = FromText(std::u16string(u"1\0", 2), VT_I4, &hr);
   EXPECT_EQ(DISP_E_TYPEMISMATCH, hr) << "the length, not the first zero, ends the text";
+}
+
+TEST(ChangeType, NullTextReadsAsEmptyText) {
+  Var null_text;
+  null_text.v.vt = VT_BSTR;
+  null_text.v.bstrVal = nullptr;
+  Var out;
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, VariantChangeType(&out.v, &null_text.v, 0, VT_I4));
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, VariantChangeType(&out.v, P(Str(u"")), 0, VT_I4));
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, VariantChangeType(&out.v, &null_text.v, 0, VT_BOOL));
+  EXPECT_EQ(u"", AsText(null_text.v));
+  ASSERT_EQ(S_OK, VariantChangeType(&out.v, &null_text.v, 0, VT_ARRAY | VT_UI1));
+  LONG ubound = 0;
+  SafeArrayGetUBound(out.v.parray, 1, &ubound);
+  EXPECT_EQ(-1, ubound) << "no bytes";
 }
 
 TEST(ChangeType, TextToReals) {
@@ -265,6 +280,9 @@ TEST(ChangeType, NumbersBetweenTypesRoundAndOverflow) {
     LONGLONG value;  // the integer result, or the result's bits for R8
   } table[] = {
       {R8(2.5), VT_I4, S_OK, 2},
+      {R8(0.5), VT_I4, S_OK, 0},
+      {R8(-1.5), VT_I2, S_OK, -2},
+      {R8(2.5000001), VT_I4, S_OK, 3},
       {R8(-3.5), VT_I4, S_OK, -4},
       {R8(3e9), VT_I4, DISP_E_OVERFLOW, 0},
       {R8(NAN), VT_I4, DISP_E_OVERFLOW, 0},
@@ -332,6 +350,21 @@ TEST(ChangeType, NumbersBetweenTypesRoundAndOverflow) {
   ASSERT_EQ(S_OK, VariantChangeType(&out.v, P(R8(45000.5)), 0, VT_DATE));
   EXPECT_EQ(45000.5, out.v.date);
   EXPECT_EQ(DISP_E_OVERFLOW, VariantChangeType(&out.v, P(R8(1e10)), 0, VT_DATE));
+}
+
+TEST(ChangeType, RoundingDoesNotDependOnTheFloatingPointMode) {
+  int saved = fegetround();
+  for (int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+    fesetround(mode);
+    Var out;
+    EXPECT_EQ(S_OK, VariantChangeType(&out.v, P(R8(2.5)), 0, VT_I4));
+    EXPECT_EQ(2, out.v.lVal) << mode;
+    EXPECT_EQ(S_OK, VariantChangeType(&out.v, P(R8(-3.5)), 0, VT_I4));
+    EXPECT_EQ(-4, out.v.lVal) << mode;
+    EXPECT_EQ(S_OK, VariantChangeType(&out.v, P(R8(1.4)), 0, VT_I4));
+    EXPECT_EQ(1, out.v.lVal) << mode;
+  }
+  fesetround(saved);
 }
 
 TEST(ChangeType, EmptyNullAndError) {
