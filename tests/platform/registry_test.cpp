@@ -1,8 +1,8 @@
 // Tests of the registry API: statuses and buffer protocols of the W and A forms, handles,
 // access rights, reloading when another writer replaced the file, and changes from several
 // threads and processes at once.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -181,6 +181,52 @@ TEST_F(RegistryTest, BadArgumentsAndHandles) {
   EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(raw));
   EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(raw));
   EXPECT_EQ(ERROR_INVALID_HANDLE, SetDword(raw, u"v", 1));
+}
+
+TEST_F(RegistryTest, DepthAndRootLimits) {
+  std::u16string path = u"k";
+  for (int i = 1; i < 512; ++i)
+    path += u"\\k";
+  Key key;
+  EXPECT_EQ(ERROR_SUCCESS, Create(HKEY_USERS, path.c_str(), key));
+  Key deeper;
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, Create(key.get(), u"k", deeper));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_USERS, u"k"));
+
+  // A handle on a root itself cannot delete it.
+  Key root;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_USERS, nullptr, 0, KEY_ALL_ACCESS, root.receive()));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(root.get(), u""));
+}
+
+TEST_F(RegistryTest, FileLocations) {
+  // PLATFORM_REGISTRY names the file when no path was set.
+  std::string from_environment = registry_.folder() + "/sub/dir/env.reg";
+  setenv("PLATFORM_REGISTRY", from_environment.c_str(), 1);
+  ASSERT_TRUE(PlatformSetRegistryPath(""));
+  Key key;
+  EXPECT_EQ(ERROR_SUCCESS, Create(HKEY_CURRENT_USER, u"FromEnvironment", key));
+  unsetenv("PLATFORM_REGISTRY");
+  EXPECT_TRUE(std::filesystem::exists(from_environment));
+
+  // Below a plain file nothing can be read or locked.
+  std::string plain = registry_.folder() + "/plain";
+  std::ofstream(plain) << "x";
+  ASSERT_TRUE(PlatformSetRegistryPath((plain + "/registry.reg").c_str()));
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(ERROR_CANTREAD, RegOpenKeyExW(HKEY_CURRENT_USER, nullptr, 0, KEY_READ, key.receive()));
+  EXPECT_EQ(ERROR_CANTOPEN, Create(HKEY_CURRENT_USER, u"a", key));
+
+  // A file name with room for the lock file's suffix but not the temporary file's: the lock
+  // and the read work, the replacement fails and the change is dropped.
+  std::string long_name = registry_.folder() + "/" + std::string(249, 'r');
+  ASSERT_TRUE(PlatformSetRegistryPath(long_name.c_str()));
+  EXPECT_EQ(ERROR_CANTWRITE, Create(HKEY_CURRENT_USER, u"a", key));
+  std::string diagnostics = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, diagnostics.find("cannot write " + long_name)) << diagnostics;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExW(HKEY_CURRENT_USER, u"a", 0, KEY_READ, key.receive()));
+  registry_.Reload();
 }
 
 TEST_F(RegistryTest, EnumerationOrderAndBuffers) {
