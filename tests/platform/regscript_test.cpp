@@ -228,6 +228,28 @@ TEST_F(RegScriptTest, FailedRegistrationIsUndone) {
   EXPECT_EQ("HKCU\\Before\n", Hkcu());
 }
 
+TEST_F(RegScriptTest, RegistryFailuresNameTheEntry) {
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), Register(u"HKPD {\n val V = d 1 }"));
+  EXPECT_EQ("line 2: cannot set value 'V' (error 6)", message_);
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), Register(u"HKDD { Delete K }"));
+  EXPECT_EQ("line 1: cannot delete key 'K' (error 6)", message_);
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), Unregister(u"HKDD { K }"));
+  EXPECT_EQ("line 1: cannot delete key 'K' (error 6)", message_);
+
+  // A damaged registry file stops both directions at the first entry.
+  ASSERT_EQ(S_OK, Register(u"HKCU { A { B } }")) << message_;
+  registry_.ReplaceFile(Utf16le(u"damaged"));
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BADDB), Unregister(u"HKCU { A { B } }"));
+  EXPECT_EQ("line 1: cannot open key 'A' (error 1009)", message_);
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BADDB), Register(u"HKCU {\n ForceRemove A }"));
+  EXPECT_EQ("line 2: cannot delete key 'A' (error 1009)", message_);
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BADDB), Register(u"HKCU { A }"));
+  EXPECT_EQ("line 1: cannot create key 'A' (error 1009)", message_);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Utf16le(u"damaged"), registry_.ReadFile());
+}
+
 TEST_F(RegScriptTest, ArgumentsAndMessageBuffer) {
   EXPECT_EQ(E_INVALIDARG, PlatformRunRegScriptW(nullptr, nullptr, 0, TRUE, nullptr, 0));
   EXPECT_EQ(E_INVALIDARG, PlatformRunRegScriptW(u"", nullptr, 1, TRUE, nullptr, 0));
