@@ -10,6 +10,15 @@
 // Notes:   the PLATFORM_ACP environment variable gives the start value; the default is 949.
 WINAPI_EXPORT BOOL PlatformSetACP(UINT CodePage);
 
+// PlatformSetDriveRoot
+// Sets the directory that drive letter Drive ('A' to 'Z', either case) stands for: "X:\dir"
+// names dir under it. A null or empty root restores the default "/".
+// Returns: TRUE; FALSE for a letter out of range or a root that is not absolute ('/' first) or
+//          is too long.
+// Notes:   the PLATFORM_DRIVE_ROOTS environment variable gives the start values, as
+//          "C=/srv/c;D=/mnt/data"; every drive not named there is "/". Roots are UTF-8.
+WINAPI_EXPORT BOOL PlatformSetDriveRoot(CHAR Drive, LPCSTR lpRoot);
+
 // PlatformSetRegistryPath
 // Sets the file that holds the registry of this process (a UTF-8 Linux path); null or "" goes
 // back to the PLATFORM_REGISTRY environment variable, or, when it is unset or empty, to

@@ -1,0 +1,18 @@
+// Host name and IPv4 address lookup for the socket functions. Kept apart from winsock2.h, whose
+// names and records the system's own socket headers also define.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#define PLATFORM_HIDDEN __attribute__((visibility("hidden")))
+
+enum class HostLookup { kFound, kHostNotFound, kNoAddress };
+
+// The host's name; false when the kernel has none to give.
+PLATFORM_HIDDEN bool host_name(std::string* name);
+
+// The IPv4 addresses of a host name, 4 bytes each in network order, in the resolver's order.
+PLATFORM_HIDDEN HostLookup resolve_ipv4(const char* name, std::vector<uint32_t>* addresses);
