@@ -69,6 +69,7 @@ typedef struct _FILETIME* PFILETIME;
 //   ERROR_BADDB           the registry file is corrupt (the line is reported on standard error);
 //                         nothing is written over it.
 //   ERROR_CANTREAD, ERROR_CANTWRITE  the registry file could not be read or replaced.
+//   ERROR_CANTOPEN        no file location is known, or its lock file cannot be opened.
 //   ERROR_OUTOFMEMORY     memory ran out; the registry is unchanged.
 // Key names are case-insensitive (ASCII letters) and keep the case they were created with;
 // a subkey path separates names with '\'. Names are at most 255 characters; value names at most

@@ -42,7 +42,8 @@ class Parser {
   }
 
   bool next_line() {
-    if (offset_ > text_.size())
+    // The line break that ends the text does not start another line.
+    if (offset_ >= text_.size() && line_number_ > 0)
       return false;
     size_t end = text_.find(u'\n', offset_);
     if (end == std::u16string_view::npos)

@@ -138,8 +138,7 @@ class Registry {
   }
 
   void set_path(const char* path) {
-    path_ = path ? path : "";
-    path_from_caller_ = path != nullptr;
+    path_ = path ? path : "";  // empty: the environment or the default, at the next call
     loaded_ = false;
   }
 
@@ -183,7 +182,7 @@ class Registry {
   LONG resolve_path() {
     if (!path_.empty())
       return ERROR_SUCCESS;
-    if (path_from_caller_ || !os_default_registry_path(path_)) {
+    if (!os_default_registry_path(path_)) {
       path_.clear();
       os_report("registry: no registry file: set PLATFORM_REGISTRY or HOME");
       return ERROR_CANTOPEN;
@@ -209,7 +208,6 @@ class Registry {
   }
 
   std::string path_;
-  bool path_from_caller_ = false;
   RegTree tree_;
   bool loaded_ = false;
   FileIdentity identity_;
@@ -488,6 +486,8 @@ LONG delete_key(HKEY hkey, const char16_t* sub, bool tree) {
         return static_cast<LONG>(ERROR_ACCESS_DENIED);
       names = t.open->path;
       t.key = r.root_key(t.open->root);
+      if (names.empty())
+        return static_cast<LONG>(ERROR_ACCESS_DENIED);  // a handle on a root
     }
     RegKey* parent = nullptr;
     RegKey* key = walk(t.key, names, &parent);

@@ -183,6 +183,100 @@ TEST_F(RegistryTest, BadArgumentsAndHandles) {
   EXPECT_EQ(ERROR_INVALID_HANDLE, SetDword(raw, u"v", 1));
 }
 
+TEST_F(RegistryTest, DepthAndRootLimits) {
+  std::u16string path = u"k";
+  for (int i = 1; i < 512; ++i)
+    path += u"\\k";
+  Key key;
+  EXPECT_EQ(ERROR_SUCCESS, Create(HKEY_USERS, path.c_str(), key));
+  Key deeper;
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, Create(key.get(), u"k", deeper));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_USERS, u"k"));
+
+  // A handle on a root itself cannot delete it.
+  Key root;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_USERS, nullptr, 0, KEY_ALL_ACCESS, root.receive()));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(root.get(), u""));
+}
+
+// Sets an environment variable for a scope and puts the old value back.
+class EnvGuard {
+ public:
+  EnvGuard(const char* name, const std::string* value) : name_(name) {
+    const char* old = getenv(name);
+    had_ = old != nullptr;
+    if (old)
+      old_ = old;
+    if (value)
+      setenv(name, value->c_str(), 1);
+    else
+      unsetenv(name);
+  }
+  ~EnvGuard() {
+    if (had_)
+      setenv(name_, old_.c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string old_;
+};
+
+TEST_F(RegistryTest, FileLocations) {
+  {
+    // PLATFORM_REGISTRY names the file when no path was set.
+    std::string file = registry_.folder() + "/sub/dir/env.reg";
+    EnvGuard env("PLATFORM_REGISTRY", &file);
+    ASSERT_TRUE(PlatformSetRegistryPath(""));
+    Key key;
+    EXPECT_EQ(ERROR_SUCCESS, Create(HKEY_CURRENT_USER, u"FromEnvironment", key));
+    EXPECT_TRUE(std::filesystem::exists(file));
+  }
+  {
+    // Without it, the XDG data folder, else the home folder's.
+    std::string data = registry_.folder() + "/data";
+    EnvGuard env("PLATFORM_REGISTRY", nullptr);
+    EnvGuard xdg("XDG_DATA_HOME", &data);
+    ASSERT_TRUE(PlatformSetRegistryPath(nullptr));
+    Key key;
+    EXPECT_EQ(ERROR_SUCCESS, Create(HKEY_CURRENT_USER, u"FromXdg", key));
+    EXPECT_TRUE(std::filesystem::exists(data + "/vantrel/registry.reg"));
+  }
+  {
+    std::string home = registry_.folder() + "/home";
+    EnvGuard env("PLATFORM_REGISTRY", nullptr);
+    EnvGuard xdg("XDG_DATA_HOME", nullptr);
+    EnvGuard home_env("HOME", &home);
+    ASSERT_TRUE(PlatformSetRegistryPath(nullptr));
+    Key key;
+    EXPECT_EQ(ERROR_SUCCESS, Create(HKEY_CURRENT_USER, u"FromHome", key));
+    EXPECT_TRUE(std::filesystem::exists(home + "/.local/share/vantrel/registry.reg"));
+  }
+
+  // Below a plain file nothing can be read or locked.
+  std::string plain = registry_.folder() + "/plain";
+  std::ofstream(plain) << "x";
+  ASSERT_TRUE(PlatformSetRegistryPath((plain + "/registry.reg").c_str()));
+  ::testing::internal::CaptureStderr();
+  Key none;
+  EXPECT_EQ(ERROR_CANTREAD, RegOpenKeyExW(HKEY_CURRENT_USER, nullptr, 0, KEY_READ, none.receive()));
+  EXPECT_EQ(ERROR_CANTOPEN, Create(HKEY_CURRENT_USER, u"a", none));
+
+  // A file name with room for the lock file's suffix but not the temporary file's: the lock
+  // and the read work, the replacement fails and the change is dropped.
+  std::string long_name = registry_.folder() + "/" + std::string(249, 'r');
+  ASSERT_TRUE(PlatformSetRegistryPath(long_name.c_str()));
+  EXPECT_EQ(ERROR_CANTWRITE, Create(HKEY_CURRENT_USER, u"a", none));
+  std::string diagnostics = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, diagnostics.find("cannot write " + long_name)) << diagnostics;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExW(HKEY_CURRENT_USER, u"a", 0, KEY_READ, none.receive()));
+  registry_.Reload();
+}
+
 TEST_F(RegistryTest, EnumerationOrderAndBuffers) {
   Key key;
   ASSERT_EQ(ERROR_SUCCESS, Create(HKEY_LOCAL_MACHINE, u"Enum", key));
