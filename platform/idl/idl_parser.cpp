@@ -696,7 +696,10 @@ class Parser {
         fail(m.line, m.name + ": out parameter " + p.name + " must be a pointer");
       if (p.optional || p.default_value) {
         seen_optional = true;
-      } else if (seen_optional && !p.retval && !p.lcid) {
+      } else if (seen_optional && !p.retval && !p.lcid &&
+                 !(m.kind != MemberKind::kMethod && m.kind != MemberKind::kPropGet &&
+                   i + 1 == m.params.size())) {
+        // (A put's value comes last, after any optional index: that one is allowed.)
         fail(m.line, m.name + ": parameter " + p.name + " follows an optional one");
       }
     }
