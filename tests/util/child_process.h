@@ -3,15 +3,16 @@
 //
 // A child is this test program started again with KA_TEST_ROLE naming a role; the role runs
 // while the program's statics are set up, before any test, and the child exits with the
-// role's result. Every test process uses a settings block named after the first process of its
-// run, so test runs side by side never share a last-error text or a trace switch, while a
-// child shares its parent's.
+// role's result. A child inherits its parent's environment, and with it the name of the shared
+// settings block (tests/CMakeLists.txt gives each build's test run a name of its own).
 #pragma once
 
 #include <spawn.h>
 #include <stdlib.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include <string>
 #include <vector>
@@ -19,12 +20,6 @@
 extern char** environ;
 
 namespace child_process {
-
-inline const bool kOwnSettingsBlock = [] {
-  setenv("KAMSUTIL_SETTINGS_NAME", ("KaMsUtilTest." + std::to_string(getpid())).c_str(),
-         /*overwrite=*/0);
-  return true;
-}();
 
 // Registers a role: when this process is a child started for it, runs it and exits with its
 // result (an int from 0 to 255). Use as the initializer of a namespace-scope constant.
@@ -34,15 +29,24 @@ bool RoleIfChild(const char* name, Role role) {
   if (!wanted || std::string(wanted) != name)
     return false;
   const char* argument = getenv("KA_TEST_ARGUMENT");
-  _exit(role(argument ? argument : ""));
+  std::exit(role(argument ? argument : ""));
 }
 
-// Starts this program as a child for role with argument, waits for it, and returns its exit
-// status, or -1 when it could not run or did not exit normally.
-inline int RunChild(const std::string& role, const std::string& argument = "") {
+// Starts this program as a child for role with argument and the extra environment entries
+// ("NAME=value", replacing inherited ones), waits for it, and returns its exit status, or -1
+// when it could not run or did not exit normally.
+inline int RunChild(const std::string& role, const std::string& argument = "",
+                    const std::vector<std::string>& extra = {}) {
   std::vector<std::string> env_strings;
-  for (char** e = environ; *e; ++e)
-    env_strings.emplace_back(*e);
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    bool replaced = false;
+    for (const std::string& x : extra)
+      replaced = replaced || entry.compare(0, x.find('=') + 1, x, 0, x.find('=') + 1) == 0;
+    if (!replaced)
+      env_strings.push_back(entry);
+  }
+  env_strings.insert(env_strings.end(), extra.begin(), extra.end());
   env_strings.push_back("KA_TEST_ROLE=" + role);
   env_strings.push_back("KA_TEST_ARGUMENT=" + argument);
   std::vector<char*> env;

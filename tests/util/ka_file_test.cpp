@@ -267,4 +267,15 @@ TEST(KaErrString, IsOneTextForEveryProcess) {
   EXPECT_EQ(1, child_process::RunChild("check-error", "something else"));
 }
 
+TEST(KaErrString, StartsEmptyWhenNoProcessHoldsTheBlock) {
+  std::string name = "KaMsUtilTest.empty." + std::to_string(getpid());
+  std::string saved = getenv("KAMSUTIL_SETTINGS_NAME");
+  setenv("KAMSUTIL_SETTINGS_NAME", name.c_str(), 1);
+  int set = child_process::RunChild("set-error", "left behind");
+  int checked = child_process::RunChild("check-error", "");
+  setenv("KAMSUTIL_SETTINGS_NAME", saved.c_str(), 1);
+  EXPECT_EQ(0, set);
+  EXPECT_EQ(0, checked);
+}
+
 }  // namespace

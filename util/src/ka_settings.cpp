@@ -1,6 +1,7 @@
-// The shared settings block of KaMsUtil, realised as one named shared-memory block. Its name is
-// "KaMsUtil.Settings", or the value of KAMSUTIL_SETTINGS_NAME, which lets separate groups of
-// processes (test runs side by side, for instance) keep separate blocks.
+// The shared settings block of KaMsUtil, realised as one named shared-memory block, mapped when
+// the library loads. Its name is "KaMsUtil.Settings", or the value that KAMSUTIL_SETTINGS_NAME
+// has when the library loads, which lets separate groups of processes (test runs side by side,
+// for instance) keep separate blocks.
 #include "ka_settings.h"
 
 #include <cstdlib>

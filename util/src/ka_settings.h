@@ -15,8 +15,8 @@ struct KaSharedSettings {
   int32_t traceEnabled;
 };
 
-// The block, mapped at first use. Never null: when the shared block cannot be had, a block of
-// this process stands in for it.
+// The block, mapped at load (or at first use, should that come first). Never null: when the shared
+// block cannot be had, a block of this process stands in for it.
 KAMSUTIL_HIDDEN KaSharedSettings* ka_settings();
 
 // Unmaps the block; called when the library unloads.
