@@ -18,3 +18,13 @@ WINAPI_EXPORT BOOL PlatformSetACP(UINT CodePage);
 // Notes:   the PLATFORM_DRIVE_ROOTS environment variable gives the start values, as
 //          "C=/srv/c;D=/mnt/data"; every drive not named there is "/". Roots are UTF-8.
 WINAPI_EXPORT BOOL PlatformSetDriveRoot(CHAR Drive, LPCSTR lpRoot);
+
+// PlatformSetRegistryPath
+// Sets the file that holds the registry of this process (a UTF-8 Linux path); null goes back to
+// the PLATFORM_REGISTRY environment variable, or, when it is unset or empty, to
+// $XDG_DATA_HOME/vantrel/registry.reg (~/.local/share/vantrel/registry.reg without it).
+// Returns: TRUE, or FALSE when memory ran out (the setting is unchanged).
+// Notes:   the file is read again at the next registry call; open key handles stay valid and
+//          refer to the same paths in the new file. Missing parent folders are created at the
+//          first write.
+WINAPI_EXPORT BOOL PlatformSetRegistryPath(const char* path);

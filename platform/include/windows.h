@@ -14,3 +14,7 @@
 #include "processthreadsapi.h"
 #include "debugapi.h"
 #include "winbase.h"
+#include "libloaderapi.h"
+#include "objbase.h"
+#include "oleauto.h"
+#include "winreg.h"

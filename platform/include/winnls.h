@@ -10,6 +10,12 @@
 #define CP_THREAD_ACP 3
 #define CP_UTF8 65001
 
+// Locale identifiers that stand for the process's settings.
+#define LOCALE_SYSTEM_DEFAULT ((LCID)0x0800)
+#define LOCALE_USER_DEFAULT ((LCID)0x0400)
+#define LOCALE_NEUTRAL ((LCID)0x0000)
+#define LOCALE_NOUSEROVERRIDE 0x80000000
+
 #define MB_PRECOMPOSED 0x00000001
 #define MB_ERR_INVALID_CHARS 0x00000008
 #define WC_NO_BEST_FIT_CHARS 0x00000400

@@ -1,0 +1,61 @@
+// Task memory: CoTaskMemAlloc, CoTaskMemRealloc, CoTaskMemFree, the allocator that BSTRs,
+// SAFEARRAYs, error objects and out-parameters come from. Every allocation consults the fault
+// simulator first and is counted, so tests can fail the Nth one and check that nothing leaked.
+#include "objbase.h"
+
+#include <malloc.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <atomic>
+
+#include "faultsim.h"
+#include "oleaut_private.h"
+#include "platform_memstat.h"
+
+namespace {
+
+std::atomic<LONG> live_blocks{0};
+
+[[gnu::noinline]] void* task_mem_oom() { return nullptr; }
+
+// Debug builds fill freed blocks so that a use after free reads an obvious pattern.
+void poison(void* pv) {
+#ifndef NDEBUG
+  memset(pv, 0xAA, malloc_usable_size(pv));
+#else
+  (void)pv;
+#endif
+}
+
+}  // namespace
+
+[[gnu::noinline]] HRESULT oom_fault() { return E_OUTOFMEMORY; }
+
+LPVOID CoTaskMemAlloc(SIZE_T cb) {
+  if (FaultSimStep()) return task_mem_oom();
+  void* pv = malloc(cb ? cb : 1);
+  if (!pv) return task_mem_oom();
+  live_blocks.fetch_add(1, std::memory_order_relaxed);
+  return pv;
+}
+
+LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
+  if (!pv) return CoTaskMemAlloc(cb);
+  if (cb == 0) {
+    CoTaskMemFree(pv);
+    return nullptr;
+  }
+  if (FaultSimStep()) return task_mem_oom();
+  void* moved = realloc(pv, cb);
+  return moved ? moved : task_mem_oom();
+}
+
+void CoTaskMemFree(LPVOID pv) {
+  if (!pv) return;
+  live_blocks.fetch_sub(1, std::memory_order_relaxed);
+  poison(pv);
+  free(pv);
+}
+
+LONG PlatformTaskMemBlocks(void) { return live_blocks.load(); }
