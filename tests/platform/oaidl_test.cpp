@@ -24,7 +24,8 @@ size_t Slot(M member) {
 }
 
 TEST(InterfaceLayout, MembersSitInThePlatformsSlots) {
-  EXPECT_EQ(0u, Slot(static_cast<HRESULT (IUnknown::*)(REFIID, void**)>(&IUnknown::QueryInterface)));
+  EXPECT_EQ(0u,
+            Slot(static_cast<HRESULT (IUnknown::*)(REFIID, void**)>(&IUnknown::QueryInterface)));
   EXPECT_EQ(1u, Slot(&IUnknown::AddRef));
   EXPECT_EQ(2u, Slot(&IUnknown::Release));
 

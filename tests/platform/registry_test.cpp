@@ -1,8 +1,8 @@
 // Tests of the registry API: statuses and buffer protocols of the W and A forms, handles,
 // access rights, reloading when another writer replaced the file, and changes from several
 // threads and processes at once.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

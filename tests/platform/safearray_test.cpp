@@ -36,7 +36,8 @@ TEST(SafeArray, CreateRecordsElementTypeSizeAndFlags) {
   };
   for (const auto& row : table) {
     SAFEARRAYBOUND bound = {3, 0};
-    for (SAFEARRAY* psa : {SafeArrayCreate(row.vt, 1, &bound), SafeArrayCreateVector(row.vt, 0, 3)}) {
+    for (SAFEARRAY* psa :
+         {SafeArrayCreate(row.vt, 1, &bound), SafeArrayCreateVector(row.vt, 0, 3)}) {
       ASSERT_NE(nullptr, psa) << row.vt;
       EXPECT_EQ(row.size, SafeArrayGetElemsize(psa));
       EXPECT_EQ(row.features, psa->fFeatures & ~0x2000) << row.vt;
@@ -208,10 +209,12 @@ TEST(SafeArray, LockingCountsAndADestroyedArrayMustBeUnlocked) {
 TEST(SafeArray, LockCountHasACeiling) {
   SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, 1);
   ULONG taken = 0;
-  while (SUCCEEDED(SafeArrayLock(psa)) && taken < 0x20000) ++taken;
+  while (SUCCEEDED(SafeArrayLock(psa)) && taken < 0x20000)
+    ++taken;
   EXPECT_EQ(0xFFFFu, taken);
   EXPECT_EQ(E_UNEXPECTED, SafeArrayLock(psa));
-  while (taken--) SafeArrayUnlock(psa);
+  while (taken--)
+    SafeArrayUnlock(psa);
   EXPECT_EQ(S_OK, SafeArrayDestroy(psa));
 }
 

@@ -33,7 +33,9 @@ struct Var {
 };
 
 // The variant of a temporary, for the length of the full expression.
-const VARIANT* P(const Var& var) { return &var.v; }
+const VARIANT* P(const Var& var) {
+  return &var.v;
+}
 
 Var I4(LONG x) {
   Var r;
@@ -64,13 +66,16 @@ Var Of(VARTYPE vt, LONGLONG bits) {
 std::u16string AsText(const VARIANT& v, USHORT flags = 0) {
   Var out;
   HRESULT hr = VariantChangeType(&out.v, &v, flags, VT_BSTR);
-  if (FAILED(hr)) return u"!" + std::u16string(1, static_cast<char16_t>(hr & 0xFFFF));
+  if (FAILED(hr))
+    return u"!" + std::u16string(1, static_cast<char16_t>(hr & 0xFFFF));
   EXPECT_EQ(VT_BSTR, out.v.vt);
   EXPECT_NE(nullptr, out.v.bstrVal) << "text results are real BSTRs";
   return Text(out.v.bstrVal);
 }
 
-std::u16string Failure(HRESULT hr) { return u"!" + std::u16string(1, static_cast<char16_t>(hr & 0xFFFF)); }
+std::u16string Failure(HRESULT hr) {
+  return u"!" + std::u16string(1, static_cast<char16_t>(hr & 0xFFFF));
+}
 
 TEST(ChangeType, NumbersToText) {
   struct {
@@ -100,12 +105,13 @@ TEST(ChangeType, NumbersToText) {
     double value;
     const char16_t* text;
   } const reals[] = {
-      {1.5, u"1.5"},        {0.1, u"0.1"},
-      {-2.0, u"-2"},        {1.0 / 3, u"0.333333333333333"},
-      {1e20, u"1E+20"},     {123456789012345678.0, u"1.23456789012346E+17"},
-      {1e-7, u"1E-07"},     {123456789012345.0, u"123456789012345"},
+      {1.5, u"1.5"},    {0.1, u"0.1"},
+      {-2.0, u"-2"},    {1.0 / 3, u"0.333333333333333"},
+      {1e20, u"1E+20"}, {123456789012345678.0, u"1.23456789012346E+17"},
+      {1e-7, u"1E-07"}, {123456789012345.0, u"123456789012345"},
   };
-  for (const auto& row : reals) EXPECT_EQ(row.text, AsText(R8(row.value).v)) << row.value;
+  for (const auto& row : reals)
+    EXPECT_EQ(row.text, AsText(R8(row.value).v)) << row.value;
   Var r4;
   r4.v.vt = VT_R4;
   r4.v.fltVal = 0.1f;
@@ -181,7 +187,8 @@ TEST(ChangeType, TextToIntegers) {
   for (const auto& row : table) {
     HRESULT hr;
     Var out = FromText(row.text, row.vt, &hr);
-    EXPECT_EQ(row.hr, hr) << std::string(row.text, row.text + std::char_traits<char16_t>::length(row.text));
+    EXPECT_EQ(row.hr, hr) << std::string(row.text,
+                                         row.text + std::char_traits<char16_t>::length(row.text));
     if (SUCCEEDED(hr)) {
       LONGLONG got = row.vt == VT_I2 ? out.v.iVal : row.vt == VT_I8 ? out.v.llVal : out.v.lVal;
       EXPECT_EQ(row.value, got);
@@ -211,10 +218,10 @@ TEST(ChangeType, TextToBoolean) {
     HRESULT hr;
     VARIANT_BOOL value;
   } const table[] = {
-      {u"True", S_OK, VARIANT_TRUE},   {u"TRUE", S_OK, VARIANT_TRUE},
+      {u"True", S_OK, VARIANT_TRUE},     {u"TRUE", S_OK, VARIANT_TRUE},
       {u" false ", S_OK, VARIANT_FALSE}, {u"0", S_OK, VARIANT_FALSE},
-      {u"-1", S_OK, VARIANT_TRUE},     {u"2.5", S_OK, VARIANT_TRUE},
-      {u"yes", DISP_E_TYPEMISMATCH, 0}, {u"", DISP_E_TYPEMISMATCH, 0},
+      {u"-1", S_OK, VARIANT_TRUE},       {u"2.5", S_OK, VARIANT_TRUE},
+      {u"yes", DISP_E_TYPEMISMATCH, 0},  {u"", DISP_E_TYPEMISMATCH, 0},
   };
   for (const auto& row : table) {
     HRESULT hr;
@@ -287,17 +294,33 @@ TEST(ChangeType, NumbersBetweenTypesRoundAndOverflow) {
     Var out;
     HRESULT hr = VariantChangeType(&out.v, &row.src.v, 0, row.vt);
     EXPECT_EQ(row.hr, hr) << "from " << row.src.v.vt << " to " << row.vt;
-    if (FAILED(hr)) continue;
+    if (FAILED(hr))
+      continue;
     EXPECT_EQ(row.vt, out.v.vt);
     LONGLONG got = 0;
     switch (row.vt) {
-      case VT_I2: got = out.v.iVal; break;
-      case VT_BOOL: got = out.v.boolVal; break;
-      case VT_UI1: got = out.v.bVal; break;
-      case VT_UI2: got = out.v.uiVal; break;
-      case VT_UI4: case VT_UINT: got = out.v.ulVal; break;
-      case VT_CY: got = out.v.cyVal.int64; break;
-      default: got = out.v.lVal; break;
+      case VT_I2:
+        got = out.v.iVal;
+        break;
+      case VT_BOOL:
+        got = out.v.boolVal;
+        break;
+      case VT_UI1:
+        got = out.v.bVal;
+        break;
+      case VT_UI2:
+        got = out.v.uiVal;
+        break;
+      case VT_UI4:
+      case VT_UINT:
+        got = out.v.ulVal;
+        break;
+      case VT_CY:
+        got = out.v.cyVal.int64;
+        break;
+      default:
+        got = out.v.lVal;
+        break;
     }
     EXPECT_EQ(row.value, got) << "from " << row.src.v.vt << " to " << row.vt;
   }

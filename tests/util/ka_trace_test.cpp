@@ -11,6 +11,7 @@
 #include <string>
 
 #include "child_process.h"
+#include "faultsim.h"
 
 namespace {
 
@@ -120,6 +121,19 @@ TEST_F(KaTrace, OneSwitchForEveryProcess) {
   kaInitFileTrace(Win("shared.log").c_str(), 0);
   ASSERT_EQ(0, child_process::RunChild("trace-line", "after off"));
   EXPECT_FALSE(Exists("shared.log"));
+}
+
+TEST_F(KaTrace, AllocationFailureWritesNothing) {
+  kaInitFileTrace(Win("t.log").c_str(), 1);
+  for (int nth : {1, 2}) {
+    FaultSimConfig(nth, FALSE);
+    kaFileTrace("lost %d\n", nth);
+    EXPECT_EQ(1, FaultSimFaults());
+    FaultSimConfig(0, FALSE);
+  }
+  EXPECT_FALSE(Exists("t.log"));
+  kaFileTrace("kept\n");
+  EXPECT_EQ("kept\r\n", Read("t.log"));
 }
 
 TEST(KaTraceDebugChannel, SendsTheMessageCutTo4095Bytes) {
