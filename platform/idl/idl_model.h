@@ -42,9 +42,10 @@ enum class BaseType {
 
 struct Type {
   BaseType base = BaseType::kVoid;
-  std::string user_name;   // for kUserDefined
-  int pointer_level = 0;   // IUnknown* counts as level 1
-  bool safearray = false;  // SAFEARRAY(element) where element is the rest of this Type
+  std::string user_name;          // for kUserDefined
+  int pointer_level = 0;          // IUnknown* counts as 1; for a SAFEARRAY, the levels outside it
+  bool safearray = false;         // SAFEARRAY(element) where element is the rest of this Type
+  int element_pointer_level = 0;  // pointer levels of a SAFEARRAY's element
   bool is_const = false;
 };
 

@@ -723,6 +723,8 @@ class Parser {
         fail(line, "nested SAFEARRAY is not supported");
       t = element;
       t.safearray = true;
+      t.element_pointer_level = element.pointer_level;
+      t.pointer_level = 0;
     } else {
       t.base = parse_base_type(t.user_name);
     }

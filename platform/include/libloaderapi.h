@@ -40,6 +40,14 @@ typedef void* HGLOBAL;
 //          ERROR_INVALID_PARAMETER.
 WINAPI_EXPORT HMODULE LoadLibraryA(LPCSTR lpLibFileName);
 
+#define DONT_RESOLVE_DLL_REFERENCES 0x00000001
+#define LOAD_LIBRARY_AS_DATAFILE 0x00000002
+
+// LoadLibraryExA
+// LoadLibraryA; with LOAD_LIBRARY_AS_DATAFILE or DONT_RESOLVE_DLL_REFERENCES the module is
+// mapped for its resources only: DllMain is not called. hFile must be null.
+WINAPI_EXPORT HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+
 // FreeLibrary
 // Counts one use less of a module; the last one unloads it after DLL_PROCESS_DETACH.
 // Returns: TRUE; FALSE for a null or unknown handle (ERROR_INVALID_HANDLE).

@@ -226,3 +226,63 @@ WINAPI_EXPORT HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
 // Creates an empty error object; it answers ICreateErrorInfo and IErrorInfo.
 // Returns: S_OK; E_INVALIDARG when pperrinfo is null; E_OUTOFMEMORY.
 WINAPI_EXPORT HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);
+
+// ---- Type libraries and dispatch through type information -----------------------------------
+
+typedef enum tagREGKIND { REGKIND_DEFAULT, REGKIND_REGISTER, REGKIND_NONE } REGKIND;
+
+// LoadTypeLib
+// Loads a type library: from the TYPELIB resource of a module (resource 1, or N for a path
+// ending in "\N"), or from an interface description file.
+// Params:  szFile [I] path in the system's namespace; pptlib [O].
+// Returns: S_OK; E_INVALIDARG for null arguments; TYPE_E_CANTLOADLIBRARY when the file or its
+//          resource cannot be read or does not describe a library (the reason, with its line,
+//          goes to the platform trace channel); E_OUTOFMEMORY.
+WINAPI_EXPORT HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
+
+// LoadTypeLibEx
+// LoadTypeLib, registering the library too for REGKIND_REGISTER.
+WINAPI_EXPORT HRESULT LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib);
+
+// LoadRegTypeLib
+// Loads the registered type library rguid of version wVerMajor.wVerMinor, found under
+// HKEY_CLASSES_ROOT\TypeLib\{rguid}\<major>.<minor>\<lcid>\win64 (lcid 0 as the fallback).
+// Returns: S_OK; TYPE_E_LIBNOTREGISTERED when no such registration exists; the status of
+//          LoadTypeLib for the registered path.
+WINAPI_EXPORT HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                                     ITypeLib** pptlib);
+
+// RegisterTypeLib
+// Writes the library's registration (TypeLib\{libid}\<version>, with its path, flags and help
+// directory) and, for every dual or automation interface, Interface\{iid} with its TypeLib.
+// Returns: S_OK; E_INVALIDARG; TYPE_E_REGISTRYACCESS when the registry refuses.
+WINAPI_EXPORT HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir);
+
+// UnRegisterTypeLib
+// Removes what RegisterTypeLib wrote for that library version.
+// Returns: S_OK; TYPE_E_REGISTRYACCESS when the library is not registered.
+WINAPI_EXPORT HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                                        SYSKIND syskind);
+
+// DispInvoke
+// Calls ptinfo->Invoke(_this, ...): the IDispatch::Invoke of an object described by ptinfo.
+WINAPI_EXPORT HRESULT DispInvoke(void* _this, ITypeInfo* ptinfo, DISPID dispidMember, WORD wFlags,
+                                 DISPPARAMS* pparams, VARIANT* pvarResult, EXCEPINFO* pexcepinfo,
+                                 UINT* puArgErr);
+
+// DispGetIDsOfNames
+// Calls ptinfo->GetIDsOfNames.
+WINAPI_EXPORT HRESULT DispGetIDsOfNames(ITypeInfo* ptinfo, OLECHAR** rgszNames, UINT cNames,
+                                        DISPID* rgdispid);
+
+// DispCallFunc
+// Calls the vtable member at byte offset oVft of pvInstance (or the function at oVft when
+// pvInstance is null) with cActuals arguments.
+// Params:  cc [I] CC_STDCALL or CC_CDECL (the same on this ABI); vtReturn [I] type of the
+//          result; prgvt [I] argument types; prgpvarg [I] argument values: for VT_VARIANT the
+//          whole VARIANT is passed by value, otherwise its value field; pvargResult [O].
+// Returns: S_OK (the member's own status is in pvargResult); E_INVALIDARG for an argument type
+//          that cannot be passed; DISP_E_BADCALLEE for an unknown calling convention.
+WINAPI_EXPORT HRESULT DispCallFunc(void* pvInstance, ULONG_PTR oVft, CALLCONV cc, VARTYPE vtReturn,
+                                   UINT cActuals, VARTYPE* prgvt, VARIANTARG** prgpvarg,
+                                   VARIANT* pvargResult);

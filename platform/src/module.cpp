@@ -106,8 +106,13 @@ class NarrowName {
 }  // namespace
 
 HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
-  if (!lpLibFileName)
+  return LoadLibraryExA(lpLibFileName, nullptr, 0);
+}
+
+HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+  if (!lpLibFileName || hFile)
     return fail<HMODULE>(ERROR_INVALID_PARAMETER, nullptr);
+  const bool data_only = (dwFlags & (LOAD_LIBRARY_AS_DATAFILE | DONT_RESOLVE_DLL_REFERENCES)) != 0;
   try {
     std::string os_path;
     if (!map_path(lpLibFileName, Wildcards::kRefused, &os_path))
@@ -115,6 +120,8 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
     HMODULE module = os_load(os_path);
     if (!module)
       return fail<HMODULE>(ERROR_MOD_NOT_FOUND, nullptr);
+    if (data_only)
+      return module;
     std::lock_guard<std::mutex> lock(loads_mutex());
     int& count = load_counts()[module];
     if (count++ == 0) {

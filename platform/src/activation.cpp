@@ -1,0 +1,188 @@
+// Activation of registered in-process classes: CoInitialize(Ex), CoUninitialize,
+// CoGetClassObject, CoCreateInstance, CLSIDFromProgID, ProgIDFromCLSID, StringFromCLSID and
+// CoFreeUnusedLibraries. Servers are found through the registry and loaded with LoadLibrary.
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "com_ptr.h"
+#include "libloaderapi.h"
+#include "objbase.h"
+#include "oleaut_private.h"
+#include "reg_key_holder.h"
+#include "winnls.h"
+#include "winreg.h"
+
+namespace {
+
+typedef HRESULT (*DllGetClassObjectProc)(REFCLSID, REFIID, LPVOID*);
+typedef HRESULT (*DllCanUnloadNowProc)();
+
+thread_local int apartment_depth = 0;
+
+// The servers activation loaded, by the path the registry gave; each is loaded once.
+struct LoadedServers {
+  std::mutex mutex;
+  std::map<std::string, HMODULE> modules;
+};
+
+LoadedServers& servers() {
+  static LoadedServers* s = new LoadedServers();
+  return *s;
+}
+
+std::u16string guid_text(REFGUID guid) {
+  OLECHAR text[CHARS_IN_GUID];
+  StringFromGUID2(guid, text, CHARS_IN_GUID);
+  return text;
+}
+
+// The server module of a class: loaded once, kept until CoFreeUnusedLibraries.
+HRESULT server_of(REFCLSID rclsid, HMODULE* module) {
+  RegKeyHolder key;
+  std::u16string path;
+  if (!key.Open(HKEY_CLASSES_ROOT, u"CLSID\\" + guid_text(rclsid) + u"\\InprocServer32") ||
+      !key.ReadString(nullptr, &path) || path.empty())
+    return REGDB_E_CLASSNOTREG;
+  const int n = WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1)
+    return REGDB_E_CLASSNOTREG;
+  std::string narrow(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, narrow.data(), n, nullptr, nullptr);
+  narrow.resize(static_cast<size_t>(n - 1));
+
+  LoadedServers& s = servers();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  auto it = s.modules.find(narrow);
+  if (it != s.modules.end()) {
+    *module = it->second;
+    return S_OK;
+  }
+  HMODULE loaded = LoadLibraryA(narrow.c_str());
+  if (!loaded) {
+    OLEAUT_TRACE("cannot load " + narrow);
+    return CO_E_DLLNOTFOUND;
+  }
+  s.modules.emplace(narrow, loaded);
+  *module = loaded;
+  return S_OK;
+}
+
+template <typename Proc>
+Proc export_of(HMODULE module, const char* name) {
+  return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+HRESULT CoInitializeEx(LPVOID, DWORD) {
+  return apartment_depth++ == 0 ? S_OK : S_FALSE;
+}
+
+HRESULT CoInitialize(LPVOID pvReserved) {
+  return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED);
+}
+
+void CoUninitialize(void) {
+  if (apartment_depth > 0)
+    --apartment_depth;
+}
+
+HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REFIID riid,
+                         LPVOID* ppv) {
+  if (!ppv)
+    return E_INVALIDARG;
+  *ppv = nullptr;
+  if (apartment_depth == 0)
+    return CO_E_NOTINITIALIZED;
+  if (!(dwClsContext & CLSCTX_INPROC_SERVER))
+    return REGDB_E_CLASSNOTREG;
+  try {
+    HMODULE module = nullptr;
+    HRESULT hr = server_of(rclsid, &module);
+    if (FAILED(hr))
+      return hr;
+    auto get_class_object = export_of<DllGetClassObjectProc>(module, "DllGetClassObject");
+    if (!get_class_object)
+      return CO_E_ERRORINDLL;
+    return get_class_object(rclsid, riid, ppv);
+  } catch (const std::bad_alloc&) {
+    return oom_fault();
+  }
+}
+
+HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
+                         LPVOID* ppv) {
+  if (!ppv)
+    return E_POINTER;
+  *ppv = nullptr;
+  ComPtr<IClassFactory> factory;
+  HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory,
+                                reinterpret_cast<void**>(factory.Receive()));
+  if (FAILED(hr))
+    return hr;
+  return factory->CreateInstance(pUnkOuter, riid, ppv);
+}
+
+HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
+  if (!lpszProgID || !lpclsid)
+    return E_INVALIDARG;
+  *lpclsid = GUID_NULL;
+  try {
+    RegKeyHolder key;
+    std::u16string text;
+    if (!*lpszProgID || !key.Open(HKEY_CLASSES_ROOT, std::u16string(lpszProgID) + u"\\CLSID") ||
+        !key.ReadString(nullptr, &text) || FAILED(CLSIDFromString(text.c_str(), lpclsid)))
+      return CO_E_CLASSSTRING;
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return oom_fault();
+  }
+}
+
+HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) {
+  if (!lplpszProgID)
+    return E_INVALIDARG;
+  *lplpszProgID = nullptr;
+  try {
+    RegKeyHolder key;
+    std::u16string text;
+    if (!key.Open(HKEY_CLASSES_ROOT, u"CLSID\\" + guid_text(clsid) + u"\\ProgID") ||
+        !key.ReadString(nullptr, &text))
+      return REGDB_E_CLASSNOTREG;
+    auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
+    if (!out)
+      return oom_fault();
+    std::memcpy(out, text.c_str(), (text.size() + 1) * sizeof(OLECHAR));
+    *lplpszProgID = out;
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return oom_fault();
+  }
+}
+
+HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz) {
+  if (!lplpsz)
+    return E_INVALIDARG;
+  *lplpsz = static_cast<LPOLESTR>(CoTaskMemAlloc(CHARS_IN_GUID * sizeof(OLECHAR)));
+  if (!*lplpsz)
+    return oom_fault();
+  StringFromGUID2(rclsid, *lplpsz, CHARS_IN_GUID);
+  return S_OK;
+}
+
+void CoFreeUnusedLibraries(void) {
+  LoadedServers& s = servers();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  for (auto it = s.modules.begin(); it != s.modules.end();) {
+    auto can_unload = export_of<DllCanUnloadNowProc>(it->second, "DllCanUnloadNow");
+    if (can_unload && can_unload() == S_OK) {
+      FreeLibrary(it->second);
+      it = s.modules.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}

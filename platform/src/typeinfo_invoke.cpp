@@ -1,0 +1,325 @@
+// ITypeInfo::Invoke: late-bound calls described by type information. The arguments of
+// DISPPARAMS are matched to the member's parameters (last argument first, the put value as the
+// named DISPID_PROPERTYPUT argument), coerced to the declared types, passed to the vtable slot
+// through DispCallFunc, and the [out, retval] parameter comes back as the result.
+#include <vector>
+
+#include "com_ptr.h"
+#include "scoped_variant.h"
+#include "typelib_private.h"
+
+namespace {
+
+// One argument on its way to the member: its type for DispCallFunc and its storage.
+struct Argument {
+  VARTYPE vt = VT_EMPTY;           // what DispCallFunc passes
+  VARIANT value;                   // the value DispCallFunc reads; owns what coercion made
+  VARIANT retval_store;            // storage an [out, retval] pointer points at
+  ComPtr<IUnknown> interface_ref;  // an interface queried for a user-defined type
+  bool owns_value = false;
+
+  Argument() {
+    VariantInit(&value);
+    VariantInit(&retval_store);
+  }
+  ~Argument() {
+    if (owns_value)
+      VariantClear(&value);
+  }
+  Argument(const Argument&) = delete;
+  Argument& operator=(const Argument&) = delete;
+};
+
+// The type a VARIANT holds for a value of the described type: VT_I4 for enums, VT_DISPATCH or
+// VT_UNKNOWN for interfaces. VT_EMPTY when it has none.
+VARTYPE value_type(TypeInfoImpl* owner, const TYPEDESC& t, IID* iid) {
+  if (t.vt == VT_USERDEFINED) {
+    ComPtr<ITypeInfo> ref;
+    if (FAILED(owner->GetRefTypeInfo(t.hreftype, ref.Receive())))
+      return VT_EMPTY;
+    TYPEATTR* a = nullptr;
+    ref->GetTypeAttr(&a);
+    if (a->typekind == TKIND_ENUM)
+      return VT_I4;
+    if (iid)
+      *iid = a->guid;
+    return (a->wTypeFlags & TYPEFLAG_FDISPATCHABLE) ? VT_DISPATCH : VT_UNKNOWN;
+  }
+  if (t.vt == VT_SAFEARRAY) {
+    const VARTYPE element = value_type(owner, *t.lptdesc, nullptr);
+    return element == VT_EMPTY ? static_cast<VARTYPE>(VT_EMPTY)
+                               : static_cast<VARTYPE>(VT_ARRAY | element);
+  }
+  if (t.vt == VT_INT)
+    return VT_I4;
+  if (t.vt == VT_UINT)
+    return VT_UI4;
+  if (t.vt == VT_HRESULT)
+    return VT_ERROR;
+  if (t.vt == VT_PTR || t.vt == VT_VOID || t.vt == VT_LPSTR || t.vt == VT_LPWSTR)
+    return VT_EMPTY;
+  return t.vt;
+}
+
+// The argument itself when it is a VARIANT by reference to a VARIANT.
+const VARIANT* through_variant_ref(const VARIANT* v) {
+  while (v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal)
+    v = v->pvarVal;
+  return v;
+}
+
+// Prepares an [in] by-value argument of type t from src.
+HRESULT coerce_in(TypeInfoImpl* owner, const TYPEDESC& t, const VARIANT* src, Argument& arg) {
+  if (t.vt == VT_VARIANT) {
+    // Passed as the caller gave it: the member sees by-reference values as such.
+    arg.vt = VT_VARIANT;
+    arg.value = *src;
+    return S_OK;
+  }
+  IID iid = GUID_NULL;
+  const VARTYPE want = value_type(owner, t, &iid);
+  if (want == VT_EMPTY)
+    return DISP_E_TYPEMISMATCH;
+  const VARIANT* plain = through_variant_ref(src);
+  if (want == VT_DISPATCH || want == VT_UNKNOWN) {
+    VARTYPE have = plain->vt & ~VT_BYREF;
+    IUnknown* unk = nullptr;
+    if (have == VT_DISPATCH || have == VT_UNKNOWN) {
+      unk =
+          (plain->vt & VT_BYREF) ? (plain->ppunkVal ? *plain->ppunkVal : nullptr) : plain->punkVal;
+    } else if (have != VT_EMPTY && have != VT_NULL) {
+      return DISP_E_TYPEMISMATCH;
+    }
+    arg.vt = want;
+    arg.value.vt = want;
+    if (unk && !IsEqualGUID(iid, GUID_NULL)) {
+      HRESULT hr = unk->QueryInterface(iid, reinterpret_cast<void**>(arg.interface_ref.Receive()));
+      if (FAILED(hr))
+        return DISP_E_TYPEMISMATCH;
+      arg.value.punkVal = arg.interface_ref.Get();
+    } else if (unk && want == VT_DISPATCH && have == VT_UNKNOWN) {
+      HRESULT hr =
+          unk->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(arg.interface_ref.Receive()));
+      if (FAILED(hr))
+        return DISP_E_TYPEMISMATCH;
+      arg.value.punkVal = arg.interface_ref.Get();
+    } else {
+      arg.value.punkVal = unk;
+    }
+    return S_OK;
+  }
+  if (want & VT_ARRAY) {
+    if ((plain->vt & ~VT_BYREF) != want)
+      return DISP_E_TYPEMISMATCH;
+    arg.vt = VT_ARRAY;
+    arg.value.vt = want;
+    arg.value.parray = (plain->vt & VT_BYREF) ? *plain->pparray : plain->parray;
+    return S_OK;
+  }
+  HRESULT hr = VariantChangeType(&arg.value, plain, 0, want);
+  if (FAILED(hr))
+    return hr == DISP_E_OVERFLOW ? hr : DISP_E_TYPEMISMATCH;
+  arg.owns_value = true;
+  arg.vt = want;
+  return S_OK;
+}
+
+// Prepares a pointer argument ([out], [in, out] or [in] pointer) of type t (a VT_PTR) from src,
+// which must be the matching by-reference value.
+HRESULT coerce_ref(TypeInfoImpl* owner, const TYPEDESC& t, VARIANT* src, Argument& arg) {
+  const TYPEDESC& target = *t.lptdesc;
+  arg.vt = VT_BYREF;
+  arg.value.vt = VT_BYREF;
+  if (target.vt == VT_VARIANT) {
+    if (src->vt == (VT_BYREF | VT_VARIANT)) {
+      arg.value.byref = src->pvarVal;
+    } else if (!(src->vt & VT_BYREF)) {
+      // A plain value for a VARIANT*: the member reads (and may change) this argument slot.
+      arg.value.byref = src;
+    } else {
+      return DISP_E_TYPEMISMATCH;
+    }
+    return S_OK;
+  }
+  const VARTYPE want = value_type(owner, target, nullptr);
+  if (want == VT_EMPTY || src->vt != (VT_BYREF | want))
+    return DISP_E_TYPEMISMATCH;
+  arg.value.byref = src->byref;
+  return S_OK;
+}
+
+// Moves the [out, retval] value of type t out of its storage into result.
+void take_retval(TypeInfoImpl* owner, const TYPEDESC& t, Argument& arg, VARIANT* result) {
+  const TYPEDESC& target = *t.lptdesc;
+  VARIANT& store = arg.retval_store;
+  if (target.vt == VT_VARIANT) {
+    *result = store;  // the VARIANT itself was the storage
+    VariantInit(&store);
+    return;
+  }
+  VARTYPE vt = value_type(owner, target, nullptr);
+  store.vt = vt;
+  *result = store;
+  VariantInit(&store);
+}
+
+void release_retval(TypeInfoImpl* owner, const TYPEDESC& t, Argument& arg) {
+  const TYPEDESC& target = *t.lptdesc;
+  if (target.vt != VT_VARIANT)
+    arg.retval_store.vt = value_type(owner, target, nullptr);
+  VariantClear(&arg.retval_store);
+}
+
+// Fills pExcepInfo from the thread's error information when the object reports rich errors
+// for interface iid. Returns the status Invoke gives back.
+HRESULT report_failure(void* instance, REFIID iid, HRESULT hr, EXCEPINFO* pExcepInfo) {
+  if (!pExcepInfo)
+    return hr;
+  IUnknown* object = static_cast<IUnknown*>(instance);
+  ComPtr<ISupportErrorInfo> support;
+  if (FAILED(object->QueryInterface(IID_ISupportErrorInfo,
+                                    reinterpret_cast<void**>(support.Receive()))) ||
+      support->InterfaceSupportsErrorInfo(iid) != S_OK)
+    return hr;
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.Receive()) != S_OK || !info)
+    return hr;
+  *pExcepInfo = EXCEPINFO{};
+  info->GetSource(&pExcepInfo->bstrSource);
+  info->GetDescription(&pExcepInfo->bstrDescription);
+  info->GetHelpFile(&pExcepInfo->bstrHelpFile);
+  info->GetHelpContext(&pExcepInfo->dwHelpContext);
+  pExcepInfo->scode = hr;
+  return DISP_E_EXCEPTION;
+}
+
+}  // namespace
+
+HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
+                             VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+  if (!pvInstance || !pDispParams)
+    return E_INVALIDARG;
+  if (pDispParams->cArgs && !pDispParams->rgvarg)
+    return E_INVALIDARG;
+  if (attr.typekind != TKIND_INTERFACE && attr.typekind != TKIND_DISPATCH)
+    return TYPE_E_BADMODULEKIND;
+  const FuncInfo* f = find_func(memid, wFlags);
+  if (!f)
+    return DISP_E_MEMBERNOTFOUND;
+
+  const bool put = f->desc.invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF);
+  UINT named = pDispParams->cNamedArgs;
+  if (put) {
+    if (named != 1 || !pDispParams->rgdispidNamedArgs ||
+        pDispParams->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
+      return named ? DISP_E_PARAMNOTFOUND : DISP_E_PARAMNOTOPTIONAL;
+  } else if (named) {
+    return DISP_E_NONAMEDARGS;
+  }
+  const UINT cArgs = pDispParams->cArgs;
+  const size_t count = f->params.size();
+
+  // Positional parameters are those not [retval] and not [lcid]; for a put the last one takes
+  // the named value at rgvarg[0].
+  std::vector<size_t> positional;
+  size_t retval_index = count;
+  for (size_t i = 0; i < count; ++i) {
+    const USHORT flags = f->params[i].paramdesc.wParamFlags;
+    if (flags & PARAMFLAG_FRETVAL) {
+      retval_index = i;
+    } else if (!(flags & PARAMFLAG_FLCID)) {
+      positional.push_back(i);
+    }
+  }
+  if (cArgs > positional.size())
+    return DISP_E_BADPARAMCOUNT;
+  if (put && positional.empty())
+    return DISP_E_BADPARAMCOUNT;
+
+  std::vector<Argument> args(count);
+  std::vector<VARTYPE> types(count);
+  std::vector<VARIANTARG*> values(count);
+  for (size_t k = 0; k < positional.size(); ++k) {
+    const size_t i = positional[k];
+    const ELEMDESC& e = f->params[i];
+    Argument& arg = args[i];
+    // Index in rgvarg: the put value is rgvarg[0]; the others count from the end.
+    const bool is_put_value = put && k + 1 == positional.size();
+    const UINT positional_args = put ? cArgs - 1 : cArgs;
+    VARIANT* src = nullptr;
+    UINT src_index = 0;
+    if (is_put_value) {
+      src_index = 0;
+      src = &pDispParams->rgvarg[0];
+    } else if (k < positional_args) {
+      src_index = cArgs - 1 - static_cast<UINT>(k);
+      src = &pDispParams->rgvarg[src_index];
+    }
+    if (src && src->vt == VT_ERROR && src->scode == DISP_E_PARAMNOTFOUND &&
+        (e.paramdesc.wParamFlags & PARAMFLAG_FOPT))
+      src = nullptr;  // an explicitly missing optional argument
+    HRESULT hr = S_OK;
+    if (!src) {
+      if (e.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) {
+        hr = coerce_in(this, e.tdesc, &e.paramdesc.pparamdescex->varDefaultValue, arg);
+      } else if ((e.paramdesc.wParamFlags & PARAMFLAG_FOPT) && e.tdesc.vt == VT_VARIANT) {
+        arg.vt = VT_VARIANT;
+        arg.value.vt = VT_ERROR;
+        arg.value.scode = DISP_E_PARAMNOTFOUND;
+      } else {
+        return DISP_E_BADPARAMCOUNT;
+      }
+    } else if (e.tdesc.vt == VT_PTR) {
+      hr = coerce_ref(this, e.tdesc, src, arg);
+    } else {
+      hr = coerce_in(this, e.tdesc, src, arg);
+    }
+    if (FAILED(hr)) {
+      if (puArgErr)
+        *puArgErr = src_index;
+      return hr;
+    }
+  }
+  for (size_t i = 0; i < count; ++i) {
+    const ELEMDESC& e = f->params[i];
+    Argument& arg = args[i];
+    if (i == retval_index) {
+      if (e.tdesc.vt != VT_PTR)
+        return DISP_E_TYPEMISMATCH;
+      arg.vt = VT_BYREF;
+      arg.value.vt = VT_BYREF;
+      // Every type the member can write fits in the storage VARIANT; a VARIANT is the storage.
+      arg.value.byref = e.tdesc.lptdesc->vt == VT_VARIANT
+                            ? static_cast<void*>(&arg.retval_store)
+                            : static_cast<void*>(&arg.retval_store.llVal);
+    } else if (e.paramdesc.wParamFlags & PARAMFLAG_FLCID) {
+      arg.vt = VT_I4;
+      arg.value.vt = VT_I4;
+      arg.value.lVal = 0;
+    }
+    types[i] = arg.vt;
+    values[i] = &arg.value;
+  }
+
+  VARIANT status;
+  VariantInit(&status);
+  HRESULT hr = DispCallFunc(pvInstance, static_cast<ULONG_PTR>(f->desc.oVft), CC_STDCALL, VT_ERROR,
+                            static_cast<UINT>(count), types.data(), values.data(), &status);
+  if (FAILED(hr))
+    return hr;
+  hr = status.scode;
+  if (FAILED(hr)) {
+    if (retval_index < count)
+      release_retval(this, f->params[retval_index].tdesc, args[retval_index]);
+    return report_failure(pvInstance, attr.guid, hr, pExcepInfo);
+  }
+  if (retval_index < count) {
+    if (pVarResult) {
+      VariantClear(pVarResult);
+      take_retval(this, f->params[retval_index].tdesc, args[retval_index], pVarResult);
+    } else {
+      release_retval(this, f->params[retval_index].tdesc, args[retval_index]);
+    }
+  }
+  return S_OK;
+}
