@@ -179,18 +179,18 @@ TEST_F(Upload, AttachmentPropertiesAndBytes) {
   ASSERT_EQ(S_OK, Get(attachments.Get(), u"Item", {Str(u"upfile")}, element.Receive()));
   IDispatch* file = element.Get().pdispVal;
   ScopedVariant v;
-  ASSERT_EQ(S_OK, Get(file, u"FileName", {}, v.Receive()));
+  ASSERT_EQ(S_OK, Get(file, u"FileName", {}, (v.Reset(), v.Receive())));
   EXPECT_EQ(std::u16string(u"a.bin"), v.Get().bstrVal);
-  ASSERT_EQ(S_OK, Get(file, u"Name", {}, v.Receive()));
+  ASSERT_EQ(S_OK, Get(file, u"Name", {}, (v.Reset(), v.Receive())));
   EXPECT_EQ(std::u16string(u"upfile"), v.Get().bstrVal);
-  ASSERT_EQ(S_OK, Get(file, u"MimeType", {}, v.Receive()));
+  ASSERT_EQ(S_OK, Get(file, u"MimeType", {}, (v.Reset(), v.Receive())));
   EXPECT_EQ(std::u16string(u" application/octet-stream\r\n"), v.Get().bstrVal);
   const std::string expected = binary_content();
-  ASSERT_EQ(S_OK, Get(file, u"Size", {}, v.Receive()));
+  ASSERT_EQ(S_OK, Get(file, u"Size", {}, (v.Reset(), v.Receive())));
   EXPECT_EQ(static_cast<LONG>(expected.size()), v.Get().lVal);
-  ASSERT_EQ(S_OK, Get(file, u"ZipSize", {}, v.Receive()));
+  ASSERT_EQ(S_OK, Get(file, u"ZipSize", {}, (v.Reset(), v.Receive())));
   EXPECT_EQ(0, v.Get().lVal);
-  ASSERT_EQ(S_OK, Get(file, u"Data", {}, v.Receive()));
+  ASSERT_EQ(S_OK, Get(file, u"Data", {}, (v.Reset(), v.Receive())));
   ASSERT_EQ(VT_ARRAY | VT_UI1, v.Type());
   LONG lower = -1;
   LONG upper = -1;
@@ -204,8 +204,8 @@ TEST_F(Upload, AttachmentPropertiesAndBytes) {
   SafeArrayUnaccessData(v.Get().parray);
   // The default member is the file name.
   DISPPARAMS none{};
-  ASSERT_EQ(S_OK, file->Invoke(DISPID_VALUE, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, v.Receive(),
-                               nullptr, nullptr));
+  ASSERT_EQ(S_OK, file->Invoke(DISPID_VALUE, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none,
+                               (v.Reset(), v.Receive()), nullptr, nullptr));
   EXPECT_EQ(std::u16string(u"a.bin"), v.Get().bstrVal);
   // The element itself as the index gives that element.
   ScopedVariant again;
