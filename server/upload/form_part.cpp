@@ -21,3 +21,18 @@ UploadParts* UploadParts::Create() {
     return nullptr;
   return new (std::nothrow) UploadParts();
 }
+
+bool UploadParts::Append(FormPart* record) {
+  const bool file = !record->FileName.IsEmpty();
+  std::vector<FormPart*>& index = file ? Attachments : Items;
+  try {
+    index.push_back(record);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!(file ? AttachmentList : ItemList).AddTail(record)) {
+    index.pop_back();
+    return false;
+  }
+  return true;
+}

@@ -3,6 +3,8 @@
 // scripts get for them.
 #pragma once
 
+#include <vector>
+
 #include "KaObList.h"
 #include "KaText.h"
 #include "vtrl_module.h"
@@ -39,6 +41,14 @@ class UploadParts {
 
   CKaObList ItemList;        // form fields, in body order
   CKaObList AttachmentList;  // uploaded files, in body order
+  // The same records in the same order, for walks: a list is reached by position only, which
+  // would make every walk quadratic.
+  std::vector<FormPart*> Items;
+  std::vector<FormPart*> Attachments;
+
+  // Appends record to the field or file list (by its file name); false when memory is short,
+  // and then neither list holds it.
+  bool Append(FormPart* record);
   // The page's server object while the upload object holds one (borrowed from it): path
   // mapping for the attachments' saves. Null outside a page.
   IServer* Server = nullptr;

@@ -71,14 +71,13 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
       kaFreeString(&data);
       return E_OUTOFMEMORY;
     }
-    CKaObList& list = file_name.IsEmpty() ? Parts->ItemList : Parts->AttachmentList;
-    if (!list.AddTail(part)) {
+    part->FileName = file_name;
+    if (!Parts->Append(part)) {
       delete part;
       kaFreeString(&data);
       return E_OUTOFMEMORY;
     }
     part->Name = name;
-    part->FileName = file_name;
     part->MimeType = mime_type;
     part->Data = data;
     part->Size = size;

@@ -157,8 +157,7 @@ HRESULT KaFileUpload::ParseRequest() {
 }
 
 HRESULT KaFileUpload::BuildCollections() {
-  for (int i = 0; i < Parts->ItemList.GetCount(); ++i) {
-    auto* record = static_cast<FormPart*>(Parts->ItemList.FindAt(i));
+  for (FormPart* record : Parts->Items) {
     KaoItem* item = KaoItem::Create(Parts, record);
     if (!item)
       return E_OUTOFMEMORY;
@@ -172,8 +171,7 @@ HRESULT KaFileUpload::BuildCollections() {
     if (FAILED(hr))
       return hr;
   }
-  for (int i = 0; i < Parts->AttachmentList.GetCount(); ++i) {
-    auto* record = static_cast<FormPart*>(Parts->AttachmentList.FindAt(i));
+  for (FormPart* record : Parts->Attachments) {
     KaoAttachment* attachment = KaoAttachment::Create(Parts, record);
     if (!attachment)
       return E_OUTOFMEMORY;
@@ -210,16 +208,15 @@ HRESULT KaFileUpload::get_MultiVal(BSTR bstrName, VARIANT* ppsa) {
   if (FAILED(hr))
     return hr;
   ULONG count = 0;
-  for (int i = 0; i < Parts->ItemList.GetCount(); ++i)
-    if (static_cast<FormPart*>(Parts->ItemList.FindAt(i))->Name.CompareNoCase(name) == 0)
+  for (FormPart* record : Parts->Items)
+    if (record->Name.CompareNoCase(name) == 0)
       ++count;
   SAFEARRAYBOUND bound{count, 1};
   SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
   if (!array)
     return E_OUTOFMEMORY;
   LONG index = 1;
-  for (int i = 0; i < Parts->ItemList.GetCount(); ++i) {
-    auto* record = static_cast<FormPart*>(Parts->ItemList.FindAt(i));
+  for (FormPart* record : Parts->Items) {
     if (record->Name.CompareNoCase(name) != 0)
       continue;
     ScopedVariant value;
@@ -252,9 +249,9 @@ HRESULT KaFileUpload::IsItem(BSTR bstrName, LONG* pVal) {
   CKaText name;
   if (FAILED(BstrToAcp(bstrName, &name)))
     return S_OK;
-  for (CKaObList* list : {&Parts->ItemList, &Parts->AttachmentList})
-    for (int i = 0; i < list->GetCount(); ++i)
-      if (static_cast<FormPart*>(list->FindAt(i))->Name.Compare(name) == 0) {
+  for (const std::vector<FormPart*>* list : {&Parts->Items, &Parts->Attachments})
+    for (FormPart* record : *list)
+      if (record->Name.Compare(name) == 0) {
         *pVal = 1;
         return S_OK;
       }
