@@ -187,7 +187,9 @@ bool run_script_page(PageContext& page, const CompiledPage& compiled) {
     const auto origin = compiled.origin(error_line(ctx, -1));
     file = origin.first;
     line = origin.second;
+    duk_dup(ctx, -1);
     message = duk_safe_to_string(ctx, -1);
+    duk_pop(ctx);
     if (duk_is_object(ctx, -1)) {
       duk_get_prop_string(ctx, -1, "number");
       const bool has_number = duk_is_number(ctx, -1);
