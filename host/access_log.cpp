@@ -24,9 +24,9 @@ AccessLog::~AccessLog() {
     std::fclose(out_);
 }
 
-void AccessLog::write(const std::string& client, const std::string& method,
-                      const std::string& uri, const std::string& protocol, unsigned status,
-                      unsigned long long bytes, double milliseconds, const std::string& extra) {
+void AccessLog::write(const std::string& client, const std::string& method, const std::string& uri,
+                      const std::string& protocol, unsigned status, unsigned long long bytes,
+                      double milliseconds, const std::string& extra) {
   if (!out_)
     return;
   const std::time_t now = std::time(nullptr);

@@ -18,16 +18,36 @@ namespace vhost {
 namespace {
 
 // Hidden symbols (a leading 0xFF byte) are invisible to scripts.
-constexpr char kDispKey[] = "\xFF" "disp";
-constexpr char kDispIdKey[] = "\xFF" "dispid";
-constexpr char kHandlerKey[] = "\xFF" "handler";
-constexpr char kPageKey[] = "\xFF" "page";
-constexpr char kFailureKey[] = "\xFF" "failure";
-constexpr char kEndKey[] = "\xFF" "end";
-constexpr char kEnumKey[] = "\xFF" "enum";
-constexpr char kEnumItemKey[] = "\xFF" "item";
-constexpr char kEnumAtEndKey[] = "\xFF" "atEnd";
-constexpr char kEnumSourceKey[] = "\xFF" "source";
+constexpr char kDispKey[] =
+    "\xFF"
+    "disp";
+constexpr char kDispIdKey[] =
+    "\xFF"
+    "dispid";
+constexpr char kHandlerKey[] =
+    "\xFF"
+    "handler";
+constexpr char kPageKey[] =
+    "\xFF"
+    "page";
+constexpr char kFailureKey[] =
+    "\xFF"
+    "failure";
+constexpr char kEndKey[] =
+    "\xFF"
+    "end";
+constexpr char kEnumKey[] =
+    "\xFF"
+    "enum";
+constexpr char kEnumItemKey[] =
+    "\xFF"
+    "item";
+constexpr char kEnumAtEndKey[] =
+    "\xFF"
+    "atEnd";
+constexpr char kEnumSourceKey[] =
+    "\xFF"
+    "source";
 
 void* stash_pointer(duk_context* ctx, const char* key) {
   duk_push_global_stash(ctx);
@@ -110,14 +130,29 @@ std::string hresult_text(HRESULT hr) {
   }
   if (description.empty()) {
     switch (hr) {
-      case DISP_E_MEMBERNOTFOUND: description = u"Object doesn't support this property or method"; break;
-      case DISP_E_UNKNOWNNAME: description = u"Object doesn't support this property or method"; break;
-      case DISP_E_BADPARAMCOUNT: description = u"Wrong number of arguments or invalid property assignment"; break;
-      case DISP_E_TYPEMISMATCH: description = u"Type mismatch"; break;
-      case DISP_E_PARAMNOTOPTIONAL: description = u"Argument not optional"; break;
-      case DISP_E_OVERFLOW: description = u"Overflow"; break;
-      case E_OUTOFMEMORY: description = u"Out of memory"; break;
-      default: break;
+      case DISP_E_MEMBERNOTFOUND:
+        description = u"Object doesn't support this property or method";
+        break;
+      case DISP_E_UNKNOWNNAME:
+        description = u"Object doesn't support this property or method";
+        break;
+      case DISP_E_BADPARAMCOUNT:
+        description = u"Wrong number of arguments or invalid property assignment";
+        break;
+      case DISP_E_TYPEMISMATCH:
+        description = u"Type mismatch";
+        break;
+      case DISP_E_PARAMNOTOPTIONAL:
+        description = u"Argument not optional";
+        break;
+      case DISP_E_OVERFLOW:
+        description = u"Overflow";
+        break;
+      case E_OUTOFMEMORY:
+        description = u"Out of memory";
+        break;
+      default:
+        break;
     }
   }
   auto* failure = static_cast<AutomationFailure*>(stash_pointer(ctx, kFailureKey));
@@ -173,7 +208,8 @@ MemberKind member_kind(IDispatch* object, DISPID id) {
       } else if (f->invkind == INVOKE_PROPERTYGET) {
         int positional = 0;
         for (SHORT p = 0; p < f->cParams; ++p)
-          if (!(f->lprgelemdescParam[p].paramdesc.wParamFlags & (PARAMFLAG_FRETVAL | PARAMFLAG_FLCID)))
+          if (!(f->lprgelemdescParam[p].paramdesc.wParamFlags &
+                (PARAMFLAG_FRETVAL | PARAMFLAG_FLCID)))
             ++positional;
         if (positional > 0)
           kind = MemberKind::kCallable;
@@ -329,8 +365,7 @@ duk_ret_t default_value(duk_context* ctx) {
   HRESULT hr = object->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT,
                               DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, result.Receive(),
                               &excep, nullptr);
-  if (hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_BADPARAMCOUNT ||
-      hr == DISP_E_PARAMNOTOPTIONAL) {
+  if (hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_BADPARAMCOUNT || hr == DISP_E_PARAMNOTOPTIONAL) {
     duk_push_string(ctx, "[object]");
     return 1;
   }
@@ -469,7 +504,9 @@ duk_ret_t trap_delete(duk_context* ctx) {
   return 1;
 }
 
-duk_ret_t target_call(duk_context*) { return 0; }  // reached through apply only
+duk_ret_t target_call(duk_context*) {
+  return 0;
+}  // reached through apply only
 
 // Enumerator: new Enumerator(collection) over its _NewEnum.
 void enum_fetch(duk_context* ctx, duk_idx_t self) {
@@ -514,8 +551,8 @@ duk_ret_t enum_construct(duk_context* ctx) {
                           ? result.Get().punkVal
                           : nullptr;
   ComPtr<IEnumVARIANT> e;
-  if (!unknown || FAILED(unknown->QueryInterface(IID_IEnumVARIANT,
-                                                 reinterpret_cast<void**>(e.Receive()))))
+  if (!unknown ||
+      FAILED(unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(e.Receive()))))
     throw_failure(ctx, E_NOINTERFACE, nullptr, u"Enumerator");
   duk_dup(ctx, self);
   attach_pointer(ctx, e.Get());
@@ -648,7 +685,9 @@ void bridge_push_variant(duk_context* ctx, const VARIANT& in) {
       duk_push_boolean(ctx, value.boolVal != VARIANT_FALSE);
       return;
     case VT_BSTR: {
-      const std::string text = to_cesu8(value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal)) : std::u16string_view());
+      const std::string text =
+          to_cesu8(value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal))
+                                 : std::u16string_view());
       duk_push_lstring(ctx, text.data(), text.size());
       return;
     }

@@ -81,8 +81,8 @@ class DispatchObject : public Itf, public ISupportErrorInfo {
     ITypeInfo* info = host_type_info(*piid);
     if (!info)
       return E_UNEXPECTED;
-    return DispInvoke(static_cast<Itf*>(this), info, dispIdMember, wFlags, pDispParams,
-                      pVarResult, pExcepInfo, puArgErr);
+    return DispInvoke(static_cast<Itf*>(this), info, dispIdMember, wFlags, pDispParams, pVarResult,
+                      pExcepInfo, puArgErr);
   }
 
  protected:

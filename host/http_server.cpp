@@ -52,9 +52,9 @@ void on_completed(void* cls, MHD_Connection*, void** req_cls, MHD_RequestTermina
   *req_cls = nullptr;
   if (!state || !state->started)
     return;
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                              state->start)
-                        .count();
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - state->start)
+          .count();
   std::string extra = state->log_extra;
   if (code != MHD_REQUEST_TERMINATED_COMPLETED_OK)
     extra += (extra.empty() ? "" : " ") + std::string("(connection ended early)");
@@ -83,9 +83,8 @@ MHD_Result queue_text(MHD_Connection* connection, RequestState* state, unsigned 
   const std::string body = "<!DOCTYPE html>\n<html><head><title>" + title +
                            "</title></head><body><h1>" + title + "</h1><p>" +
                            to_utf8(html_encode(to_u16(detail))) + "</p></body></html>\n";
-  MHD_Response* response =
-      MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
-                                      MHD_RESPMEM_MUST_COPY);
+  MHD_Response* response = MHD_create_response_from_buffer(
+      body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
   if (response)
     MHD_add_response_header(response, "Content-Type", "text/html; charset=utf-8");
   state->bytes = body.size();
@@ -94,14 +93,22 @@ MHD_Result queue_text(MHD_Connection* connection, RequestState* state, unsigned 
 
 const char* content_type_of(const std::string& path) {
   static const std::pair<const char*, const char*> types[] = {
-      {".html", "text/html; charset=utf-8"}, {".htm", "text/html; charset=utf-8"},
-      {".css", "text/css; charset=utf-8"},   {".js", "text/javascript; charset=utf-8"},
-      {".json", "application/json"},         {".txt", "text/plain; charset=utf-8"},
-      {".png", "image/png"},                 {".jpg", "image/jpeg"},
-      {".jpeg", "image/jpeg"},               {".gif", "image/gif"},
-      {".svg", "image/svg+xml"},             {".ico", "image/x-icon"},
-      {".pdf", "application/pdf"},           {".zip", "application/zip"},
-      {".gz", "application/gzip"},           {".webp", "image/webp"}};
+      {".html", "text/html; charset=utf-8"},
+      {".htm", "text/html; charset=utf-8"},
+      {".css", "text/css; charset=utf-8"},
+      {".js", "text/javascript; charset=utf-8"},
+      {".json", "application/json"},
+      {".txt", "text/plain; charset=utf-8"},
+      {".png", "image/png"},
+      {".jpg", "image/jpeg"},
+      {".jpeg", "image/jpeg"},
+      {".gif", "image/gif"},
+      {".svg", "image/svg+xml"},
+      {".ico", "image/x-icon"},
+      {".pdf", "application/pdf"},
+      {".zip", "application/zip"},
+      {".gz", "application/gzip"},
+      {".webp", "image/webp"}};
   const size_t dot = path.rfind('.');
   if (dot != std::string::npos) {
     const std::string ext = path.substr(dot);
@@ -122,7 +129,9 @@ ssize_t read_file(void* cls, uint64_t pos, char* buf, size_t max) {
   return static_cast<ssize_t>(n);
 }
 
-void close_file(void* cls) { std::fclose(static_cast<std::FILE*>(cls)); }
+void close_file(void* cls) {
+  std::fclose(static_cast<std::FILE*>(cls));
+}
 
 std::string http_date(std::time_t when) {
   std::tm parts{};
@@ -142,8 +151,8 @@ MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const f
   std::FILE* f = ec ? nullptr : std::fopen(file.c_str(), "rb");
   if (!f)
     return queue_text(connection, state, 403, "Forbidden", "The file cannot be read.");
-  MHD_Response* response = MHD_create_response_from_callback(size, 64 * 1024, read_file, f,
-                                                              close_file);
+  MHD_Response* response =
+      MHD_create_response_from_callback(size, 64 * 1024, read_file, f, close_file);
   if (!response) {
     std::fclose(f);
     return MHD_NO;
@@ -220,15 +229,16 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
   const fs::path real = fs::weakly_canonical(target, ec);
   const std::string real_text = real.string();
   const std::string root_text = server->config().site_root;
-  if (ec || (real_text != root_text && real_text.compare(0, root_text.size() + 1, root_text + "/") != 0))
+  if (ec ||
+      (real_text != root_text && real_text.compare(0, root_text.size() + 1, root_text + "/") != 0))
     return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
   std::string virtual_path = r.path;
   if (fs::is_directory(real, ec)) {
     if (virtual_path.back() != '/') {
       const std::string location =
-          r.raw_path + "/" + (r.raw_query.empty() && state->uri.find('?') == std::string::npos
-                                  ? ""
-                                  : "?" + r.raw_query);
+          r.raw_path + "/" +
+          (r.raw_query.empty() && state->uri.find('?') == std::string::npos ? ""
+                                                                            : "?" + r.raw_query);
       MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
       if (response)
         MHD_add_response_header(response, "Location", location.c_str());
@@ -358,7 +368,9 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
 
 }  // namespace
 
-HttpServer::~HttpServer() { stop(); }
+HttpServer::~HttpServer() {
+  stop();
+}
 
 bool HttpServer::start(const std::string& address, unsigned port, unsigned workers,
                        std::string* error) {
@@ -377,12 +389,12 @@ bool HttpServer::start(const std::string& address, unsigned port, unsigned worke
     return false;
   }
   config_.site_root = root.string();
-  daemon_ = MHD_start_daemon(
-      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_AUTO, 0, nullptr, nullptr,
-      &on_request, this, MHD_OPTION_SOCK_ADDR, &where, MHD_OPTION_THREAD_POOL_SIZE,
-      static_cast<unsigned>(workers), MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this,
-      MHD_OPTION_NOTIFY_COMPLETED, &on_completed, this, MHD_OPTION_CONNECTION_TIMEOUT, 60u,
-      MHD_OPTION_END);
+  daemon_ =
+      MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_AUTO, 0,
+                       nullptr, nullptr, &on_request, this, MHD_OPTION_SOCK_ADDR, &where,
+                       MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(workers),
+                       MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this, MHD_OPTION_NOTIFY_COMPLETED,
+                       &on_completed, this, MHD_OPTION_CONNECTION_TIMEOUT, 60u, MHD_OPTION_END);
   if (!daemon_) {
     *error = "cannot listen on " + address + ":" + std::to_string(port);
     return false;

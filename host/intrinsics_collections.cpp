@@ -15,7 +15,9 @@ HRESULT bstr_out(const std::u16string& text, BSTR* out) {
   return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-std::u16string bstr_text(BSTR b) { return b ? std::u16string(b, SysStringLen(b)) : std::u16string(); }
+std::u16string bstr_text(BSTR b) {
+  return b ? std::u16string(b, SysStringLen(b)) : std::u16string();
+}
 
 HRESULT PageBound::check_page() const {
   return page_ ? S_OK : set_error(E_UNEXPECTED, u"The page this object belongs to has ended.");
@@ -286,7 +288,9 @@ HRESULT VariantDictionary::put_Item(VARIANT VarKey, VARIANT var) {
   return FAILED(hr) ? hr : store_->put(key, var);
 }
 
-HRESULT VariantDictionary::putref_Item(VARIANT VarKey, VARIANT var) { return put_Item(VarKey, var); }
+HRESULT VariantDictionary::putref_Item(VARIANT VarKey, VARIANT var) {
+  return put_Item(VarKey, var);
+}
 
 HRESULT VariantDictionary::get_Key(VARIANT VarKey, VARIANT* pvar) {
   if (!pvar)

@@ -192,7 +192,9 @@ HRESULT RequestObject::get_Form(IRequestDictionary** ppDictReturn) {
   return dictionary_out(std::move(entries), std::move(whole), ppDictReturn);
 }
 
-HRESULT RequestObject::get_Body(IRequestDictionary** ppDictReturn) { return get_Form(ppDictReturn); }
+HRESULT RequestObject::get_Body(IRequestDictionary** ppDictReturn) {
+  return get_Form(ppDictReturn);
+}
 
 HRESULT RequestObject::get_ServerVariables(IRequestDictionary** ppDictReturn) {
   HRESULT hr = check_page();
@@ -245,9 +247,8 @@ HRESULT RequestObject::BinaryRead(VARIANT* pvarCountToRead, VARIANT* pvarReturn)
     return set_error(E_INVALIDARG, u"The byte count to read is negative.");
   HttpRequestData& r = page_->request;
   const ULONG left = r.body_size - page_->read_position;
-  const ULONG n = static_cast<ULONG>(count.Get().lVal) < left
-                      ? static_cast<ULONG>(count.Get().lVal)
-                      : left;
+  const ULONG n =
+      static_cast<ULONG>(count.Get().lVal) < left ? static_cast<ULONG>(count.Get().lVal) : left;
   SAFEARRAY* out = nullptr;
   if (page_->read_position == 0 && n == r.body_size && r.body) {
     out = r.body;  // the whole body: hand out the array it was read into

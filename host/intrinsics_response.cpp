@@ -124,8 +124,9 @@ HRESULT ResponseObject::put_ExpiresAbsolute(DATE) {
 HRESULT ResponseObject::get_Cookies(IRequestDictionary** ppCookies) {
   if (ppCookies)
     *ppCookies = nullptr;
-  return set_error(E_NOTIMPL,
-                   u"Response.Cookies is not supported; use Response.AddHeader(\"Set-Cookie\", ...).");
+  return set_error(
+      E_NOTIMPL,
+      u"Response.Cookies is not supported; use Response.AddHeader(\"Set-Cookie\", ...).");
 }
 
 HRESULT ResponseObject::get_Status(BSTR* pbstrStatusRet) {
@@ -144,10 +145,12 @@ HRESULT ResponseObject::put_Status(BSTR bstrStatus) {
   if (FAILED(hr))
     return hr;
   if (value.size() < 3 || value[0] < u'1' || value[0] > u'5' || value[1] < u'0' ||
-      value[1] > u'9' || value[2] < u'0' || value[2] > u'9' || (value.size() > 3 && value[3] != u' '))
-    return set_error(E_INVALIDARG, u"Response.Status must start with a three-digit code, as \"404 Not Found\".");
-  page_->response.status = static_cast<unsigned>((value[0] - u'0') * 100 + (value[1] - u'0') * 10 +
-                                                 (value[2] - u'0'));
+      value[1] > u'9' || value[2] < u'0' || value[2] > u'9' ||
+      (value.size() > 3 && value[3] != u' '))
+    return set_error(E_INVALIDARG,
+                     u"Response.Status must start with a three-digit code, as \"404 Not Found\".");
+  page_->response.status =
+      static_cast<unsigned>((value[0] - u'0') * 100 + (value[1] - u'0') * 10 + (value[2] - u'0'));
   page_->response.status_text = value.size() > 4 ? to_utf8(value.substr(4)) : std::string();
   return S_OK;
 }

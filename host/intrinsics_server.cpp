@@ -135,8 +135,8 @@ HRESULT ServerObject::MapPath(BSTR bstrLogicalPath, BSTR* pbstrPhysicalPath) {
   std::u16string physical;
   const std::u16string logical = bstr_text(bstrLogicalPath);
   if (!map_virtual_path(page_->config.site_root, page_->page_path, logical, &physical))
-    return set_error(E_ACCESSDENIED, u"Server.MapPath: '" + logical +
-                                         u"' is not a virtual path inside the site.");
+    return set_error(E_ACCESSDENIED,
+                     u"Server.MapPath: '" + logical + u"' is not a virtual path inside the site.");
   return bstr_out(physical, pbstrPhysicalPath);
 }
 

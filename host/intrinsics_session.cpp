@@ -77,7 +77,9 @@ void SessionStore::sweep_locked() {
     it = expired(*it->second, now) ? sessions_.erase(it) : std::next(it);
 }
 
-Session* SessionObject::session() { return page_ ? page_->ensure_session() : nullptr; }
+Session* SessionObject::session() {
+  return page_ ? page_->ensure_session() : nullptr;
+}
 
 HRESULT SessionObject::get_SessionID(BSTR* pbstrRet) {
   HRESULT hr = check_page();
@@ -94,7 +96,9 @@ HRESULT SessionObject::put_Value(BSTR bstrValue, VARIANT var) {
   return FAILED(hr) ? hr : session()->values->put(bstr_text(bstrValue), var);
 }
 
-HRESULT SessionObject::putref_Value(BSTR bstrValue, VARIANT var) { return put_Value(bstrValue, var); }
+HRESULT SessionObject::putref_Value(BSTR bstrValue, VARIANT var) {
+  return put_Value(bstrValue, var);
+}
 
 HRESULT SessionObject::get_Timeout(LONG* plvar) {
   if (!plvar)

@@ -17,7 +17,9 @@ namespace {
 
 std::atomic<bool> g_stop{false};
 
-void on_signal(int) { g_stop = true; }
+void on_signal(int) {
+  g_stop = true;
+}
 
 }  // namespace
 
@@ -35,8 +37,8 @@ int main(int argc, char** argv) {
   std::string typelib = options.typelib;
   if (typelib.empty()) {
     std::error_code ec;
-    typelib = (std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "asptlb.idl")
-                  .string();
+    typelib =
+        (std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "asptlb.idl").string();
   }
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   HRESULT hr = vhost::load_host_type_library(typelib);

@@ -20,8 +20,8 @@ std::pair<std::string, int> CompiledPage::origin(int script_line) const {
 
 bool normalize_virtual(const std::string& base_dir, const std::string& path, std::string* out) {
   std::vector<std::string> parts;
-  const std::string full = (!path.empty() && (path[0] == '/' || path[0] == '\\')) ? path
-                                                                                   : base_dir + path;
+  const std::string full =
+      (!path.empty() && (path[0] == '/' || path[0] == '\\')) ? path : base_dir + path;
   size_t start = 0;
   while (start <= full.size()) {
     size_t end = full.find_first_of("/\\", start);
@@ -172,8 +172,9 @@ class Compiler {
       if (iequals(key, "language")) {
         if (!iequals(value, "jscript") && !iequals(value, "javascript") &&
             !iequals(value, "ecmascript"))
-          return fail(path, line, "the page language '" + value +
-                                      "' is not supported; this host runs JScript pages");
+          return fail(
+              path, line,
+              "the page language '" + value + "' is not supported; this host runs JScript pages");
       } else if (iequals(key, "codepage")) {
         out_->code_page = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
         if (out_->code_page == 0)

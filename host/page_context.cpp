@@ -28,7 +28,9 @@ PageContext::PageContext(const HostConfig& config, HttpRequestData& request,
       page_path(std::move(page_path)),
       script_timeout_seconds(config.script_timeout_seconds) {}
 
-PageContext::~PageContext() { end(); }
+PageContext::~PageContext() {
+  end();
+}
 
 namespace {
 
@@ -103,17 +105,28 @@ Session* PageContext::ensure_session() {
   }
   session = SessionStore::instance().create();
   session_is_new = true;
-  response.headers.emplace_back("Set-Cookie",
-                                std::string(kSessionCookie) + "=" + session->id +
-                                    "; Path=/; HttpOnly; SameSite=Lax");
+  response.headers.emplace_back("Set-Cookie", std::string(kSessionCookie) + "=" + session->id +
+                                                  "; Path=/; HttpOnly; SameSite=Lax");
   return session.get();
 }
 
-IScriptingContext* PageContext::scripting_context() const { return context_.Get(); }
-IRequest* PageContext::request_object() const { return request_object_.Get(); }
-IResponse* PageContext::response_object() const { return response_object_.Get(); }
-IServer* PageContext::server_object() const { return server_object_.Get(); }
-ISessionObject* PageContext::session_object() const { return session_object_.Get(); }
-IApplicationObject* PageContext::application_object() const { return application_object_.Get(); }
+IScriptingContext* PageContext::scripting_context() const {
+  return context_.Get();
+}
+IRequest* PageContext::request_object() const {
+  return request_object_.Get();
+}
+IResponse* PageContext::response_object() const {
+  return response_object_.Get();
+}
+IServer* PageContext::server_object() const {
+  return server_object_.Get();
+}
+ISessionObject* PageContext::session_object() const {
+  return session_object_.Get();
+}
+IApplicationObject* PageContext::application_object() const {
+  return application_object_.Get();
+}
 
 }  // namespace vhost

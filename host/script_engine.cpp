@@ -37,12 +37,16 @@ namespace vhost {
 
 namespace {
 
-constexpr char kCompiledKey[] = "\xFF" "compiled";
+constexpr char kCompiledKey[] =
+    "\xFF"
+    "compiled";
 constexpr char kScriptName[] = "page";
 
 PageContext* page_of(duk_context* ctx) {
   duk_push_global_stash(ctx);
-  duk_get_prop_string(ctx, -1, "\xFF" "page");
+  duk_get_prop_string(ctx, -1,
+                      "\xFF"
+                      "page");
   auto* page = static_cast<PageContext*>(duk_get_pointer(ctx, -1));
   duk_pop_2(ctx);
   return page;
@@ -92,10 +96,11 @@ duk_ret_t run_unprotected(duk_context* ctx, void* udata) {
   duk_pop(ctx);
 
   PageContext& page = *args->page;
-  const std::pair<const char*, IDispatch*> globals[] = {
-      {"Request", page.request_object()},   {"Response", page.response_object()},
-      {"Server", page.server_object()},     {"Session", page.session_object()},
-      {"Application", page.application_object()}};
+  const std::pair<const char*, IDispatch*> globals[] = {{"Request", page.request_object()},
+                                                        {"Response", page.response_object()},
+                                                        {"Server", page.server_object()},
+                                                        {"Session", page.session_object()},
+                                                        {"Application", page.application_object()}};
   for (auto& [name, object] : globals) {
     bridge_push_dispatch(ctx, object);
     duk_put_global_string(ctx, name);
@@ -154,16 +159,16 @@ void write_error_page(HttpResponseData& response, const std::string& file, int l
       std::remove_if(response.headers.begin(), response.headers.end(),
                      [](const auto& h) { return !iequals(h.first, "Set-Cookie"); }),
       response.headers.end());
-  response.body = "<!DOCTYPE html>\n<html><head><title>Script error</title></head><body>\n"
-                  "<h1>Script error</h1>\n<p>Page: <code>" +
-                  enc(file) + "</code>, line " + std::to_string(line) + "</p>\n<p>Error: " +
-                  enc(message) + "</p>\n";
+  response.body =
+      "<!DOCTYPE html>\n<html><head><title>Script error</title></head><body>\n"
+      "<h1>Script error</h1>\n<p>Page: <code>" +
+      enc(file) + "</code>, line " + std::to_string(line) + "</p>\n<p>Error: " + enc(message) +
+      "</p>\n";
   if (!automation_detail.empty())
     response.body += "<p>Automation error: " + enc(automation_detail) + "</p>\n";
   response.body += "</body></html>\n";
   std::fprintf(stderr, "vhost: script error in %s line %d: %s%s%s\n", file.c_str(), line,
-               message.c_str(), automation_detail.empty() ? "" : " | ",
-               automation_detail.c_str());
+               message.c_str(), automation_detail.empty() ? "" : " | ", automation_detail.c_str());
 }
 
 bool run_script_page(PageContext& page, const CompiledPage& compiled) {

@@ -8,7 +8,8 @@ namespace vhost {
 std::u16string decode_bytes(std::string_view bytes, UINT cp) {
   if (bytes.empty())
     return {};
-  const int n = MultiByteToWideChar(cp, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  const int n =
+      MultiByteToWideChar(cp, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
   if (n <= 0)
     return std::u16string(bytes.begin(), bytes.end());
   std::u16string out(static_cast<size_t>(n), u'\0');
@@ -149,11 +150,20 @@ std::u16string html_encode(std::u16string_view s) {
   out.reserve(s.size());
   for (char16_t c : s) {
     switch (c) {
-      case u'<': out += u"&lt;"; break;
-      case u'>': out += u"&gt;"; break;
-      case u'&': out += u"&amp;"; break;
-      case u'"': out += u"&quot;"; break;
-      default: out.push_back(c);
+      case u'<':
+        out += u"&lt;";
+        break;
+      case u'>':
+        out += u"&gt;";
+        break;
+      case u'&':
+        out += u"&amp;";
+        break;
+      case u'"':
+        out += u"&quot;";
+        break;
+      default:
+        out.push_back(c);
     }
   }
   return out;
@@ -180,7 +190,9 @@ std::u16string url_encode(std::u16string_view s, UINT cp) {
 
 namespace {
 
-char16_t fold(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+char16_t fold(char16_t c) {
+  return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+}
 
 }  // namespace
 
@@ -207,7 +219,11 @@ bool has_cr_or_lf(std::u16string_view s) {
   return s.find(u'\r') != std::u16string_view::npos || s.find(u'\n') != std::u16string_view::npos;
 }
 
-std::u16string to_u16(std::string_view s) { return decode_bytes(s, CP_UTF8); }
-std::string to_utf8(std::u16string_view s) { return encode_text(s, CP_UTF8); }
+std::u16string to_u16(std::string_view s) {
+  return decode_bytes(s, CP_UTF8);
+}
+std::string to_utf8(std::u16string_view s) {
+  return encode_text(s, CP_UTF8);
+}
 
 }  // namespace vhost

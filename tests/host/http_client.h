@@ -75,9 +75,8 @@ inline Response read_response(int fd) {
         r.status = std::atoi(status_line.c_str() + status_line.find(' ') + 1);
         while (line_end != std::string::npos) {
           const size_t next = head.find("\r\n", line_end + 2);
-          const std::string line = head.substr(line_end + 2, next == std::string::npos
-                                                                 ? std::string::npos
-                                                                 : next - line_end - 2);
+          const std::string line = head.substr(
+              line_end + 2, next == std::string::npos ? std::string::npos : next - line_end - 2);
           const size_t colon = line.find(':');
           if (colon != std::string::npos)
             r.headers.emplace_back(line.substr(0, colon),
@@ -109,7 +108,8 @@ inline Response request(unsigned port, const std::string& method, const std::str
   const int fd = connect_loopback(port);
   if (fd < 0)
     return {};
-  std::string head = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+  std::string head =
+      method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
   for (const std::string& h : extra_headers)
     head += h + "\r\n";
   if (!body.empty() || method == "POST")

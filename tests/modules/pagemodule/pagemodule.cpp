@@ -57,8 +57,8 @@ class PageEvents final
     if (!pUnk)
       return E_POINTER;
     ComPtr<IScriptingContext> context;
-    HRESULT hr = pUnk->QueryInterface(IID_IScriptingContext,
-                                      reinterpret_cast<void**>(context.Receive()));
+    HRESULT hr =
+        pUnk->QueryInterface(IID_IScriptingContext, reinterpret_cast<void**>(context.Receive()));
     if (SUCCEEDED(hr))
       hr = context->get_Response(response_.Receive());
     if (SUCCEEDED(hr))
@@ -106,13 +106,17 @@ TEST_EXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-TEST_EXPORT HRESULT DllCanUnloadNow() { return g_module.m_nLockCnt == 0 ? S_OK : S_FALSE; }
+TEST_EXPORT HRESULT DllCanUnloadNow() {
+  return g_module.m_nLockCnt == 0 ? S_OK : S_FALSE;
+}
 
 TEST_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   return AtlModuleGetClassObject(&g_module, rclsid, riid, ppv);
 }
 
-TEST_EXPORT HRESULT DllRegisterServer() { return AtlModuleRegisterServer(&g_module, TRUE, nullptr); }
+TEST_EXPORT HRESULT DllRegisterServer() {
+  return AtlModuleRegisterServer(&g_module, TRUE, nullptr);
+}
 
 TEST_EXPORT HRESULT DllUnregisterServer() {
   return AtlModuleUnregisterServerEx(&g_module, TRUE, nullptr);
