@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   libffi-dev
+  zlib1g-dev libdeflate-dev gzip
 )
 
 missing=()
