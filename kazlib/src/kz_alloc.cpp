@@ -20,8 +20,13 @@ void kz_free(void* block) {
 }
 
 void* kz_grow_or_free(void* block, size_t used, size_t size) {
+  // With nothing to keep, the old block goes first, so the peak is the new block alone.
+  if (!used) {
+    kz_free(block);
+    return kz_alloc(size);
+  }
   void* grown = kz_alloc(size);
-  if (grown && used)
+  if (grown)
     memcpy(grown, block, used);
   kz_free(block);
   return grown;
