@@ -56,6 +56,23 @@ TEST(Module, LoadCallsDllMainOncePerFirstUse) {
   EXPECT_TRUE(FreeLibrary(pinned));
 }
 
+TEST(Module, AResourceOnlyMappingNeverCountsAsAUse) {
+  HMODULE m = LoadLibraryA(kModule.c_str());
+  ASSERT_NE(nullptr, m);
+  int* attach = counter(m, "g_attach_count");
+  int* detach = counter(m, "g_detach_count");
+  const int attached = *attach;
+  const int detached = *detach;
+  HMODULE data = LoadLibraryExA(kModule.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(nullptr, data);
+  EXPECT_NE(m, data) << "the handle says it is a data mapping";
+  EXPECT_NE(nullptr, FindResourceA(data, MAKEINTRESOURCEA(101), "REGISTRY"));
+  EXPECT_EQ(attached, *attach) << "no attach for a data mapping";
+  EXPECT_TRUE(FreeLibrary(data));
+  EXPECT_EQ(detached, *detach) << "its release is not the module's last use";
+  EXPECT_TRUE(FreeLibrary(m));
+}
+
 TEST(Module, RefusedAttachFailsTheLoad) {
   HMODULE holder = LoadLibraryA(kModule.c_str());
   ASSERT_NE(nullptr, holder);
