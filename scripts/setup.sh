@@ -9,6 +9,7 @@ packages=(
   clang-format
   libffi-dev
   libmicrohttpd-dev duktape-dev
+  zlib1g-dev libdeflate-dev gzip
 )
 
 missing=()
