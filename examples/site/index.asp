@@ -22,6 +22,7 @@
 <ul>
 <li><a href="calc.asp">A registered component called from a page</a></li>
 <li><a href="form.asp">A form posted back to its page</a></li>
+<li><a href="upload.asp">Upload fields and files</a></li>
 </ul>
 </body>
 </html>
