@@ -16,6 +16,9 @@
 // returns E_OUTOFMEMORY so that a call site reads `return oom_fault();`.
 PLATFORM_HIDDEN HRESULT oom_fault();
 
+// CoTaskMemAlloc for a zero-filled block (freed with CoTaskMemFree).
+PLATFORM_HIDDEN void* task_mem_alloc_zeroed(size_t cb);
+
 // S_OK when vt is a type a VARIANT may hold, else DISP_E_BADVARTYPE. VT_CLSID passes, as on
 // the platform: the callers that refuse it check it themselves.
 PLATFORM_HIDDEN HRESULT variant_validate_type(VARTYPE vt);

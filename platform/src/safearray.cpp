@@ -95,10 +95,9 @@ SAFEARRAY* alloc_descriptor(VARTYPE vt, UINT dims, size_t extra) {
   if (size == 0 || dims == 0 || dims > 0xFFFF)
     return nullptr;
   size_t bytes = kHidden + descriptor_size(dims) + extra;
-  BYTE* block = static_cast<BYTE*>(CoTaskMemAlloc(bytes));
+  BYTE* block = static_cast<BYTE*>(task_mem_alloc_zeroed(bytes));
   if (!block)
     return nullptr;
-  memset(block, 0, bytes);
   SAFEARRAY* psa = reinterpret_cast<SAFEARRAY*>(block + kHidden);
   psa->cDims = static_cast<USHORT>(dims);
   psa->cbElements = size;
@@ -228,12 +227,11 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
     return nullptr;
   }
   size_t bytes = static_cast<size_t>(cells * psa->cbElements);
-  psa->pvData = CoTaskMemAlloc(bytes);
+  psa->pvData = task_mem_alloc_zeroed(bytes);
   if (!psa->pvData) {
     CoTaskMemFree(block_of(psa));
     return nullptr;
   }
-  memset(psa->pvData, 0, bytes);
   return psa;
 }
 

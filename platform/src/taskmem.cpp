@@ -9,6 +9,7 @@
 
 #include <atomic>
 
+#include "block_cache.h"
 #include "faultsim.h"
 #include "oleaut_private.h"
 #include "platform_memstat.h"
@@ -39,7 +40,23 @@ void poison(void* pv) {
 LPVOID CoTaskMemAlloc(SIZE_T cb) {
   if (FaultSimStep())
     return task_mem_oom();
-  void* pv = malloc(cb ? cb : 1);
+  void* pv = PlatformBlockTake(cb);
+  if (!pv)
+    pv = malloc(cb ? cb : 1);
+  if (!pv)
+    return task_mem_oom();
+  live_blocks.fetch_add(1, std::memory_order_relaxed);
+  return pv;
+}
+
+void* task_mem_alloc_zeroed(size_t cb) {
+  if (FaultSimStep())
+    return task_mem_oom();
+  void* pv = PlatformBlockTake(cb);
+  if (pv)
+    memset(pv, 0, cb);
+  else
+    pv = calloc(cb ? cb : 1, 1);  // large blocks come from the kernel already zeroed
   if (!pv)
     return task_mem_oom();
   live_blocks.fetch_add(1, std::memory_order_relaxed);
@@ -64,7 +81,8 @@ void CoTaskMemFree(LPVOID pv) {
     return;
   live_blocks.fetch_sub(1, std::memory_order_relaxed);
   poison(pv);
-  free(pv);
+  if (!PlatformBlockKeep(pv))
+    free(pv);
 }
 
 LONG PlatformTaskMemBlocks(void) {

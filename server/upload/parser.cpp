@@ -38,7 +38,11 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
   if (FAILED(hr))
     return hr;
   ParsePos = 0;  // each body is read from its start
+  // The delimiter ("--" and the boundary) and the closing one ("--", boundary, "--"), made once.
   const CKaText boundary = boundary_of(contentType);
+  PartDelimiters marks;
+  marks.delimiter.Format("--%s", static_cast<const char*>(boundary));
+  marks.closing.Format("--%s--", static_cast<const char*>(boundary));
   char line[kLineWindow + 1];
   int last_part = 0;
   while (!last_part) {
@@ -63,7 +67,7 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
         mime_type = line + type_at + 13;
     }
     int size = 0;
-    char* data = ReadPartData(boundary, &size, &last_part);
+    char* data = ReadPartData(marks, &size, &last_part);
     if (!data)
       return E_FAIL;
     FormPart* part = FormPart::Create();
@@ -149,9 +153,8 @@ int KaFileUpload::ReadHeaderLine(char* line) {
   return n;
 }
 
-char* KaFileUpload::ReadPartData(const CKaText& boundary, int* size, int* lastPart) {
-  CKaText delimiter;
-  delimiter.Format("--%s", static_cast<const char*>(boundary));
+char* KaFileUpload::ReadPartData(const PartDelimiters& marks, int* size, int* lastPart) {
+  const CKaText& delimiter = marks.delimiter;
   const int a = kaFindData(Body + ParsePos, BodyLength - ParsePos, delimiter);
   // A delimiter right at, or one byte after, the read position leaves no room for the CR LF
   // that precedes it: no part content.
@@ -171,8 +174,7 @@ char* KaFileUpload::ReadPartData(const CKaText& boundary, int* size, int* lastPa
     *lastPart = 1;
     return copy;
   }
-  CKaText closing;
-  closing.Format("--%s--", static_cast<const char*>(boundary));
+  const CKaText& closing = marks.closing;
   const int closing_length = closing.GetLength();
   if (closing_length <= rest &&
       memcmp(Body + ParsePos, closing.GetData(), static_cast<size_t>(closing_length)) == 0)

@@ -44,7 +44,11 @@ class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
   HRESULT ParseBody(const char* contentType);
   HRESULT ReadBody();
   int ReadHeaderLine(char* line);
-  char* ReadPartData(const CKaText& boundary, int* size, int* lastPart);
+  struct PartDelimiters {
+    CKaText delimiter;
+    CKaText closing;
+  };
+  char* ReadPartData(const PartDelimiters& marks, int* size, int* lastPart);
   HRESULT BuildCollections();
 
   IRequest* Request = nullptr;

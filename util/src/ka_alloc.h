@@ -1,6 +1,6 @@
 // The library allocator: the one place where KaMsUtil gets and returns memory. Blocks are
-// zero-filled; large blocks come straight from the kernel already zeroed, so a 64 MiB block
-// costs no clearing pass. Every allocation consults the fault simulator first.
+// zero-filled unless the caller fills them wholly itself; freed large blocks are kept for reuse
+// (a few, bounded in total). Every allocation consults the fault simulator first.
 #pragma once
 
 #include <stddef.h>
@@ -9,6 +9,8 @@
 
 // A zero-filled block of size bytes, or null (size 0 still gives a distinct block).
 KAMSUTIL_HIDDEN void* ka_alloc(size_t size);
+// A block of size bytes whose contents are unspecified: for callers that write every byte.
+KAMSUTIL_HIDDEN void* ka_alloc_raw(size_t size);
 // Releases a block of ka_alloc; null is a harmless no-op.
 KAMSUTIL_HIDDEN void ka_free(void* block);
 // The library empty string: shared, zero-length, never released or written.

@@ -29,9 +29,12 @@ bool is_trim_byte(unsigned char c) {
 
 // A new block holding n bytes of src (src may be null when n is 0).
 char* block_from(const char* src, size_t n) {
-  char* block = static_cast<char*>(ka_alloc(n + 1));
-  if (block && n)
+  char* block = static_cast<char*>(ka_alloc_raw(n + 1));
+  if (!block)
+    return nullptr;
+  if (n)
     memcpy(block, src, n);
+  block[n] = '\0';
   return block;
 }
 
@@ -75,9 +78,14 @@ char* kaStringDup(const char* s) {
 }
 
 char* kaDataDup(const void* buf, unsigned int n) {
-  char* block = static_cast<char*>(ka_alloc(size_t{n} + 1));
-  if (block && buf && n)
+  if (!buf || n == 0)
+    return static_cast<char*>(ka_alloc(size_t{n} + 1));
+  // Every byte is written: the copy, then the terminator.
+  char* block = static_cast<char*>(ka_alloc_raw(size_t{n} + 1));
+  if (block) {
     memcpy(block, buf, n);
+    block[n] = '\0';
+  }
   return block;
 }
 

@@ -1,0 +1,19 @@
+// A process-wide cache of large freed heap blocks, shared by the project's allocators (task
+// memory, the utility library's blocks). A fresh large block costs one page fault for every
+// 4 KiB on first touch, more than a request body's whole parse; a kept block costs none.
+// Not part of the Windows-shaped headers.
+#pragma once
+
+#include "windef.h"
+
+// PlatformBlockTake
+// A kept block of at least cb usable bytes (and not more than twice that), taken out of the
+// cache; its contents are unspecified. Null when none fits or cb is below the cached size.
+WINAPI_EXPORT void* PlatformBlockTake(SIZE_T cb);
+
+// PlatformBlockKeep
+// Keeps block (from the C heap: malloc, calloc or realloc) for reuse instead of freeing it.
+// Returns: TRUE when kept; FALSE when the block is small or the cache is full (the caller then
+//          frees it). The cache holds at most three blocks of at least 1 MiB, 256 MiB in all.
+// Notes:   builds with AddressSanitizer keep nothing, so that a use after free is still caught.
+WINAPI_EXPORT BOOL PlatformBlockKeep(void* block);
