@@ -171,8 +171,15 @@ HRESULT CommandObject::Execute(VARIANT* RecordsAffected, VARIANT* Parameters, LO
   SqliteDatabase* db = connection_->Database();
   if (!db)
     return fail(AdoErrorStatus(adErrInvalidConnection), u"The command's connection is closed.");
+  const bool wants_records = Options == adOptionUnspecified || !(Options & adExecuteNoRecords);
+  ComPtr<RecordsetObject> recordset;
+  HRESULT hr =
+      wants_records ? RecordsetObject::Prepare(CLSID_Command, IID_Command15, &recordset) : S_OK;
+  if (FAILED(hr)) {
+    db->Release();
+    return hr;
+  }
   CommandResult result;
-  HRESULT hr;
   if (given(Parameters)) {
     ArgumentValues values(*Parameters);
     hr = values.usable() ? RunCommandText(db, text_.Get(), text_.Length(), values, CLSID_Command,
@@ -193,8 +200,10 @@ HRESULT CommandObject::Execute(VARIANT* RecordsAffected, VARIANT* Parameters, LO
       RecordsAffected->vt = VT_I4;
       RecordsAffected->lVal = result.records_affected;
     }
-    if (Options == adOptionUnspecified || !(Options & adExecuteNoRecords))
-      hr = RecordsetObject::FromResult(db, std::move(result), CLSID_Command, IID_Command15, ppirs);
+    if (recordset) {
+      recordset->Adopt(db, std::move(result));
+      *ppirs = recordset.Release();
+    }
   }
   db->Release();
   return hr;

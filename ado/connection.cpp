@@ -148,19 +148,27 @@ HRESULT ConnectionObject::Execute(BSTR CommandText, VARIANT* RecordsAffected, LO
   *ppiRset = nullptr;
   if (!db_)
     return fail(AdoErrorStatus(adErrObjectClosed), u"The connection is closed.");
+  const bool wants_records = Options == adOptionUnspecified || !(Options & adExecuteNoRecords);
+  ComPtr<RecordsetObject> recordset;
+  HRESULT hr = wants_records
+                   ? RecordsetObject::Prepare(CLSID_Connection, IID_Connection15, &recordset)
+                   : S_OK;
+  if (FAILED(hr))
+    return hr;
   CommandResult result;
-  HRESULT hr = RunCommandText(db_, CommandText, SysStringLen(CommandText), NoBindValues(),
-                              CLSID_Connection, IID_Connection15, &result);
+  hr = RunCommandText(db_, CommandText, SysStringLen(CommandText), NoBindValues(), CLSID_Connection,
+                      IID_Connection15, &result);
   if (FAILED(hr))
     return hr;
   if (RecordsAffected) {
     RecordsAffected->vt = VT_I4;
     RecordsAffected->lVal = result.records_affected;
   }
-  if (Options != adOptionUnspecified && (Options & adExecuteNoRecords))
-    return S_OK;
-  return RecordsetObject::FromResult(db_, std::move(result), CLSID_Connection, IID_Connection15,
-                                     ppiRset);
+  if (recordset) {
+    recordset->Adopt(db_, std::move(result));
+    *ppiRset = recordset.Release();
+  }
+  return S_OK;
 }
 
 HRESULT ConnectionObject::get_State(LONG* plObjState) {

@@ -42,16 +42,9 @@ void RecordsetObject::CloseRows() {
   chunk_ = ChunkPosition{};
 }
 
-HRESULT RecordsetObject::FromResult(SqliteDatabase* db, CommandResult&& result, REFCLSID clsid,
-                                    REFIID iid, _Recordset** out) {
-  *out = nullptr;
-  ComPtr<RecordsetObject> recordset;
-  HRESULT hr = Create(&recordset);
-  if (FAILED(hr))
-    return ReportAdoError(clsid, iid, hr, u"Out of memory.");
-  recordset->Adopt(db, std::move(result));
-  *out = recordset.Release();
-  return S_OK;
+HRESULT RecordsetObject::Prepare(REFCLSID clsid, REFIID iid, ComPtr<RecordsetObject>* out) {
+  HRESULT hr = Create(out);
+  return FAILED(hr) ? ReportAdoError(clsid, iid, hr, u"Out of memory.") : S_OK;
 }
 
 HRESULT RecordsetObject::OpenStatement(REFIID iid, sqlite3_stmt** stmt) {

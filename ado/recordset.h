@@ -13,10 +13,12 @@ class RecordsetObject final
  public:
   static constexpr const IID& kIdentity = kRecordsetIdentity;
 
-  // A recordset over what a command produced (open on its rows, closed when it returned
-  // none), as *out. Failures set error information (clsid, iid).
-  static HRESULT FromResult(SqliteDatabase* db, CommandResult&& result, REFCLSID clsid, REFIID iid,
-                            _Recordset** out);
+  // A new, closed recordset for what a command will produce, made before the command runs so
+  // that a failure to make it leaves the database untouched. Failures set error information
+  // (clsid, iid).
+  static HRESULT Prepare(REFCLSID clsid, REFIID iid, ComPtr<RecordsetObject>* out);
+  // Takes over what a command produced: open on its rows, closed when it returned none.
+  void Adopt(SqliteDatabase* db, CommandResult&& result);
 
   // The statement on its current row in *stmt; when the recordset is closed or has no current
   // row, the failure status, with error information set for iid.
@@ -135,7 +137,6 @@ class RecordsetObject final
   RecordsetObject() = default;
   ~RecordsetObject();
 
-  void Adopt(SqliteDatabase* db, CommandResult&& result);
   void CloseRows();
 
   ComPtr<ConnectionObject> active_connection_;

@@ -113,7 +113,7 @@ inline std::vector<BYTE> BytesOf(const VARIANT& v) {
 struct Outcome {
   HRESULT hr = E_UNEXPECTED;
   ScopedVariant result;
-  SCODE scode = 0;            // from EXCEPINFO, when hr is DISP_E_EXCEPTION
+  SCODE scode = 0;             // from EXCEPINFO, when hr is DISP_E_EXCEPTION
   std::u16string description;  // from EXCEPINFO
 };
 
@@ -150,11 +150,10 @@ class Late {
     }
     EXCEPINFO info = {};
     UINT arg_error = 0;
-    out.hr = object_->Invoke(id, GUID_NULL, 0, flags, &params,
-                             (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))
-                                 ? nullptr
-                                 : out.result.Receive(),
-                             &info, &arg_error);
+    out.hr = object_->Invoke(
+        id, GUID_NULL, 0, flags, &params,
+        (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) ? nullptr : out.result.Receive(),
+        &info, &arg_error);
     out.scode = info.scode;
     out.description = Text(info.bstrDescription);
     SysFreeString(info.bstrSource);
@@ -178,7 +177,8 @@ class Late {
   // A property that holds an object, as an object.
   Late Object(const char16_t* name, std::initializer_list<const VARIANT*> args = {}) {
     Outcome out = Get(name, args);
-    EXPECT_EQ(S_OK, out.hr) << "reading " << std::string(name, name + std::char_traits<char16_t>::length(name));
+    EXPECT_EQ(S_OK, out.hr) << "reading "
+                            << std::string(name, name + std::char_traits<char16_t>::length(name));
     return Late(out.result.Get());
   }
 

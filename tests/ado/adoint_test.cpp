@@ -110,8 +110,8 @@ TEST_F(AdoInterfaces, RecordsetAndFieldSlots) {
 // Sizes are 64-bit on this system, and the declarations are the description's.
 TEST_F(AdoInterfaces, GeneratedDeclarationsAgree) {
   static_assert(std::is_same_v<decltype(&_Parameter::put_Size), HRESULT (_Parameter::*)(LONGLONG)>);
-  static_assert(std::is_same_v<decltype(&Field20::get_ActualSize),
-                               HRESULT (Field20::*)(LONGLONG*)>);
+  static_assert(
+      std::is_same_v<decltype(&Field20::get_ActualSize), HRESULT (Field20::*)(LONGLONG*)>);
   static_assert(adCmdText == 1 && adLongVarBinary == 205 && adParamInput == 1 &&
                 adFldLong == 0x80 && adExecuteNoRecords == 0x80 && adVarBinary == 204 &&
                 adLongVarChar == 201 && adLongVarWChar == 203);

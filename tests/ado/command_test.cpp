@@ -39,7 +39,7 @@ class Command : public RegisteredAdo {
     ScopedVariant size = I4(static_cast<LONG>(bytes.size()));
     ScopedVariant missing = Missing();
     Outcome made = command.Call(u"CreateParameter", {&name.Get(), &type.Get(), &direction.Get(),
-                                                      &size.Get(), &missing.Get()});
+                                                     &size.Get(), &missing.Get()});
     EXPECT_EQ(S_OK, made.hr);
     Late parameter(made.result.Get());
     size_t at = 0;
@@ -61,8 +61,7 @@ class Command : public RegisteredAdo {
 
   // The stored bytes of row id, read as Value, with their declared type and attributes.
   std::vector<BYTE> Load(LONG id) {
-    ScopedVariant sql = Str(u"SELECT content FROM files WHERE id = " +
-                            Utf16(std::to_string(id)));
+    ScopedVariant sql = Str(u"SELECT content FROM files WHERE id = " + Utf16(std::to_string(id)));
     Late rows(connection_.Call(u"Execute", {&sql.Get()}).result.Get());
     ScopedVariant zero = I4(0);
     Late field = rows.Object(u"Fields").Object(u"Item", {&zero.Get()});
@@ -84,8 +83,8 @@ std::vector<BYTE> pattern(size_t n) {
 TEST_F(Command, BlobsRoundTripByteForByte) {
   const std::vector<BYTE> zeros_inside = {'a', 0, 0, 'b', 0, 0xFF, 0};
   const std::vector<BYTE> large = pattern(3 * 1024 * 1024);
-  for (const std::vector<BYTE>& bytes : {std::vector<BYTE>{}, std::vector<BYTE>{0x42},
-                                         zeros_inside, large}) {
+  for (const std::vector<BYTE>& bytes :
+       {std::vector<BYTE>{}, std::vector<BYTE>{0x42}, zeros_inside, large}) {
     SCOPED_TRACE(bytes.size());
     EXPECT_EQ(bytes, Load(Store(bytes, bytes.size() + 1)));
   }
@@ -133,10 +132,11 @@ TEST_F(Command, ParameterPropertiesAndValue) {
 
   ScopedVariant sql = Str(u"SELECT note FROM files");
   Late rows(connection_.Call(u"Execute", {&sql.Get()}).result.Get());
-  EXPECT_EQ(u"\xD55C\xAD6D text",
-            Text(rows.Object(u"Fields").Object(u"Item", {&zero.Get()}).Get(u"Value")
-                     .result.Get()
-                     .bstrVal));
+  EXPECT_EQ(u"\xD55C\xAD6D text", Text(rows.Object(u"Fields")
+                                           .Object(u"Item", {&zero.Get()})
+                                           .Get(u"Value")
+                                           .result.Get()
+                                           .bstrVal));
 }
 
 TEST_F(Command, ValuesOfEveryKindBindInOrder) {
@@ -154,15 +154,17 @@ TEST_F(Command, ValuesOfEveryKindBindInOrder) {
     ScopedVariant type = I4(adVariant);
     ScopedVariant direction = I4(adParamInput);
     ScopedVariant size = I4(0);
-    Late parameter(command.Call(u"CreateParameter", {&empty_name.Get(), &type.Get(),
-                                                     &direction.Get(), &size.Get(), &value.Get()})
+    Late parameter(command
+                       .Call(u"CreateParameter", {&empty_name.Get(), &type.Get(), &direction.Get(),
+                                                  &size.Get(), &value.Get()})
                        .result.Get());
     ScopedVariant as_object = Object(parameter.get());
     ASSERT_EQ(S_OK, parameters.Call(u"Append", {&as_object.Get()}).hr);
   }
   ASSERT_EQ(S_OK, command.Call(u"Execute").hr);
-  ScopedVariant sql = Str(u"SELECT typeof(a), typeof(b), typeof(c), typeof(d), typeof(e), "
-                          u"a, d FROM kinds");
+  ScopedVariant sql =
+      Str(u"SELECT typeof(a), typeof(b), typeof(c), typeof(d), typeof(e), "
+          u"a, d FROM kinds");
   Late rows(connection_.Call(u"Execute", {&sql.Get()}).result.Get());
   Late fields = rows.Object(u"Fields");
   const char16_t* expected[] = {u"integer", u"text", u"blob", u"real", u"null"};
@@ -216,9 +218,8 @@ TEST_F(Command, RejectedCommandStoresNothingAndReportsTheMessage) {
   ScopedVariant sql = Str(u"SELECT count(*) FROM files");
   Late rows(connection_.Call(u"Execute", {&sql.Get()}).result.Get());
   ScopedVariant zero = I4(0);
-  EXPECT_EQ(0, rows.Object(u"Fields").Object(u"Item", {&zero.Get()}).Get(u"Value")
-                   .result.Get()
-                   .lVal);
+  EXPECT_EQ(0,
+            rows.Object(u"Fields").Object(u"Item", {&zero.Get()}).Get(u"Value").result.Get().lVal);
 }
 
 TEST_F(Command, PlaceholdersAndParametersMustMatch) {
@@ -233,8 +234,9 @@ TEST_F(Command, PlaceholdersAndParametersMustMatch) {
   ScopedVariant direction = I4(adParamInput);
   ScopedVariant size = I4(4);
   ScopedVariant value = I4(1);
-  Late parameter(too_many.Call(u"CreateParameter", {&name.Get(), &type.Get(), &direction.Get(),
-                                                    &size.Get(), &value.Get()})
+  Late parameter(too_many
+                     .Call(u"CreateParameter",
+                           {&name.Get(), &type.Get(), &direction.Get(), &size.Get(), &value.Get()})
                      .result.Get());
   ScopedVariant as_object = Object(parameter.get());
   too_many.Object(u"Parameters").Call(u"Append", {&as_object.Get()});

@@ -89,9 +89,9 @@ TEST_F(Connection, FilesSQLiteCannotOpenFailWithItsMessage) {
 
 TEST_F(Connection, ExecuteRunsEveryStatementAndCountsChanges) {
   Late connection = OpenConnection();
-  ScopedVariant sql = Str(
-      u"CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT); -- two rows\n"
-      u"INSERT INTO t (name) VALUES ('a'); INSERT INTO t (name) VALUES ('b');");
+  ScopedVariant sql =
+      Str(u"CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT); -- two rows\n"
+          u"INSERT INTO t (name) VALUES ('a'); INSERT INTO t (name) VALUES ('b');");
   ScopedVariant affected = I4(-5);
   VARIANT by_ref;
   VariantInit(&by_ref);
@@ -109,7 +109,9 @@ TEST_F(Connection, ExecuteRunsEveryStatementAndCountsChanges) {
   Late rows(connection.Call(u"Execute", {&query.Get()}).result.Get());
   EXPECT_EQ(adStateOpen, rows.Get(u"State").result.Get().lVal);
   ScopedVariant zero = I4(0);
-  EXPECT_EQ(u"a", Text(rows.Object(u"Fields").Object(u"Item", {&zero.Get()}).Get(u"Value")
+  EXPECT_EQ(u"a", Text(rows.Object(u"Fields")
+                           .Object(u"Item", {&zero.Get()})
+                           .Get(u"Value")
                            .result.Get()
                            .bstrVal));
 

@@ -78,15 +78,16 @@ TEST_F(Recordset, FieldsByOrdinalNameAndDefaultMember) {
   ScopedVariant key = Str(u"title");
   DISPPARAMS params = {const_cast<VARIANT*>(&key.Get()), nullptr, 1, 0};
   ScopedVariant result;
-  ASSERT_EQ(S_OK, rows.get()->Invoke(DISPID_VALUE, GUID_NULL, 0,
-                                     DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
-                                     result.Receive(), nullptr, nullptr));
+  ASSERT_EQ(S_OK,
+            rows.get()->Invoke(DISPID_VALUE, GUID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                               &params, result.Receive(), nullptr, nullptr));
   EXPECT_EQ(u"first", Text(Late(result.Get()).Get(u"Value").result.Get().bstrVal));
 }
 
 TEST_F(Recordset, TypesAttributesAndSizes) {
-  Late rows = Open(u"SELECT content, body, title, score, big, id, length(body) AS n FROM t "
-                   u"ORDER BY id");
+  Late rows = Open(
+      u"SELECT content, body, title, score, big, id, length(body) AS n FROM t "
+      u"ORDER BY id");
   struct Expected {
     const char16_t* name;
     LONG type;
@@ -130,8 +131,8 @@ TEST_F(Recordset, GetChunkReadsSuccessiveChunksThenNull) {
   Late rows = Open(u"SELECT content, body, title FROM t ORDER BY id");
   Late content = FieldOf(rows, u"content");
   ScopedVariant two = I4(2);
-  EXPECT_EQ((std::vector<BYTE>{0x00, 0x01}), BytesOf(content.Call(u"GetChunk", {&two.Get()})
-                                                          .result.Get()));
+  EXPECT_EQ((std::vector<BYTE>{0x00, 0x01}),
+            BytesOf(content.Call(u"GetChunk", {&two.Get()}).result.Get()));
   EXPECT_EQ((std::vector<BYTE>{0x02, 0x03}),
             BytesOf(content.Call(u"GetChunk", {&two.Get()}).result.Get()));
   Outcome last = content.Call(u"GetChunk", {&two.Get()});
@@ -206,9 +207,9 @@ TEST_F(Recordset, OpenNeedsTextAndAnOpenConnection) {
   // Rows already read stay readable after their connection closes.
   ASSERT_EQ(S_OK, connection_.Call(u"Close").hr);
   ScopedVariant zero = I4(0);
-  EXPECT_EQ(1, recordset.Object(u"Fields").Object(u"Item", {&zero.Get()}).Get(u"Value")
-                   .result.Get()
-                   .lVal);
+  EXPECT_EQ(
+      1,
+      recordset.Object(u"Fields").Object(u"Item", {&zero.Get()}).Get(u"Value").result.Get().lVal);
 }
 
 }  // namespace
