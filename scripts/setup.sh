@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   libffi-dev
+  libsqlite3-dev
 )
 
 missing=()
