@@ -120,9 +120,15 @@ HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
     HMODULE module = os_load(os_path);
     if (!module)
       return fail<HMODULE>(ERROR_MOD_NOT_FOUND, nullptr);
-    if (data_only)
-      return module;
     std::lock_guard<std::mutex> lock(loads_mutex());
+    if (data_only) {
+      // The handle of a module already running is the running module's: this use counts, so
+      // that its FreeLibrary does not detach the module under its other users.
+      auto running = load_counts().find(module);
+      if (running != load_counts().end())
+        ++running->second;
+      return module;
+    }
     int& count = load_counts()[module];
     if (count++ == 0) {
       DllMainProc main = dll_main(module);

@@ -56,6 +56,26 @@ TEST(Module, LoadCallsDllMainOncePerFirstUse) {
   EXPECT_TRUE(FreeLibrary(pinned));
 }
 
+// Reading the resources of a running module (as the type-library loader does) loads it as data
+// and frees it again: the module stays attached for its users.
+TEST(Module, DataLoadOfARunningModuleKeepsItAttached) {
+  HMODULE m = LoadLibraryA(kModule.c_str());
+  ASSERT_NE(nullptr, m) << GetLastError();
+  int* detach = counter(m, "g_detach_count");
+  const int detached = *detach;
+  HMODULE data = LoadLibraryExA(kModule.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_EQ(m, data);
+  EXPECT_TRUE(FreeLibrary(data));
+  EXPECT_EQ(detached, *detach) << "still in use";
+
+  HMODULE pinned = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                 reinterpret_cast<LPCSTR>(detach), &pinned));
+  EXPECT_TRUE(FreeLibrary(m));
+  EXPECT_EQ(detached + 1, *detach) << "the last use detaches it";
+  EXPECT_TRUE(FreeLibrary(pinned));
+}
+
 TEST(Module, RefusedAttachFailsTheLoad) {
   HMODULE holder = LoadLibraryA(kModule.c_str());
   ASSERT_NE(nullptr, holder);
