@@ -189,9 +189,11 @@ HRESULT RunCommandText(SqliteDatabase* db, const OLECHAR* text, UINT length,
       return sqlite_failure(handle, clsid, iid);
     result->records_affected += static_cast<LONG>(sqlite3_changes(handle));
   }
+  if (!ran_any)
+    return ReportAdoError(clsid, iid, AdoErrorStatus(adErrInvalidArgument),
+                          u"The command text is empty.");
   if (next_value != values.Count())
     return ReportAdoError(clsid, iid, AdoErrorStatus(adErrInvalidArgument),
-                          ran_any ? u"The command has fewer parameter placeholders than parameters."
-                                  : u"The command text is empty.");
+                          u"The command has fewer parameter placeholders than parameters.");
   return S_OK;
 }

@@ -241,6 +241,12 @@ TEST_F(Command, PlaceholdersAndParametersMustMatch) {
   ScopedVariant as_object = Object(parameter.get());
   too_many.Object(u"Parameters").Call(u"Append", {&as_object.Get()});
   EXPECT_EQ(AdoErrorCode(adErrInvalidArgument), too_many.Call(u"Execute").scode);
+
+  for (const char16_t* nothing : {u"", u"  ;\n", u"-- only a comment"}) {
+    Late empty = NewCommand(nothing);
+    EXPECT_EQ(AdoErrorCode(adErrInvalidArgument), empty.Call(u"Execute").scode)
+        << "an empty command is no success";
+  }
 }
 
 TEST_F(Command, ActiveConnectionMustBeAConnection) {
