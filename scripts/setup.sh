@@ -8,6 +8,9 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   libffi-dev
+  libmicrohttpd-dev duktape-dev
+  zlib1g-dev libdeflate-dev gzip
+  nodejs chromium fonts-nanum
   libsqlite3-dev
 )
 

@@ -21,8 +21,8 @@
 //          when this call created it: a created block is all zero. Null with
 //          ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED, ERROR_NOT_ENOUGH_MEMORY.
 // Notes:   a block lives while any handle or view of it is open in any process; the next
-//          creation after that starts again from zero, as on the platform. The backing object
-//          itself stays in /dev/shm.
+//          creation after that starts again from zero, as on the platform; the last holder
+//          removes the object from /dev/shm. An existing block keeps its own size.
 WINAPI_EXPORT HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttributes,
                                         DWORD flProtect, DWORD dwMaximumSizeHigh,
                                         DWORD dwMaximumSizeLow, LPCSTR lpName);

@@ -49,6 +49,17 @@ DllMainProc dll_main(HMODULE module) {
   return reinterpret_cast<DllMainProc>(proc);
 }
 
+// The low bit of a handle marks a module mapped for its resources only.
+constexpr ULONG_PTR kDataFileTag = 1;
+
+bool is_data_file(HMODULE module) {
+  return reinterpret_cast<ULONG_PTR>(module) & kDataFileTag;
+}
+
+HMODULE loader_handle(HMODULE module) {
+  return reinterpret_cast<HMODULE>(reinterpret_cast<ULONG_PTR>(module) & ~kDataFileTag);
+}
+
 template <typename T>
 T fail(DWORD error, T result) {
   SetLastError(error);
@@ -120,15 +131,11 @@ HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
     HMODULE module = os_load(os_path);
     if (!module)
       return fail<HMODULE>(ERROR_MOD_NOT_FOUND, nullptr);
+    // A mapping for resources only is marked in its handle, as on the platform, so that its
+    // FreeLibrary never counts against the module's own uses.
+    if (data_only)
+      return reinterpret_cast<HMODULE>(reinterpret_cast<ULONG_PTR>(module) | kDataFileTag);
     std::lock_guard<std::mutex> lock(loads_mutex());
-    if (data_only) {
-      // The handle of a module already running is the running module's: this use counts, so
-      // that its FreeLibrary does not detach the module under its other users.
-      auto running = load_counts().find(module);
-      if (running != load_counts().end())
-        ++running->second;
-      return module;
-    }
     int& count = load_counts()[module];
     if (count++ == 0) {
       DllMainProc main = dll_main(module);
@@ -147,6 +154,8 @@ HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
 BOOL FreeLibrary(HMODULE hLibModule) {
   if (!hLibModule)
     return fail<BOOL>(ERROR_INVALID_HANDLE, FALSE);
+  if (is_data_file(hLibModule))
+    return os_unload(loader_handle(hLibModule)) ? TRUE : fail<BOOL>(ERROR_INVALID_HANDLE, FALSE);
   {
     std::lock_guard<std::mutex> lock(loads_mutex());
     auto it = load_counts().find(hLibModule);
@@ -162,7 +171,7 @@ BOOL FreeLibrary(HMODULE hLibModule) {
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   if (!hModule || !lpProcName)
     return fail<FARPROC>(ERROR_INVALID_PARAMETER, nullptr);
-  void* symbol = os_symbol(hModule, lpProcName);
+  void* symbol = os_symbol(loader_handle(hModule), lpProcName);
   if (!symbol)
     return fail<FARPROC>(ERROR_PROC_NOT_FOUND, nullptr);
   return reinterpret_cast<FARPROC>(symbol);
@@ -203,7 +212,8 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
   try {
     std::string os_path;
     std::string path;
-    if (!os_module_path(hModule ? hModule : os_program(), &os_path) || !unmap_path(os_path, &path))
+    if (!os_module_path(hModule ? loader_handle(hModule) : os_program(), &os_path) ||
+        !unmap_path(os_path, &path))
       return fail<DWORD>(ERROR_MOD_NOT_FOUND, 0);
     if (path.size() >= nSize) {
       std::memcpy(lpFilename, path.data(), nSize - 1);
@@ -246,7 +256,7 @@ BOOL DisableThreadLibraryCalls(HMODULE hLibModule) {
 HRSRC FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage) {
   if (!lpType || !lpName)
     return fail<HRSRC>(ERROR_INVALID_PARAMETER, nullptr);
-  const PLATFORM_RESOURCE* table = resource_table(hModule ? hModule : os_program());
+  const PLATFORM_RESOURCE* table = resource_table(hModule ? loader_handle(hModule) : os_program());
   if (!table)
     return fail<HRSRC>(ERROR_RESOURCE_DATA_NOT_FOUND, nullptr);
   bool type_seen = false;

@@ -53,17 +53,17 @@ bool store_root(int drive, const char* root, size_t len) {
 
 // "C=/srv/c;D=/mnt/data": malformed entries are ignored.
 void load_roots_from_environment() {
-  const char* spec = std::getenv("PLATFORM_DRIVE_ROOTS");
-  if (!spec)
+  const char* setting = std::getenv("PLATFORM_DRIVE_ROOTS");
+  if (!setting)
     return;
-  while (*spec) {
-    const char* end = std::strchr(spec, ';');
-    size_t len = end ? static_cast<size_t>(end - spec) : std::strlen(spec);
-    if (len >= 2 && spec[1] == '=' && drive_index(spec[0]) >= 0)
-      store_root(drive_index(spec[0]), spec + 2, len - 2);
-    spec += len;
-    if (*spec == ';')
-      ++spec;
+  while (*setting) {
+    const char* end = std::strchr(setting, ';');
+    size_t len = end ? static_cast<size_t>(end - setting) : std::strlen(setting);
+    if (len >= 2 && setting[1] == '=' && drive_index(setting[0]) >= 0)
+      store_root(drive_index(setting[0]), setting + 2, len - 2);
+    setting += len;
+    if (*setting == ';')
+      ++setting;
   }
 }
 

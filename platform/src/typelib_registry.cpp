@@ -190,6 +190,20 @@ HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
           win_key.ReadString(nullptr, &path))
         break;
     }
+    // A library registered only under a locale of its own (lcid(0x409)) serves every locale.
+    RegKeyHolder version_key;
+    if (path.empty() && version_key.Open(HKEY_CLASSES_ROOT, version)) {
+      for (DWORD i = 0; path.empty(); ++i) {
+        char16_t name[64];
+        DWORD size = 64;
+        if (RegEnumKeyExW(version_key.Get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+          break;
+        RegKeyHolder win_key;
+        if (win_key.Open(version_key.Get(), std::u16string(name, size) + u"\\win64"))
+          win_key.ReadString(nullptr, &path);
+      }
+    }
     if (path.empty())
       return TYPE_E_LIBNOTREGISTERED;
     return LoadTypeLib(path.c_str(), pptlib);

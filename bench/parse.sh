@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The parse benchmark: the upload object's page start against memcpy, a memmem cutter and
+# busboy (installed from npm here), on the same bodies in the same run. Prints MB/s and ratios.
+#   bench/parse.sh [build-dir]     (default build-bench, a release build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-bench}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target parse_bench -j "$(nproc)" >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$build/bin/parse_bench" --write "$work"
+(cd bench && [ -d node_modules/busboy ] || npm install --no-audit --no-fund --silent busboy@1 >/dev/null)
+
+"$build/bin/parse_bench" --benchmark_format=csv --benchmark_repetitions=3 \
+  --benchmark_report_aggregates_only=true 2>/dev/null | grep '_median' > "$work/cpp.csv"
+node bench/busboy_parse.js "$work" > "$work/js.txt"
+
+python3 - "$work" <<'PY'
+import csv, sys, os
+work = sys.argv[1]
+rates = {}
+for row in csv.reader(open(os.path.join(work, "cpp.csv"))):
+    name = row[0].replace("_median", "")
+    rates[name] = float(row[5]) / 1e6  # bytes_per_second
+js = dict(line.split() for line in open(os.path.join(work, "js.txt")))
+for arg, label, jsfile in (("0", "64 MiB file", "big.body"), ("1", "10,000 fields", "fields.body")):
+    ours = rates[f"BM_OnStartPage/{arg}"]
+    mem = rates[f"BM_Memcpy/{arg}"]
+    cut = rates[f"BM_MemmemCutter/{arg}"]
+    bb = float(js[jsfile])
+    print(f"{label}: OnStartPage {ours:.0f} MB/s; memcpy {mem:.0f}; memmem cutter {cut:.0f}; busboy {bb:.0f}")
+    print(f"  ratios: {ours/mem:.2f} x memcpy, {ours/cut:.2f} x memmem cutter, {ours/bb:.2f} x busboy")
+PY

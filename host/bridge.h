@@ -1,0 +1,45 @@
+// The bridge between page scripts (Duktape) and automation objects, through IDispatch and the
+// objects' type information only. Each object is an ES6 Proxy whose target holds the
+// interface pointer (released by the target's finalizer): property reads call the property
+// at once, methods and parameterised properties come back as functions, calling the object
+// itself calls its default member, and `new Enumerator(c)` walks _NewEnum. A failed call is
+// thrown as an Error with `number` (the HRESULT) and `description`.
+#pragma once
+
+#include <string>
+
+#include "duktape.h"
+#include "oaidl.h"
+
+namespace vhost {
+
+class PageContext;
+
+struct AutomationFailure {
+  bool happened = false;
+  HRESULT hr = S_OK;
+  std::u16string description;
+};
+
+// Prepares a fresh heap: the proxy handler, Enumerator, and the page state the bridge reports
+// into (failure, end of page).
+void bridge_install(duk_context* ctx, PageContext* page, AutomationFailure* last_failure);
+
+// Pushes a JavaScript value for v (objects as proxies; byte arrays as Uint8Array).
+void bridge_push_variant(duk_context* ctx, const VARIANT& v);
+// Pushes a proxy for object (null for a null pointer).
+void bridge_push_dispatch(duk_context* ctx, IDispatch* object);
+// Converts the value at idx; the caller clears *out.
+void bridge_to_variant(duk_context* ctx, duk_idx_t idx, VARIANT* out);
+
+// Throws a failed call's status as an Error with number and description (from pExcep when
+// hr is DISP_E_EXCEPTION, otherwise from the thread's error information).
+[[noreturn]] void bridge_throw_failure(duk_context* ctx, HRESULT hr, EXCEPINFO* excep,
+                                       const std::u16string& member);
+
+// Throws the end-of-page value (Response.End) into the script.
+[[noreturn]] void bridge_throw_end(duk_context* ctx);
+// True when the value at idx is the end-of-page value.
+bool bridge_is_end(duk_context* ctx, duk_idx_t idx);
+
+}  // namespace vhost

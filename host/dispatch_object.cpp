@@ -1,0 +1,65 @@
+// The host's type library and error information (see dispatch_object.h).
+#include "dispatch_object.h"
+
+#include <map>
+#include <mutex>
+
+#include "text.h"
+
+namespace vhost {
+
+namespace {
+
+// Filled once at start-up before any worker runs; read-only afterwards.
+ITypeLib* g_library = nullptr;
+std::mutex g_cache_lock;
+std::map<std::string, ITypeInfo*> g_cache;  // one reference each
+
+}  // namespace
+
+HRESULT load_host_type_library(const std::string& path) {
+  release_host_type_library();
+  const std::u16string wide = to_u16(path);
+  return LoadTypeLib(wide.c_str(), &g_library);
+}
+
+void release_host_type_library() {
+  for (auto& entry : g_cache)
+    if (entry.second)
+      entry.second->Release();
+  g_cache.clear();
+  if (g_library)
+    g_library->Release();
+  g_library = nullptr;
+}
+
+ITypeInfo* host_type_info(REFIID iid) {
+  if (!g_library)
+    return nullptr;
+  const std::string key(reinterpret_cast<const char*>(&iid), sizeof(GUID));
+  std::lock_guard<std::mutex> guard(g_cache_lock);
+  auto it = g_cache.find(key);
+  if (it != g_cache.end())
+    return it->second;
+  ITypeInfo* info = nullptr;
+  if (FAILED(g_library->GetTypeInfoOfGuid(iid, &info)))
+    info = nullptr;
+  g_cache[key] = info;
+  return info;
+}
+
+HRESULT set_error(HRESULT hr, const std::u16string& description) {
+  ComPtr<ICreateErrorInfo> create;
+  if (FAILED(CreateErrorInfo(create.Receive())))
+    return hr;
+  std::u16string source = u"vhost";
+  std::u16string text = description;
+  create->SetSource(source.data());
+  create->SetDescription(text.data());
+  ComPtr<IErrorInfo> info;
+  if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.Receive()))))
+    SetErrorInfo(0, info.Get());
+  return hr;
+}
+
+}  // namespace vhost

@@ -1,0 +1,413 @@
+// The HTTP side of the host (see http_server.h).
+#include "http_server.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+
+#include "intrinsics.h"
+#include "objbase.h"
+#include "page_compiler.h"
+#include "script_engine.h"
+#include "text.h"
+
+namespace vhost {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One request from its first line to the end of its response.
+struct RequestState {
+  std::string uri;
+  HttpRequestData request;
+  bool started = false;
+  bool responded = false;
+  bool length_known = false;
+  unsigned long long received = 0;
+  std::string unsized_body;  // a chunked body, gathered until its end
+  unsigned status = 0;
+  unsigned long long bytes = 0;
+  std::string log_extra;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+};
+
+void* on_uri(void*, const char* uri, MHD_Connection*) {
+  auto* state = new (std::nothrow) RequestState();
+  if (state)
+    state->uri = uri ? uri : "";
+  return state;
+}
+
+void on_completed(void* cls, MHD_Connection*, void** req_cls, MHD_RequestTerminationCode code) {
+  auto* server = static_cast<HttpServer*>(cls);
+  std::unique_ptr<RequestState> state(static_cast<RequestState*>(*req_cls));
+  *req_cls = nullptr;
+  if (!state || !state->started)
+    return;
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - state->start)
+          .count();
+  std::string extra = state->log_extra;
+  if (code != MHD_REQUEST_TERMINATED_COMPLETED_OK)
+    extra += (extra.empty() ? "" : " ") + std::string("(connection ended early)");
+  server->log()->write(state->request.remote_addr, state->request.method, state->uri,
+                       state->request.protocol, state->status, state->bytes, ms, extra);
+}
+
+MHD_Result collect_header(void* cls, MHD_ValueKind, const char* key, const char* value) {
+  static_cast<HeaderList*>(cls)->emplace_back(key ? key : "", value ? value : "");
+  return MHD_YES;
+}
+
+MHD_Result queue(MHD_Connection* connection, RequestState* state, unsigned status,
+                 MHD_Response* response) {
+  if (!response)
+    return MHD_NO;
+  state->status = status;
+  state->responded = true;
+  const MHD_Result result = MHD_queue_response(connection, status, response);
+  MHD_destroy_response(response);
+  return result;
+}
+
+MHD_Result queue_text(MHD_Connection* connection, RequestState* state, unsigned status,
+                      const std::string& title, const std::string& detail) {
+  const std::string body = "<!DOCTYPE html>\n<html><head><title>" + title +
+                           "</title></head><body><h1>" + title + "</h1><p>" +
+                           to_utf8(html_encode(to_u16(detail))) + "</p></body></html>\n";
+  MHD_Response* response = MHD_create_response_from_buffer(
+      body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+  if (response)
+    MHD_add_response_header(response, "Content-Type", "text/html; charset=utf-8");
+  state->bytes = body.size();
+  return queue(connection, state, status, response);
+}
+
+const char* content_type_of(const std::string& path) {
+  static const std::pair<const char*, const char*> types[] = {
+      {".html", "text/html; charset=utf-8"},
+      {".htm", "text/html; charset=utf-8"},
+      {".css", "text/css; charset=utf-8"},
+      {".js", "text/javascript; charset=utf-8"},
+      {".json", "application/json"},
+      {".txt", "text/plain; charset=utf-8"},
+      {".png", "image/png"},
+      {".jpg", "image/jpeg"},
+      {".jpeg", "image/jpeg"},
+      {".gif", "image/gif"},
+      {".svg", "image/svg+xml"},
+      {".ico", "image/x-icon"},
+      {".pdf", "application/pdf"},
+      {".zip", "application/zip"},
+      {".gz", "application/gzip"},
+      {".webp", "image/webp"}};
+  const size_t dot = path.rfind('.');
+  if (dot != std::string::npos) {
+    const std::string ext = path.substr(dot);
+    for (auto& [e, type] : types)
+      if (iequals(ext, e))
+        return type;
+  }
+  return "application/octet-stream";
+}
+
+ssize_t read_file(void* cls, uint64_t pos, char* buf, size_t max) {
+  std::FILE* file = static_cast<std::FILE*>(cls);
+  if (std::fseek(file, static_cast<long>(pos), SEEK_SET) != 0)
+    return MHD_CONTENT_READER_END_WITH_ERROR;
+  const size_t n = std::fread(buf, 1, max, file);
+  if (n == 0)
+    return std::ferror(file) ? MHD_CONTENT_READER_END_WITH_ERROR : MHD_CONTENT_READER_END_OF_STREAM;
+  return static_cast<ssize_t>(n);
+}
+
+void close_file(void* cls) {
+  std::fclose(static_cast<std::FILE*>(cls));
+}
+
+std::string http_date(std::time_t when) {
+  std::tm parts{};
+  gmtime_r(&when, &parts);
+  char text[64];
+  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
+  return text;
+}
+
+bool is_page(const std::string& path) {
+  return path.size() > 4 && iequals(std::string_view(path).substr(path.size() - 4), ".asp");
+}
+
+MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const fs::path& file) {
+  std::error_code ec;
+  const uintmax_t size = fs::file_size(file, ec);
+  std::FILE* f = ec ? nullptr : std::fopen(file.c_str(), "rb");
+  if (!f)
+    return queue_text(connection, state, 403, "Forbidden", "The file cannot be read.");
+  MHD_Response* response =
+      MHD_create_response_from_callback(size, 64 * 1024, read_file, f, close_file);
+  if (!response) {
+    std::fclose(f);
+    return MHD_NO;
+  }
+  MHD_add_response_header(response, "Content-Type", content_type_of(file.string()));
+  state->bytes = size;
+  return queue(connection, state, 200, response);
+}
+
+MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestState* state,
+                      const std::string& virtual_path) {
+  static thread_local bool apartment = false;
+  if (!apartment) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    apartment = true;
+  }
+  HttpResponseData out;
+  CompiledPage compiled;
+  CompileError error;
+  if (!compile_page(server->config().site_root, virtual_path, &compiled, &error)) {
+    write_error_page(out, error.file, error.line, error.message, "");
+  } else {
+    PageContext page(server->config(), state->request, out, virtual_path);
+    if (FAILED(page.begin())) {
+      page.end();
+      write_error_page(out, virtual_path, 0, "out of memory", "");
+    } else {
+      run_script_page(page, compiled);
+    }
+  }
+  MHD_Response* response = MHD_create_response_from_buffer(
+      out.body.size(), const_cast<char*>(out.body.data()), MHD_RESPMEM_MUST_COPY);
+  if (!response)
+    return MHD_NO;
+  std::string type = out.content_type;
+  if (!out.charset.empty())
+    type += "; charset=" + out.charset;
+  MHD_add_response_header(response, "Content-Type", type.c_str());
+  if (out.has_expires)
+    MHD_add_response_header(response, "Expires",
+                            http_date(std::time(nullptr) + out.expires_minutes * 60).c_str());
+  bool has_cache_control = false;
+  for (auto& [name, value] : out.headers) {
+    has_cache_control |= iequals(name, "Cache-Control");
+    if (MHD_add_response_header(response, name.c_str(), value.c_str()) != MHD_YES)
+      state->log_extra += "(header " + name + " refused)";
+  }
+  if (!has_cache_control)
+    MHD_add_response_header(response, "Cache-Control", "private");
+  state->bytes = out.body.size();
+  state->log_extra += out.log_entry;
+  return queue(connection, state, out.status, response);
+}
+
+MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState* state) {
+  const HttpRequestData& r = state->request;
+  // The path must stay inside the site: no "..", no backslash (the Windows-style namespace
+  // would read it as a separator), no NUL.
+  if (r.path.empty() || r.path[0] != '/' || r.path.find('\0') != std::string::npos ||
+      r.path.find('\\') != std::string::npos)
+    return queue_text(connection, state, 400, "Bad Request", "The path is not valid.");
+  std::string normalized;
+  for (size_t start = 1; start <= r.path.size();) {
+    size_t end = r.path.find('/', start);
+    if (end == std::string::npos)
+      end = r.path.size();
+    if (r.path.compare(start, end - start, "..") == 0)
+      return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
+    start = end + 1;
+  }
+  const fs::path root(server->config().site_root);
+  fs::path target = root / r.path.substr(1);
+  std::error_code ec;
+  const fs::path real = fs::weakly_canonical(target, ec);
+  const std::string real_text = real.string();
+  const std::string root_text = server->config().site_root;
+  if (ec ||
+      (real_text != root_text && real_text.compare(0, root_text.size() + 1, root_text + "/") != 0))
+    return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
+  std::string virtual_path = r.path;
+  if (fs::is_directory(real, ec)) {
+    if (virtual_path.back() != '/') {
+      const std::string location =
+          r.raw_path + "/" +
+          (r.raw_query.empty() && state->uri.find('?') == std::string::npos ? ""
+                                                                            : "?" + r.raw_query);
+      MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+      if (response)
+        MHD_add_response_header(response, "Location", location.c_str());
+      return queue(connection, state, 301, response);
+    }
+    bool found = false;
+    for (const char* index : {"index.asp", "default.asp", "index.html", "index.htm"}) {
+      if (fs::is_regular_file(real / index, ec)) {
+        target = real / index;
+        virtual_path += index;
+        found = true;
+        break;
+      }
+    }
+    if (!found)
+      return queue_text(connection, state, 403, "Forbidden", "This folder has no index page.");
+  } else {
+    target = real;
+  }
+  if (!fs::is_regular_file(target, ec))
+    return queue_text(connection, state, 404, "Not Found",
+                      "There is no " + r.path + " on this server.");
+  if (is_page(virtual_path))
+    return serve_page(server, connection, state, virtual_path);
+  if (r.method != "GET" && r.method != "HEAD")
+    return queue_text(connection, state, 405, "Method Not Allowed",
+                      "Static files answer GET and HEAD only.");
+  return serve_static(connection, state, target);
+}
+
+void start_request(HttpServer* server, MHD_Connection* connection, RequestState* state,
+                   const char* method, const char* version) {
+  state->started = true;
+  HttpRequestData& r = state->request;
+  r.method = method ? method : "";
+  r.protocol = version ? version : "";
+  MHD_get_connection_values(connection, MHD_HEADER_KIND, collect_header, &r.headers);
+  const size_t question = state->uri.find('?');
+  r.raw_path = state->uri.substr(0, question);
+  r.raw_query = question == std::string::npos ? "" : state->uri.substr(question + 1);
+  r.path = url_decode(r.raw_path, false);
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (info && info->client_addr && info->client_addr->sa_family == AF_INET) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(info->client_addr);
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+    r.remote_addr = text;
+    r.remote_port = ntohs(in->sin_port);
+  }
+  r.local_addr = server->address();
+  r.local_port = server->port();
+}
+
+MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const char* method,
+                      const char* version, const char* upload_data, size_t* upload_data_size,
+                      void** req_cls) {
+  auto* server = static_cast<HttpServer*>(cls);
+  auto* state = static_cast<RequestState*>(*req_cls);
+  if (!state)
+    return MHD_NO;
+  const unsigned long long limit = server->config().max_body;
+  if (!state->started) {
+    start_request(server, connection, state, method, version);
+    HttpRequestData& r = state->request;
+    if (const std::string* length = r.header("Content-Length")) {
+      char* end = nullptr;
+      const unsigned long long n = std::strtoull(length->c_str(), &end, 10);
+      if (end == length->c_str() || *end != '\0')
+        return queue_text(connection, state, 400, "Bad Request", "Content-Length is not a number.");
+      if (n > limit)
+        return queue_text(connection, state, 413, "Payload Too Large",
+                          "The request body is larger than this server accepts (" +
+                              std::to_string(limit) + " bytes).");
+      state->length_known = true;
+      if (n > 0) {
+        r.body = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(n));
+        if (!r.body)
+          return queue_text(connection, state, 503, "Service Unavailable",
+                            "There is no memory for the request body.");
+        r.body_size = static_cast<ULONG>(n);
+      }
+    }
+    return MHD_YES;
+  }
+  if (*upload_data_size) {
+    const size_t n = *upload_data_size;
+    *upload_data_size = 0;
+    if (state->responded)
+      return MHD_YES;  // the rest of a refused body
+    HttpRequestData& r = state->request;
+    if (state->received + n > (state->length_known ? r.body_size : limit)) {
+      if (state->length_known)
+        return MHD_NO;  // more than announced: the client is broken
+      return queue_text(connection, state, 413, "Payload Too Large",
+                        "The request body is larger than this server accepts (" +
+                            std::to_string(limit) + " bytes).");
+    }
+    if (state->length_known) {
+      BYTE* data = nullptr;
+      SafeArrayAccessData(r.body, reinterpret_cast<void**>(&data));
+      std::memcpy(data + state->received, upload_data, n);
+      SafeArrayUnaccessData(r.body);
+    } else {
+      state->unsized_body.append(upload_data, n);
+    }
+    state->received += n;
+    return MHD_YES;
+  }
+  if (state->responded)
+    return MHD_YES;
+  HttpRequestData& r = state->request;
+  if (!state->length_known && !state->unsized_body.empty()) {
+    r.body = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(state->unsized_body.size()));
+    if (!r.body)
+      return queue_text(connection, state, 503, "Service Unavailable",
+                        "There is no memory for the request body.");
+    BYTE* data = nullptr;
+    SafeArrayAccessData(r.body, reinterpret_cast<void**>(&data));
+    std::memcpy(data, state->unsized_body.data(), state->unsized_body.size());
+    SafeArrayUnaccessData(r.body);
+    r.body_size = static_cast<ULONG>(state->unsized_body.size());
+    std::string().swap(state->unsized_body);
+  }
+  return dispatch(server, connection, state);
+}
+
+}  // namespace
+
+HttpServer::~HttpServer() {
+  stop();
+}
+
+bool HttpServer::start(const std::string& address, unsigned port, unsigned workers,
+                       std::string* error) {
+  sockaddr_in where{};
+  where.sin_family = AF_INET;
+  where.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1) {
+    *error = "not an IPv4 address: " + address;
+    return false;
+  }
+  address_ = address;
+  std::error_code ec;
+  const fs::path root = fs::canonical(config_.site_root, ec);
+  if (ec || !fs::is_directory(root, ec)) {
+    *error = "the site folder does not exist: " + config_.site_root;
+    return false;
+  }
+  config_.site_root = root.string();
+  daemon_ =
+      MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_AUTO, 0,
+                       nullptr, nullptr, &on_request, this, MHD_OPTION_SOCK_ADDR, &where,
+                       MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(workers),
+                       MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this, MHD_OPTION_NOTIFY_COMPLETED,
+                       &on_completed, this, MHD_OPTION_CONNECTION_TIMEOUT, 60u, MHD_OPTION_END);
+  if (!daemon_) {
+    *error = "cannot listen on " + address + ":" + std::to_string(port);
+    return false;
+  }
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
+  port_ = info ? info->port : port;
+  return true;
+}
+
+void HttpServer::stop() {
+  if (daemon_)
+    MHD_stop_daemon(daemon_);
+  daemon_ = nullptr;
+}
+
+}  // namespace vhost

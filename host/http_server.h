@@ -1,0 +1,41 @@
+// The HTTP side of the host, over libmicrohttpd: a pool of worker threads (each one an
+// apartment), keep-alive, request bodies read straight into the array that Request.BinaryRead
+// hands out, bodies over the limit refused with 413 before they are read, static files, script
+// pages, and the access log.
+#pragma once
+
+#include <string>
+
+#include "access_log.h"
+#include "page_context.h"
+
+struct MHD_Daemon;
+
+namespace vhost {
+
+class HttpServer {
+ public:
+  HttpServer(HostConfig config, AccessLog* log) : config_(std::move(config)), log_(log) {}
+  ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+
+  // Listens on address:port (IPv4; port 0 picks a free one). False with *error on failure.
+  bool start(const std::string& address, unsigned port, unsigned workers, std::string* error);
+  // Stops listening, lets the running pages finish and joins the workers.
+  void stop();
+  unsigned port() const { return port_; }
+
+  const HostConfig& config() const { return config_; }
+  AccessLog* log() const { return log_; }
+  const std::string& address() const { return address_; }
+
+ private:
+  HostConfig config_;
+  AccessLog* log_;
+  MHD_Daemon* daemon_ = nullptr;
+  std::string address_;
+  unsigned port_ = 0;
+};
+
+}  // namespace vhost

@@ -1,0 +1,291 @@
+// Request: the collections of the HTTP request (QueryString, Form, ServerVariables, Cookies),
+// its size and BinaryRead, which hands out the body array itself when the whole body is read.
+#include <cctype>
+#include <cstring>
+#include <new>
+
+#include "intrinsics.h"
+#include "text.h"
+
+namespace vhost {
+
+namespace {
+
+HRESULT dictionary_out(std::vector<RequestDictionary::Entry> entries, std::u16string whole,
+                       IRequestDictionary** out) {
+  if (!out)
+    return E_POINTER;
+  *out = nullptr;
+  return hand_out(new (std::nothrow) RequestDictionary(std::move(entries), std::move(whole)), out);
+}
+
+std::string cgi_name(const std::string& header) {
+  std::string out = "HTTP_";
+  for (char c : header)
+    out.push_back(c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  return out;
+}
+
+}  // namespace
+
+HRESULT RequestObject::query_entries(std::vector<RequestDictionary::Entry>* out) {
+  for (auto& [key, value] : parse_urlencoded(page_->request.raw_query))
+    RequestDictionary::add(*out, decode_bytes(key, page_->code_page),
+                           decode_bytes(value, page_->code_page));
+  return S_OK;
+}
+
+HRESULT RequestObject::form_entries(std::vector<RequestDictionary::Entry>* out,
+                                    std::u16string* whole) {
+  const HttpRequestData& r = page_->request;
+  const std::string* type = r.header("Content-Type");
+  if (!type || r.body_size == 0)
+    return S_OK;
+  std::string media = type->substr(0, type->find(';'));
+  while (!media.empty() && media.back() == ' ')
+    media.pop_back();
+  if (!iequals(media, "application/x-www-form-urlencoded"))
+    return S_OK;
+  if (page_->binary_read_used || !r.body)
+    return set_error(E_FAIL, u"Request.Form cannot be used after Request.BinaryRead.");
+  page_->form_used = true;
+  const char* data = nullptr;
+  HRESULT hr = SafeArrayAccessData(r.body, reinterpret_cast<void**>(const_cast<char**>(&data)));
+  if (FAILED(hr))
+    return hr;
+  const std::string_view text(data, r.body_size);
+  *whole = decode_bytes(text, page_->code_page);
+  for (auto& [key, value] : parse_urlencoded(text))
+    RequestDictionary::add(*out, decode_bytes(key, page_->code_page),
+                           decode_bytes(value, page_->code_page));
+  SafeArrayUnaccessData(r.body);
+  return S_OK;
+}
+
+std::vector<RequestDictionary::Entry> RequestObject::server_variables() {
+  const HttpRequestData& r = page_->request;
+  std::vector<RequestDictionary::Entry> out;
+  auto add = [&](const char* name, const std::string& value) {
+    RequestDictionary::add(out, to_u16(name), decode_bytes(value, page_->code_page));
+  };
+  const std::string* type = r.header("Content-Type");
+  std::string all_http, all_raw;
+  for (auto& [name, value] : r.headers) {
+    all_http += cgi_name(name) + ":" + value + "\n";
+    all_raw += name + ": " + value + "\r\n";
+  }
+  std::string physical = page_->config.site_root + r.path;
+  for (char& c : physical)
+    if (c == '/')
+      c = '\\';
+  add("ALL_HTTP", all_http);
+  add("ALL_RAW", all_raw);
+  add("APPL_PHYSICAL_PATH", page_->config.site_root + "/");
+  add("CONTENT_LENGTH", std::to_string(r.body_size));
+  add("CONTENT_TYPE", type ? *type : std::string());
+  add("GATEWAY_INTERFACE", "CGI/1.1");
+  add("HTTPS", "off");
+  add("LOCAL_ADDR", r.local_addr);
+  add("PATH_INFO", r.path);
+  add("PATH_TRANSLATED", physical);
+  add("QUERY_STRING", r.raw_query);
+  add("REMOTE_ADDR", r.remote_addr);
+  add("REMOTE_HOST", r.remote_addr);
+  add("REMOTE_PORT", std::to_string(r.remote_port));
+  add("REQUEST_METHOD", r.method);
+  add("SCRIPT_NAME", r.path);
+  const std::string* host = r.header("Host");
+  std::string server_name = host ? host->substr(0, host->rfind(':')) : r.local_addr;
+  if (host && host->find(':') == std::string::npos)
+    server_name = *host;
+  add("SERVER_NAME", server_name);
+  add("SERVER_PORT", std::to_string(r.local_port));
+  add("SERVER_PORT_SECURE", "0");
+  add("SERVER_PROTOCOL", r.protocol);
+  add("SERVER_SOFTWARE", "vhost/1.0");
+  add("URL", r.path);
+  for (auto& [name, value] : r.headers)
+    add(cgi_name(name).c_str(), value);
+  return out;
+}
+
+std::vector<RequestDictionary::Entry> RequestObject::cookies() {
+  std::vector<RequestDictionary::Entry> out;
+  for (auto& [name, value] : page_->request.headers) {
+    if (!iequals(name, "Cookie"))
+      continue;
+    size_t start = 0;
+    while (start < value.size()) {
+      size_t end = value.find(';', start);
+      if (end == std::string::npos)
+        end = value.size();
+      std::string pair = value.substr(start, end - start);
+      start = end + 1;
+      const size_t first = pair.find_first_not_of(' ');
+      if (first == std::string::npos)
+        continue;
+      pair.erase(0, first);
+      const size_t eq = pair.find('=');
+      const std::string key = url_decode(pair.substr(0, eq), true);
+      const std::string val = eq == std::string::npos ? "" : url_decode(pair.substr(eq + 1), true);
+      RequestDictionary::add(out, decode_bytes(key, page_->code_page),
+                             decode_bytes(val, page_->code_page));
+    }
+  }
+  return out;
+}
+
+HRESULT RequestObject::get_Item(BSTR bstrVar, IDispatch** ppObjReturn) {
+  if (!ppObjReturn)
+    return E_POINTER;
+  *ppObjReturn = nullptr;
+  HRESULT hr = check_page();
+  if (FAILED(hr))
+    return hr;
+  const std::u16string key = bstr_text(bstrVar);
+  // Searched in the order script hosts use: QueryString, Form, Cookies, ServerVariables.
+  std::vector<RequestDictionary::Entry> sets[4];
+  query_entries(&sets[0]);
+  std::u16string whole;
+  hr = form_entries(&sets[1], &whole);
+  if (FAILED(hr))
+    return hr;
+  sets[2] = cookies();
+  sets[3] = server_variables();
+  std::vector<std::u16string> values;
+  for (auto& set : sets) {
+    for (auto& e : set)
+      if (iequals(e.key, key)) {
+        values = e.values;
+        break;
+      }
+    if (!values.empty())
+      break;
+  }
+  IStringList* list = nullptr;
+  hr = hand_out(new (std::nothrow) StringList(std::move(values)), &list);
+  *ppObjReturn = list;
+  return hr;
+}
+
+HRESULT RequestObject::get_QueryString(IRequestDictionary** ppDictReturn) {
+  HRESULT hr = check_page();
+  if (FAILED(hr))
+    return hr;
+  std::vector<RequestDictionary::Entry> entries;
+  query_entries(&entries);
+  return dictionary_out(std::move(entries),
+                        decode_bytes(page_->request.raw_query, page_->code_page), ppDictReturn);
+}
+
+HRESULT RequestObject::get_Form(IRequestDictionary** ppDictReturn) {
+  if (ppDictReturn)
+    *ppDictReturn = nullptr;
+  HRESULT hr = check_page();
+  if (FAILED(hr))
+    return hr;
+  std::vector<RequestDictionary::Entry> entries;
+  std::u16string whole;
+  hr = form_entries(&entries, &whole);
+  if (FAILED(hr))
+    return hr;
+  return dictionary_out(std::move(entries), std::move(whole), ppDictReturn);
+}
+
+HRESULT RequestObject::get_Body(IRequestDictionary** ppDictReturn) {
+  return get_Form(ppDictReturn);
+}
+
+HRESULT RequestObject::get_ServerVariables(IRequestDictionary** ppDictReturn) {
+  HRESULT hr = check_page();
+  if (FAILED(hr))
+    return hr;
+  return dictionary_out(server_variables(), std::u16string(), ppDictReturn);
+}
+
+HRESULT RequestObject::get_ClientCertificate(IRequestDictionary** ppDictReturn) {
+  HRESULT hr = check_page();
+  if (FAILED(hr))
+    return hr;
+  return dictionary_out({}, std::u16string(), ppDictReturn);  // plain HTTP: no certificate
+}
+
+HRESULT RequestObject::get_Cookies(IRequestDictionary** ppDictReturn) {
+  HRESULT hr = check_page();
+  if (FAILED(hr))
+    return hr;
+  return dictionary_out(cookies(), std::u16string(), ppDictReturn);
+}
+
+HRESULT RequestObject::get_TotalBytes(LONG* pcbTotal) {
+  if (!pcbTotal)
+    return E_POINTER;
+  *pcbTotal = 0;
+  HRESULT hr = check_page();
+  if (FAILED(hr))
+    return hr;
+  *pcbTotal = static_cast<LONG>(page_->request.body_size);
+  return S_OK;
+}
+
+HRESULT RequestObject::BinaryRead(VARIANT* pvarCountToRead, VARIANT* pvarReturn) {
+  if (!pvarCountToRead || !pvarReturn)
+    return E_POINTER;
+  VariantInit(pvarReturn);
+  HRESULT hr = check_page();
+  if (FAILED(hr))
+    return hr;
+  if (page_->form_used)
+    return set_error(E_FAIL, u"Request.BinaryRead cannot be used after Request.Form.");
+  ScopedVariant count;
+  hr = VariantCopyInd(count.Receive(), pvarCountToRead);
+  if (SUCCEEDED(hr))
+    hr = count.ChangeType(VT_I4);
+  if (FAILED(hr))
+    return hr;
+  if (count.Get().lVal < 0)
+    return set_error(E_INVALIDARG, u"The byte count to read is negative.");
+  HttpRequestData& r = page_->request;
+  const ULONG left = r.body_size - page_->read_position;
+  const ULONG n =
+      static_cast<ULONG>(count.Get().lVal) < left ? static_cast<ULONG>(count.Get().lVal) : left;
+  SAFEARRAY* out = nullptr;
+  if (page_->read_position == 0 && n == r.body_size && r.body) {
+    out = r.body;  // the whole body: hand out the array it was read into
+    r.body = nullptr;
+  } else {
+    out = SafeArrayCreateVector(VT_UI1, 0, n);
+    if (!out)
+      return E_OUTOFMEMORY;
+    if (n) {
+      BYTE *src = nullptr, *dst = nullptr;
+      if (!r.body || FAILED(SafeArrayAccessData(r.body, reinterpret_cast<void**>(&src)))) {
+        SafeArrayDestroy(out);
+        return set_error(E_UNEXPECTED, u"The request body was already handed out.");
+      }
+      SafeArrayAccessData(out, reinterpret_cast<void**>(&dst));
+      std::memcpy(dst, src + page_->read_position, n);
+      SafeArrayUnaccessData(out);
+      SafeArrayUnaccessData(r.body);
+    }
+  }
+  page_->read_position += n;
+  page_->binary_read_used = true;
+  pvarReturn->vt = VT_ARRAY | VT_UI1;
+  pvarReturn->parray = out;
+  // The count is [in, out]: it says how many bytes were read.
+  if (pvarCountToRead->vt == (VT_BYREF | VT_VARIANT) && pvarCountToRead->pvarVal) {
+    VariantClear(pvarCountToRead->pvarVal);
+    pvarCountToRead->pvarVal->vt = VT_I4;
+    pvarCountToRead->pvarVal->lVal = static_cast<LONG>(n);
+  } else if (pvarCountToRead->vt == (VT_BYREF | VT_I4) && pvarCountToRead->plVal) {
+    *pvarCountToRead->plVal = static_cast<LONG>(n);
+  } else if (!(pvarCountToRead->vt & VT_BYREF)) {
+    VariantClear(pvarCountToRead);
+    pvarCountToRead->vt = VT_I4;
+    pvarCountToRead->lVal = static_cast<LONG>(n);
+  }
+  return S_OK;
+}
+
+}  // namespace vhost

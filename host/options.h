@@ -1,0 +1,25 @@
+// Command-line options of the host program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vhost {
+
+struct Options {
+  std::string root = ".";
+  std::string address = "127.0.0.1";
+  unsigned port = 8080;
+  unsigned workers = 4;
+  unsigned long long max_body = 30ull * 1024 * 1024;
+  int script_timeout = 90;
+  std::string access_log = "-";
+  std::string typelib;  // empty: asptlb.idl beside the program
+  bool help = false;
+};
+
+// Parses argv; false with *error set on a bad option.
+bool parse_options(const std::vector<std::string>& args, Options* options, std::string* error);
+std::string usage();
+
+}  // namespace vhost

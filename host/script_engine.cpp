@@ -1,0 +1,220 @@
+// Script page runner (see script_engine.h).
+#include "script_engine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "bridge.h"
+#include "intrinsics.h"
+#include "text.h"
+
+namespace {
+
+struct HeapState {
+  vhost::PageContext* page;
+};
+
+void fatal_handler(void*, const char* message) {
+  std::fprintf(stderr, "vhost: fatal script engine error: %s\n", message ? message : "");
+  std::abort();
+}
+
+}  // namespace
+
+// Called by Duktape's interrupt counter; a true result throws a RangeError into the script, and
+// keeps throwing, so a catch block cannot swallow the time-out.
+int vhost_script_timed_out(void* udata) {
+  auto* state = static_cast<HeapState*>(udata);
+  if (!state || !state->page)
+    return 0;
+  const auto limit = std::chrono::seconds(state->page->script_timeout_seconds);
+  return std::chrono::steady_clock::now() - state->page->started > limit;
+}
+
+namespace vhost {
+
+namespace {
+
+constexpr char kCompiledKey[] =
+    "\xFF"
+    "compiled";
+constexpr char kScriptName[] = "page";
+
+PageContext* page_of(duk_context* ctx) {
+  duk_push_global_stash(ctx);
+  duk_get_prop_string(ctx, -1,
+                      "\xFF"
+                      "page");
+  auto* page = static_cast<PageContext*>(duk_get_pointer(ctx, -1));
+  duk_pop_2(ctx);
+  return page;
+}
+
+// __lit(n): the page's literal text n, as it is in the file.
+duk_ret_t write_literal(duk_context* ctx) {
+  const duk_uint_t n = duk_require_uint(ctx, 0);
+  duk_push_global_stash(ctx);
+  duk_get_prop_string(ctx, -1, kCompiledKey);
+  const auto* compiled = static_cast<const CompiledPage*>(duk_get_pointer(ctx, -1));
+  duk_pop_2(ctx);
+  PageContext* page = page_of(ctx);
+  if (page->ended)
+    bridge_throw_end(ctx);
+  if (compiled && n < compiled->literals.size())
+    static_cast<ResponseObject*>(page->response_object())->write_bytes(compiled->literals[n]);
+  return 0;
+}
+
+// __w(value): <%= value %>.
+duk_ret_t write_value(duk_context* ctx) {
+  PageContext* page = page_of(ctx);
+  if (page->ended)
+    bridge_throw_end(ctx);
+  ScopedVariant value;
+  bridge_to_variant(ctx, 0, value.Receive());
+  SetErrorInfo(0, nullptr);
+  HRESULT hr = page->response_object()->Write(value.Get());
+  if (FAILED(hr))
+    bridge_throw_failure(ctx, hr, nullptr, u"Response.Write");
+  return 0;
+}
+
+struct RunArgs {
+  PageContext* page;
+  const CompiledPage* compiled;
+  AutomationFailure* failure;
+};
+
+duk_ret_t run_unprotected(duk_context* ctx, void* udata) {
+  auto* args = static_cast<RunArgs*>(udata);
+  bridge_install(ctx, args->page, args->failure);
+  duk_push_global_stash(ctx);
+  duk_push_pointer(ctx, const_cast<CompiledPage*>(args->compiled));
+  duk_put_prop_string(ctx, -2, kCompiledKey);
+  duk_pop(ctx);
+
+  PageContext& page = *args->page;
+  const std::pair<const char*, IDispatch*> globals[] = {{"Request", page.request_object()},
+                                                        {"Response", page.response_object()},
+                                                        {"Server", page.server_object()},
+                                                        {"Session", page.session_object()},
+                                                        {"Application", page.application_object()}};
+  for (auto& [name, object] : globals) {
+    bridge_push_dispatch(ctx, object);
+    duk_put_global_string(ctx, name);
+  }
+  duk_push_c_function(ctx, write_literal, 1);
+  duk_put_global_string(ctx, "__lit");
+  duk_push_c_function(ctx, write_value, 1);
+  duk_put_global_string(ctx, "__w");
+
+  const std::string& script = args->compiled->script;
+  duk_push_string(ctx, kScriptName);
+  duk_compile_lstring_filename(ctx, 0, script.data(), script.size());
+  duk_call(ctx, 0);
+  return 1;
+}
+
+// The script line an error points at: the innermost frame of the page in its stack, or its
+// lineNumber (syntax errors).
+int error_line(duk_context* ctx, duk_idx_t err) {
+  if (!duk_is_object(ctx, err))
+    return 0;
+  int line = 0;
+  duk_get_prop_string(ctx, err, "stack");
+  if (duk_is_string(ctx, -1)) {
+    const std::string stack = duk_get_string(ctx, -1);
+    const std::string mark = std::string("(") + kScriptName + ":";
+    const size_t at = stack.find(mark);
+    if (at != std::string::npos)
+      line = std::atoi(stack.c_str() + at + mark.size());
+  }
+  duk_pop(ctx);
+  if (line == 0) {
+    duk_get_prop_string(ctx, err, "lineNumber");
+    line = duk_is_number(ctx, -1) ? duk_get_int(ctx, -1) : 0;
+    duk_pop(ctx);
+  }
+  return line;
+}
+
+std::string hresult_text(int32_t hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+  return text;
+}
+
+}  // namespace
+
+void write_error_page(HttpResponseData& response, const std::string& file, int line,
+                      const std::string& message, const std::string& automation_detail) {
+  auto enc = [](const std::string& s) { return to_utf8(html_encode(to_u16(s))); };
+  response.status = 500;
+  response.status_text = "Internal Server Error";
+  response.content_type = "text/html";
+  response.charset = "utf-8";
+  response.headers.erase(
+      std::remove_if(response.headers.begin(), response.headers.end(),
+                     [](const auto& h) { return !iequals(h.first, "Set-Cookie"); }),
+      response.headers.end());
+  response.body =
+      "<!DOCTYPE html>\n<html><head><title>Script error</title></head><body>\n"
+      "<h1>Script error</h1>\n<p>Page: <code>" +
+      enc(file) + "</code>, line " + std::to_string(line) + "</p>\n<p>Error: " + enc(message) +
+      "</p>\n";
+  if (!automation_detail.empty())
+    response.body += "<p>Automation error: " + enc(automation_detail) + "</p>\n";
+  response.body += "</body></html>\n";
+  std::fprintf(stderr, "vhost: script error in %s line %d: %s%s%s\n", file.c_str(), line,
+               message.c_str(), automation_detail.empty() ? "" : " | ", automation_detail.c_str());
+}
+
+bool run_script_page(PageContext& page, const CompiledPage& compiled) {
+  if (compiled.code_page)
+    page.code_page = compiled.code_page;
+  HeapState state{&page};
+  duk_context* ctx = duk_create_heap(nullptr, nullptr, nullptr, &state, fatal_handler);
+  if (!ctx) {
+    page.end();
+    write_error_page(page.response, page.page_path, 0, "out of memory for the script engine", "");
+    return false;
+  }
+  AutomationFailure failure;
+  RunArgs args{&page, &compiled, &failure};
+  const duk_int_t rc = duk_safe_call(ctx, run_unprotected, &args, 0, 1);
+  bool ok = true;
+  std::string file, message, detail;
+  int line = 0;
+  if (rc != DUK_EXEC_SUCCESS && !bridge_is_end(ctx, -1)) {
+    ok = false;
+    const auto origin = compiled.origin(error_line(ctx, -1));
+    file = origin.first;
+    line = origin.second;
+    duk_dup(ctx, -1);
+    message = duk_safe_to_string(ctx, -1);
+    duk_pop(ctx);
+    if (duk_is_object(ctx, -1)) {
+      duk_get_prop_string(ctx, -1, "number");
+      const bool has_number = duk_is_number(ctx, -1);
+      const int32_t number = has_number ? static_cast<int32_t>(duk_get_int(ctx, -1)) : 0;
+      duk_pop(ctx);
+      duk_get_prop_string(ctx, -1, "description");
+      const std::string description = duk_is_string(ctx, -1) ? duk_get_string(ctx, -1) : "";
+      duk_pop(ctx);
+      if (has_number)
+        detail = "HRESULT " + hresult_text(number) + (description.empty() ? "" : ": ") +
+                 to_utf8(from_cesu8(description));
+    }
+    message = to_utf8(from_cesu8(message));
+  }
+  duk_pop(ctx);
+  page.end();
+  duk_destroy_heap(ctx);  // finalizers release the script's objects
+  if (!ok)
+    write_error_page(page.response, file, line, message, detail);
+  return ok;
+}
+
+}  // namespace vhost

@@ -1,0 +1,15 @@
+// Export macro of KaZlib. The class CKaZlib is exported whole, the output limit setting as a
+// C-linkage function; every other symbol of the library stays hidden.
+#pragma once
+
+#if defined(KAZLIB_BUILDING)
+#define KAZLIB_API __attribute__((visibility("default")))
+#else
+#define KAZLIB_API
+#endif
+
+#ifdef __cplusplus
+#define KAZLIB_FUNC extern "C" KAZLIB_API
+#else
+#define KAZLIB_FUNC KAZLIB_API
+#endif

@@ -1,0 +1,43 @@
+// Conversion between automation strings and the system's narrow text (ANSI code page).
+#include "vtrl_module.h"
+
+#include <string.h>
+
+HRESULT AcpToBstr(const char* text, BSTR* out) {
+  *out = nullptr;
+  const int bytes = text ? static_cast<int>(strlen(text)) : 0;
+  if (bytes == 0) {
+    *out = SysAllocStringLen(nullptr, 0);
+    return *out ? S_OK : E_OUTOFMEMORY;
+  }
+  const int units = MultiByteToWideChar(CP_ACP, 0, text, bytes, nullptr, 0);
+  if (units <= 0)
+    return E_FAIL;
+  BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(units));
+  if (!result)
+    return E_OUTOFMEMORY;
+  MultiByteToWideChar(CP_ACP, 0, text, bytes, result, units);
+  *out = result;
+  return S_OK;
+}
+
+HRESULT BstrToAcp(BSTR text, CKaText* out) {
+  const UINT units = SysStringLen(text);
+  if (units == 0) {
+    *out = "";
+    return S_OK;
+  }
+  const int bytes =
+      WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0)
+    return E_FAIL;
+  CKaText converted;
+  char* buffer = converted.GetBuffer(static_cast<unsigned>(bytes));
+  if (!buffer)
+    return E_OUTOFMEMORY;
+  WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), buffer, bytes, nullptr, nullptr);
+  converted.ReleaseBuffer();
+  *out = converted;
+  // The assignment keeps the old text when it cannot allocate.
+  return out->GetLength() == converted.GetLength() ? S_OK : E_OUTOFMEMORY;
+}

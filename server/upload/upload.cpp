@@ -1,0 +1,286 @@
+// KaFileUpload: the page binding (OnStartPage, OnEndPage), the content-type check, the
+// collections and the members that read the part records directly (MultiVal, IsItem).
+#include "upload.h"
+
+#include "KaString.h"
+#include "attachment.h"
+#include "com_ptr.h"
+#include "item.h"
+#include "report_error.h"
+#include "scoped_variant.h"
+
+HRESULT KaFileUpload::CreateInstance(void* outer, REFIID riid, LPVOID* ppv) {
+  if (!ppv)
+    return E_POINTER;
+  *ppv = nullptr;
+  if (outer)
+    return CLASS_E_NOAGGREGATION;
+  UploadParts* parts = UploadParts::Create();
+  KaoItems* items = KaoItems::Create();
+  KaoAttachments* attachments = KaoAttachments::Create();
+  KaFileUpload* object = nullptr;
+  if (parts && items && attachments && !FaultSimStep())
+    object = new (std::nothrow) KaFileUpload(parts, items, attachments);
+  if (!object) {
+    // Made with no reference: one taken and given back destroys each.
+    if (items)
+      items->AddRef(), items->Release();
+    if (attachments)
+      attachments->AddRef(), attachments->Release();
+    if (parts)
+      parts->Release();
+    return E_OUTOFMEMORY;
+  }
+  return hand_out(object, riid, ppv);
+}
+
+KaFileUpload::KaFileUpload(UploadParts* parts, KaoItems* items, KaoAttachments* attachments)
+    : AttachmentsCollection(attachments), ItemsCollection(items), Parts(parts) {
+  ItemsCollection->AddRef();
+  AttachmentsCollection->AddRef();
+}
+
+KaFileUpload::~KaFileUpload() {
+  ItemsCollection->Release();
+  AttachmentsCollection->Release();
+  ReleaseIntrinsics();
+  Parts->Release();  // the records go with the last element that still shows one
+  kaFreeString(&Body);
+}
+
+void KaFileUpload::ReleaseIntrinsics() {
+  Parts->Server = nullptr;
+  if (Application)
+    Application->Release();
+  if (Server)
+    Server->Release();
+  if (Session)
+    Session->Release();
+  if (Response)
+    Response->Release();
+  if (Request)
+    Request->Release();
+  Request = nullptr;
+  Response = nullptr;
+  Session = nullptr;
+  Server = nullptr;
+  Application = nullptr;
+}
+
+HRESULT KaFileUpload::InterfaceSupportsErrorInfo(REFIID riid) {
+  return IsEqualGUID(riid, IID_IKaFileUpload) ? S_OK : S_FALSE;
+}
+
+HRESULT KaFileUpload::OnStartPage(IUnknown* piUnk) {
+  if (!piUnk)
+    return E_POINTER;
+  // A second start without an end first lets go of what the first one took.
+  ReleaseIntrinsics();
+  ComPtr<IScriptingContext> context;
+  HRESULT hr =
+      piUnk->QueryInterface(IID_IScriptingContext, reinterpret_cast<void**>(context.Receive()));
+  if (FAILED(hr))
+    return hr;
+  hr = context->get_Request(&Request);
+  if (SUCCEEDED(hr))
+    hr = context->get_Response(&Response);
+  if (SUCCEEDED(hr))
+    hr = context->get_Server(&Server);
+  if (SUCCEEDED(hr))
+    hr = context->get_Session(&Session);
+  if (SUCCEEDED(hr))
+    hr = context->get_Application(&Application);
+  if (SUCCEEDED(hr)) {
+    Parts->Server = Server;
+    hr = ParseRequest();
+  }
+  if (FAILED(hr)) {
+    ReleaseIntrinsics();
+    return hr;
+  }
+  OnStartPageCalled = 1;
+  return S_OK;
+}
+
+HRESULT KaFileUpload::OnEndPage() {
+  OnStartPageCalled = 0;
+  ReleaseIntrinsics();
+  return S_OK;
+}
+
+HRESULT KaFileUpload::ParseRequest() {
+  if (!Request)
+    return E_POINTER;
+  ComPtr<IRequestDictionary> variables;
+  HRESULT hr = Request->get_ServerVariables(variables.Receive());
+  if (FAILED(hr))
+    return hr;
+  ScopedVariant key;
+  ScopedVariant value;
+  {
+    VARIANT k;
+    VariantInit(&k);
+    k.vt = VT_BSTR;
+    k.bstrVal = SysAllocString(u"CONTENT_TYPE");
+    if (!k.bstrVal)
+      return E_OUTOFMEMORY;
+    key.Reset(k);
+  }
+  const HRESULT read = variables->get_Item(key.Get(), value.Receive());
+  const CKaText not_multipart = VtrlMessageText(VtrlMessage::kNotMultipart);
+  if (FAILED(read)) {
+    ReportError(CLSID_KaFileUpload, not_multipart, GUID_NULL, 0);
+    return read;
+  }
+  // The host's string list converts to its text through the standard conversion.
+  if (value.Type() != VT_BSTR) {
+    hr = value.ChangeType(VT_BSTR);
+    if (FAILED(hr)) {
+      ReportError(CLSID_KaFileUpload, not_multipart, GUID_NULL, 0);
+      return S_OK;
+    }
+  }
+  CKaText content_type;
+  hr = BstrToAcp(value.Get().bstrVal, &content_type);
+  if (FAILED(hr))
+    return hr;
+  if (content_type.FindNoCase("multipart/form-data") < 0) {
+    ReportError(CLSID_KaFileUpload, not_multipart, GUID_NULL, 0);
+    return S_OK;
+  }
+  hr = ParseBody(content_type);
+  if (hr == S_OK)
+    hr = BuildCollections();
+  kaFreeString(&Body);
+  BodyLength = 0;
+  return hr;
+}
+
+HRESULT KaFileUpload::BuildCollections() {
+  for (FormPart* record : Parts->Items) {
+    KaoItem* item = KaoItem::Create(Parts, record);
+    if (!item)
+      return E_OUTOFMEMORY;
+    ScopedVariant entry;
+    HRESULT hr =
+        hand_out(item, IID_IDispatch, reinterpret_cast<void**>(&entry.Receive()->pdispVal));
+    if (FAILED(hr))
+      return hr;
+    entry.Receive()->vt = VT_DISPATCH;
+    hr = ItemsCollection->Add(entry.Get());
+    if (FAILED(hr))
+      return hr;
+  }
+  for (FormPart* record : Parts->Attachments) {
+    KaoAttachment* attachment = KaoAttachment::Create(Parts, record);
+    if (!attachment)
+      return E_OUTOFMEMORY;
+    ScopedVariant entry;
+    HRESULT hr = hand_out(static_cast<IKaoAttachment*>(attachment), IID_IDispatch,
+                          reinterpret_cast<void**>(&entry.Receive()->pdispVal));
+    if (FAILED(hr))
+      return hr;
+    entry.Receive()->vt = VT_DISPATCH;
+    hr = AttachmentsCollection->Add(entry.Get());
+    if (FAILED(hr))
+      return hr;
+  }
+  return S_OK;
+}
+
+HRESULT KaFileUpload::get_Items(IKaoItems** pVal) {
+  if (!pVal)
+    return E_POINTER;
+  return ItemsCollection->QueryInterface(IID_IKaoItems, reinterpret_cast<void**>(pVal));
+}
+
+HRESULT KaFileUpload::get_Attachments(IKaoAttachments** pVal) {
+  if (!pVal)
+    return E_POINTER;
+  return AttachmentsCollection->QueryInterface(IID_IKaoAttachments, reinterpret_cast<void**>(pVal));
+}
+
+HRESULT KaFileUpload::get_MultiVal(BSTR bstrName, VARIANT* ppsa) {
+  if (!ppsa)
+    return E_POINTER;
+  CKaText name;
+  HRESULT hr = BstrToAcp(bstrName, &name);
+  if (FAILED(hr))
+    return hr;
+  ULONG count = 0;
+  for (FormPart* record : Parts->Items)
+    if (record->Name.CompareNoCase(name) == 0)
+      ++count;
+  SAFEARRAYBOUND bound{count, 1};
+  SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
+  if (!array)
+    return E_OUTOFMEMORY;
+  LONG index = 1;
+  for (FormPart* record : Parts->Items) {
+    if (record->Name.CompareNoCase(name) != 0)
+      continue;
+    ScopedVariant value;
+    VARIANT* v = value.Receive();
+    hr = AcpToBstr(record->Data, &v->bstrVal);
+    if (SUCCEEDED(hr)) {
+      v->vt = VT_BSTR;
+      hr = SafeArrayPutElement(array, &index, v);
+    }
+    if (FAILED(hr)) {
+      SafeArrayDestroy(array);
+      return hr;
+    }
+    ++index;
+  }
+  hr = VariantClear(ppsa);
+  if (FAILED(hr)) {
+    SafeArrayDestroy(array);
+    return hr;
+  }
+  ppsa->vt = VT_ARRAY | VT_VARIANT;
+  ppsa->parray = array;
+  return S_OK;
+}
+
+HRESULT KaFileUpload::IsItem(BSTR bstrName, LONG* pVal) {
+  if (!pVal)
+    return E_POINTER;
+  *pVal = 0;
+  CKaText name;
+  if (FAILED(BstrToAcp(bstrName, &name)))
+    return S_OK;
+  for (const std::vector<FormPart*>* list : {&Parts->Items, &Parts->Attachments})
+    for (FormPart* record : *list)
+      if (record->Name.Compare(name) == 0) {
+        *pVal = 1;
+        return S_OK;
+      }
+  return S_OK;
+}
+
+HRESULT KaFileUpload::IsFileExist(BSTR, LONG* pVal) {
+  if (pVal)
+    *pVal = 0;
+  return E_NOTIMPL;
+}
+HRESULT KaFileUpload::ViewParam() {
+  return E_NOTIMPL;
+}
+HRESULT KaFileUpload::DeleteFile(BSTR) {
+  return E_NOTIMPL;
+}
+HRESULT KaFileUpload::DeleteFiles(BSTR, BSTR) {
+  return E_NOTIMPL;
+}
+HRESULT KaFileUpload::CopyFile(BSTR, BSTR, LONG) {
+  return E_NOTIMPL;
+}
+HRESULT KaFileUpload::MoveFile(BSTR, BSTR) {
+  return E_NOTIMPL;
+}
+HRESULT KaFileUpload::MakeDir(BSTR) {
+  return E_NOTIMPL;
+}
+HRESULT KaFileUpload::RemoveDir(BSTR) {
+  return E_NOTIMPL;
+}

@@ -1,0 +1,62 @@
+// KaFileUpload: the upload object of a page (IKaFileUpload). At the page's start it takes the
+// intrinsic objects, reads a multipart/form-data body, cuts it into part records and offers
+// them as the items and attachments collections.
+#pragma once
+
+#include "collection.h"
+#include "form_part.h"
+
+class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
+                           public ISupportErrorInfo {
+ public:
+  // The class's instance creator (class table): a new object queried for riid.
+  static HRESULT CreateInstance(void* outer, REFIID riid, LPVOID* ppv);
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    return VtrlObject::QueryInterface(riid, ppv);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return VtrlObject::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return VtrlObject::Release(); }
+  // S_OK for IKaFileUpload. QueryInterface does not hand this interface out.
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+
+  HRESULT STDMETHODCALLTYPE OnStartPage(IUnknown* piUnk) override;
+  HRESULT STDMETHODCALLTYPE OnEndPage() override;
+  HRESULT STDMETHODCALLTYPE get_Items(IKaoItems** pVal) override;
+  HRESULT STDMETHODCALLTYPE get_Attachments(IKaoAttachments** pVal) override;
+  HRESULT STDMETHODCALLTYPE get_MultiVal(BSTR bstrName, VARIANT* ppsa) override;
+  HRESULT STDMETHODCALLTYPE IsItem(BSTR bstrName, LONG* pVal) override;
+  HRESULT STDMETHODCALLTYPE IsFileExist(BSTR bstrFile, LONG* pVal) override;
+  HRESULT STDMETHODCALLTYPE ViewParam() override;
+  HRESULT STDMETHODCALLTYPE DeleteFile(BSTR bstrPath) override;
+  HRESULT STDMETHODCALLTYPE DeleteFiles(BSTR bstrPath, BSTR bstrPatern) override;
+  HRESULT STDMETHODCALLTYPE CopyFile(BSTR bstrPath, BSTR bstrDestPath, LONG bFailIfExists) override;
+  HRESULT STDMETHODCALLTYPE MoveFile(BSTR bstrPath, BSTR bstrDestPath) override;
+  HRESULT STDMETHODCALLTYPE MakeDir(BSTR bstrDir) override;
+  HRESULT STDMETHODCALLTYPE RemoveDir(BSTR bstrDir) override;
+
+ private:
+  KaFileUpload(UploadParts* parts, KaoItems* items, KaoAttachments* attachments);
+  ~KaFileUpload() override;
+
+  void ReleaseIntrinsics();
+  HRESULT ParseRequest();
+  HRESULT ParseBody(const char* contentType);
+  HRESULT ReadBody();
+  int ReadHeaderLine(char* line);
+  char* ReadPartData(const CKaText& boundary, int* size, int* lastPart);
+  HRESULT BuildCollections();
+
+  IRequest* Request = nullptr;
+  IResponse* Response = nullptr;
+  ISessionObject* Session = nullptr;
+  IServer* Server = nullptr;
+  IApplicationObject* Application = nullptr;
+  int OnStartPageCalled = 0;
+  KaoAttachments* AttachmentsCollection;
+  KaoItems* ItemsCollection;
+  UploadParts* Parts;  // ItemList and AttachmentList, shared with the elements
+  char* Body = nullptr;
+  int BodyLength = 0;
+  int ParsePos = 0;
+};

@@ -1,0 +1,384 @@
+// End-to-end tests of the script host: the vhost program is started on a free loopback port
+// with a site of test pages and a registry holding the test components, and real HTTP
+// requests go to it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "http_client.h"
+
+extern char** environ;
+
+namespace {
+
+using host_test::request;
+using host_test::Response;
+
+const std::string kModuleDir = TEST_MODULE_DIR;
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+int run(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class HostTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char dir[] = "/tmp/vhosttestXXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    dir_ = dir;
+    site_ = dir_ + "/site";
+    const std::string registry = dir_ + "/registry.reg";
+    ASSERT_EQ(0, run("mkdir -p '" + site_ + "/sub' '" + site_ + "/empty'"));
+    for (const char* module : {"libdispmodule.so", "libpagemodule.so"})
+      ASSERT_EQ(0, run("PLATFORM_REGISTRY='" + registry + "' '" REGSVR_PATH "' -s '" + kModuleDir +
+                       "/" + module + "'"));
+    write_pages();
+    const std::string command =
+        "exec env PLATFORM_REGISTRY='" + registry + "' '" VHOST_PATH "' --root '" + site_ +
+        "' --port 0 --workers 4 > '" + dir_ + "/out.txt' 2> '" + dir_ + "/err.txt'";
+    const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+    ASSERT_EQ(0,
+              posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ));
+    for (int i = 0; i < 100 && port_ == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const std::string out = read_text(dir_ + "/out.txt");
+      const size_t at = out.find("http://127.0.0.1:");
+      if (at != std::string::npos)
+        port_ = static_cast<unsigned>(std::atoi(out.c_str() + at + 17));
+    }
+    ASSERT_NE(0u, port_) << read_text(dir_ + "/err.txt");
+  }
+
+  static void TearDownTestSuite() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+      stopped_cleanly_ = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    run("rm -rf '" + dir_ + "'");
+  }
+
+  static void write_pages() {
+    write_file(site_ + "/hello.txt", "static text\n");
+    write_file(
+        site_ + "/page.asp",
+        "<%@ Language=JScript %>\n<p><% for (var i = 0; i < 3; i++) { %>[<%= i * 2 %>]<% } %></p>\n"
+        "<!-- #include file=\"sub/part.inc\" -->\n"
+        "<!-- #include virtual=\"/sub/part.inc\" -->\nend\n");
+    write_file(site_ + "/sub/part.inc", "<%= \"inc:\" + Server.MapPath(\"x.txt\") %>\n");
+    write_file(site_ + "/error.asp",
+               "<%@ Language=JScript %>\nfirst line\n<%\nvar a = 1;\nnull.boom();\n%>\n");
+    write_file(site_ + "/compile_error.asp", "<% var = ; %>");
+    write_file(site_ + "/vb.asp", "<%@ Language=VBScript %>hi");
+    write_file(site_ + "/form.asp",
+               "<%= Request.ServerVariables(\"REQUEST_METHOD\") %>|<%= "
+               "Request.ServerVariables(\"CONTENT_TYPE\") %>|"
+               "<%= Request.ServerVariables(\"CONTENT_LENGTH\") %>|<%= Request.Form(\"name\") %>|"
+               "<%= Request.Form(\"multi\").Count %>|<%= Request.Form(\"multi\") %>|<%= "
+               "Request.Form(\"missing\").Count %>|"
+               "<%= Request.QueryString(\"q\") %>|<%= Request(\"q\") %>|<%= Request.Form.Count %>");
+    write_file(
+        site_ + "/echo.asp",
+        "<% var n = Request.TotalBytes; var data = Request.BinaryRead(n);"
+        " Response.AddHeader(\"X-Length\", \"\" + data.length);"
+        " Response.ContentType = \"application/octet-stream\"; Response.BinaryWrite(data); %>");
+    write_file(site_ + "/binary_after_form.asp",
+               "<% var f = Request.Form(\"a\"); try { Request.BinaryRead(1); } catch (e) {"
+               " Response.Write(e.number + \"|\" + e.description); } %>");
+    write_file(site_ + "/mappath.asp",
+               "<%= Server.MapPath(\"/\") %>|<%= Server.MapPath(\"up/a.txt\") %>|<%= "
+               "Server.MapPath(\"/sub/../b.txt\") %>|"
+               "<% try { Server.MapPath(\"../../etc/passwd\"); } catch (e) { "
+               "Response.Write(e.number + \":\" + e.description); } %>");
+    write_file(
+        site_ + "/header.asp",
+        "<% try { Response.AddHeader(\"X-Bad\", \"a\\r\\nSet-Cookie: evil=1\"); } catch (e) {"
+        " Response.Write(\"value:\" + e.number); }"
+        " try { Response.AddHeader(\"X-Bad\\nName\", \"v\"); } catch (e) { "
+        "Response.Write(\"|name:\" + e.number); }"
+        " try { Response.Redirect(\"/x\\r\\nY: z\"); } catch (e) { Response.Write(\"|redirect:\" + "
+        "e.number); }"
+        " Response.AddHeader(\"X-Good\", \"fine\"); %>");
+    write_file(
+        site_ + "/calc.asp",
+        "<% var c = Server.CreateObject(\"Test.Calc\");\n"
+        "Response.Write([c.Add(2), c.Add(2, 3), c.Concat(\"a\"), c.Concat(\"a\", 5), c.Item(2), "
+        "c(3),"
+        " c.Scale(2), c.Scale(2, true), typeof c, c.Bytes(4).length, c.Bytes(4)[3]].join(\",\"));\n"
+        "c.Name = \"\\uD55C\\uAE00\"; Response.Write(\"|\" + c.Name + \"|\" + c.Self.Self.Name);\n"
+        "Response.Write(\"|\" + c.Echo(null) + \"|\" + c.Echo(true) + \"|\" + c.Echo(1.5));\n"
+        "c.Twice(21);\n"
+        "try { c.Fail(\"it broke\"); } catch (e) { Response.Write(\"|\" + e.number + \"|\" + "
+        "e.description); }\n"
+        "try { c.Item(9); } catch (e) { Response.Write(\"|\" + e.number); }\n"
+        "try { Server.CreateObject(\"No.Such.Thing\"); } catch (e) { Response.Write(\"|missing:\" "
+        "+ (e.number < 0)); }\n"
+        "%>");
+    write_file(site_ + "/calc_uncaught.asp",
+               "<%@ Language=JScript %>\n<% var c = "
+               "Server.CreateObject(\"Test.Calc\");\nc.Fail(\"deep trouble\"); %>");
+    write_file(site_ + "/events.asp",
+               "<% var p = Server.CreateObject(\"Test.PageEvents\"); Response.Write(\"(body:\" + "
+               "p.Started + \")\"); %>");
+    write_file(site_ + "/enum.asp",
+               "<% var e = new Enumerator(Request.QueryString); var keys = [];"
+               " for (; !e.atEnd(); e.moveNext()) keys.push(e.item() + \"=\" + "
+               "Request.QueryString(e.item()));"
+               " Response.Write(keys.join(\";\")); %>");
+    write_file(
+        site_ + "/session.asp",
+        "<% var n = Session(\"count\"); n = (n === undefined ? 0 : n) + 1; Session.count = n;"
+        " Application.Lock(); Application.hits = (Application(\"hits\") || 0) + 1; "
+        "Application.UnLock();"
+        " Response.Write(n); %>");
+    write_file(site_ + "/timeout.asp", "<% Server.ScriptTimeout = 1; while (true) {} %>");
+    write_file(site_ + "/end.asp", "before<% Response.End(); %>after");
+    write_file(site_ + "/redirect.asp", "<% Response.Redirect(\"/hello.txt\"); %>not shown");
+    write_file(site_ + "/status.asp",
+               "<% Response.Status = \"404 Nothing Here\"; Response.Write(\"x\"); %>");
+    write_file(site_ + "/korean.asp", "<%= \"\\uD55C\" + Request.QueryString(\"k\") %>");
+    write_file(site_ + "/worker.asp",
+               "<% var id = Request.QueryString(\"id\"); var s = 0; for (var i = 0; i < 20000; "
+               "i++) s += i;"
+               " Response.Write(id + \":\" + s); %>");
+  }
+
+  static inline std::string dir_, site_;
+  static inline pid_t pid_ = -1;
+  static inline unsigned port_ = 0;
+  static inline bool stopped_cleanly_ = false;
+};
+
+TEST_F(HostTest, StaticFile) {
+  Response r = request(port_, "GET", "/hello.txt");
+  EXPECT_EQ(200, r.status);
+  EXPECT_EQ("static text\n", r.body);
+  EXPECT_EQ(404, request(port_, "GET", "/nothing.txt").status);
+  EXPECT_EQ(405, request(port_, "POST", "/hello.txt", "x").status);
+  EXPECT_EQ(403, request(port_, "GET", "/empty/").status);
+  Response dir = request(port_, "GET", "/sub");
+  EXPECT_EQ(301, dir.status);
+  EXPECT_EQ("/sub/", dir.header("Location"));
+}
+
+TEST_F(HostTest, PageOutputAndIncludes) {
+  Response r = request(port_, "GET", "/page.asp");
+  EXPECT_EQ(200, r.status);
+  // MapPath in an include is relative to the page that runs, not to the include file.
+  const std::string sub = "\\" + site_.substr(1) + "\\x.txt";
+  std::string expected_sub = sub;
+  for (char& c : expected_sub)
+    if (c == '/')
+      c = '\\';
+  EXPECT_EQ("\n<p>[0][2][4]</p>\ninc:" + expected_sub + "\n\ninc:" + expected_sub + "\n\nend\n",
+            r.body);
+}
+
+TEST_F(HostTest, ScriptErrorGives500NamingPageAndLineAndServerGoesOn) {
+  Response r = request(port_, "GET", "/error.asp");
+  EXPECT_EQ(500, r.status);
+  EXPECT_NE(std::string::npos, r.body.find("/error.asp")) << r.body;
+  EXPECT_NE(std::string::npos, r.body.find("line 5")) << r.body;
+  EXPECT_NE(std::string::npos, r.body.find("TypeError")) << r.body;
+  EXPECT_EQ(std::string::npos, r.body.find("first line")) << "partial output is replaced";
+
+  Response compile = request(port_, "GET", "/compile_error.asp");
+  EXPECT_EQ(500, compile.status);
+  EXPECT_NE(std::string::npos, compile.body.find("SyntaxError")) << compile.body;
+  Response vb = request(port_, "GET", "/vb.asp");
+  EXPECT_EQ(500, vb.status);
+  EXPECT_NE(std::string::npos, vb.body.find("VBScript")) << vb.body;
+
+  EXPECT_EQ(200, request(port_, "GET", "/page.asp").status);
+}
+
+TEST_F(HostTest, ScriptTimeoutStopsThePage) {
+  Response r = request(port_, "GET", "/timeout.asp");
+  EXPECT_EQ(500, r.status);
+  EXPECT_NE(std::string::npos, r.body.find("timeout")) << r.body;
+  EXPECT_EQ(200, request(port_, "GET", "/hello.txt").status);
+}
+
+TEST_F(HostTest, UrlEncodedPostThroughRequestForm) {
+  Response r = request(port_, "POST", "/form.asp?q=%ED%95%9C+x",
+                       "name=J%C3%BCrgen+Smith&multi=1&multi=two&empty=",
+                       {"Content-Type: application/x-www-form-urlencoded"});
+  EXPECT_EQ(200, r.status);
+  EXPECT_EQ(
+      "POST|application/x-www-form-urlencoded|47|J\xC3\xBCrgen Smith|2|1, two|0|"
+      "\xED\x95\x9C x|\xED\x95\x9C x|3",
+      r.body);
+  Response get = request(port_, "GET", "/form.asp");
+  // A missing entry is an empty list, which Response.Write shows as nothing.
+  EXPECT_EQ("GET||0||0||0|||0", get.body);
+}
+
+TEST_F(HostTest, BinaryReadReturnsTheBodyByteExact) {
+  std::mt19937 random(7);
+  for (size_t size :
+       {size_t{0}, size_t{1}, size_t{1000}, size_t{65537}, size_t{1} << 20, size_t{20} << 20}) {
+    std::string body(size, '\0');
+    for (char& c : body)
+      c = static_cast<char>(random());
+    Response r =
+        request(port_, "POST", "/echo.asp", body, {"Content-Type: application/octet-stream"});
+    ASSERT_EQ(200, r.status) << size << " " << r.body.substr(0, 500);
+    EXPECT_EQ(std::to_string(size), r.header("X-Length"));
+    EXPECT_TRUE(r.body == body) << "body of " << size << " bytes differs";
+  }
+}
+
+TEST_F(HostTest, FormAndBinaryReadExcludeEachOther) {
+  Response r = request(port_, "POST", "/binary_after_form.asp", "a=1",
+                       {"Content-Type: application/x-www-form-urlencoded"});
+  EXPECT_EQ("-2147467259|Request.BinaryRead cannot be used after Request.Form.", r.body);
+}
+
+TEST_F(HostTest, BodyOverTheLimitGets413BeforeItIsSent) {
+  const int fd = host_test::connect_loopback(port_);
+  ASSERT_GE(fd, 0);
+  const std::string head =
+      "POST /echo.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 31457281\r\n\r\n";
+  ASSERT_TRUE(host_test::send_all(fd, head.data(), head.size()));
+  Response r = host_test::read_response(fd);  // no body byte was sent
+  close(fd);
+  EXPECT_EQ(413, r.status);
+  EXPECT_EQ(200, request(port_, "GET", "/hello.txt").status);
+}
+
+TEST_F(HostTest, EscapesFromTheSiteAreRefused) {
+  EXPECT_EQ(403, request(port_, "GET", "/../../etc/passwd").status);
+  EXPECT_EQ(403, request(port_, "GET", "/sub/%2e%2e/%2e%2e/etc/passwd").status);
+  EXPECT_EQ(400, request(port_, "GET", "/sub%5c..%5c..%5cetc%5cpasswd").status);
+  Response r = request(port_, "GET", "/sub/../mappath.asp");
+  EXPECT_EQ(403, r.status);
+  Response map = request(port_, "GET", "/mappath.asp");
+  std::string root = site_;
+  for (char& c : root)
+    if (c == '/')
+      c = '\\';
+  EXPECT_EQ(root + "|" + root + "\\up\\a.txt|" + root +
+                "\\b.txt|-2147024891:Server.MapPath: "
+                "'../../etc/passwd' is not a virtual path "
+                "inside the site.",
+            map.body);
+}
+
+TEST_F(HostTest, HeaderNamesAndValuesWithLineBreaksAreRefused) {
+  Response r = request(port_, "GET", "/header.asp");
+  EXPECT_EQ(200, r.status);
+  EXPECT_EQ("value:-2147024809|name:-2147024809|redirect:-2147024809", r.body);
+  EXPECT_FALSE(r.has_header("X-Bad"));
+  EXPECT_FALSE(r.has_header("Y"));
+  EXPECT_EQ(std::string::npos, r.header("Set-Cookie").find("evil"));
+  EXPECT_EQ("fine", r.header("X-Good"));
+}
+
+TEST_F(HostTest, ComponentsThroughServerCreateObject) {
+  Response r = request(port_, "GET", "/calc.asp");
+  ASSERT_EQ(200, r.status) << r.body;
+  EXPECT_EQ(
+      "12,5,a,a5,200,300,5,-5,function,4,3|\xED\x95\x9C\xEA\xB8\x80|"
+      "\xED\x95\x9C\xEA\xB8\x80|null|true|1.5|-2147467259|it broke|-2147024809|missing:true",
+      r.body);
+}
+
+TEST_F(HostTest, UncaughtAutomationErrorNamesHresultAndDescription) {
+  Response r = request(port_, "GET", "/calc_uncaught.asp");
+  EXPECT_EQ(500, r.status);
+  EXPECT_NE(std::string::npos, r.body.find("line 3")) << r.body;
+  EXPECT_NE(std::string::npos, r.body.find("0x80004005")) << r.body;
+  EXPECT_NE(std::string::npos, r.body.find("deep trouble")) << r.body;
+}
+
+TEST_F(HostTest, OnStartPageAndOnEndPageAreCalled) {
+  Response r = request(port_, "GET", "/events.asp");
+  EXPECT_EQ(200, r.status);
+  EXPECT_EQ("[start](body:true)[end]", r.body);
+}
+
+TEST_F(HostTest, EnumeratorWalksACollection) {
+  Response r = request(port_, "GET", "/enum.asp?b=2&a=1&b=3");
+  EXPECT_EQ("b=2, 3;a=1", r.body);
+}
+
+TEST_F(HostTest, SessionKeepsValuesForItsCookie) {
+  Response first = request(port_, "GET", "/session.asp");
+  EXPECT_EQ("1", first.body);
+  const std::string cookie = first.header("Set-Cookie");
+  ASSERT_NE(std::string::npos, cookie.find("VHOSTSESSIONID=")) << cookie;
+  const std::string pair = cookie.substr(0, cookie.find(';'));
+  EXPECT_EQ("2", request(port_, "GET", "/session.asp", "", {"Cookie: " + pair}).body);
+  Response second = request(port_, "GET", "/session.asp", "", {"Cookie: other=1; " + pair});
+  EXPECT_EQ("3", second.body);
+  EXPECT_FALSE(second.has_header("Set-Cookie"));
+  EXPECT_EQ("1", request(port_, "GET", "/session.asp").body);
+}
+
+TEST_F(HostTest, EndRedirectStatusAndCodePage) {
+  EXPECT_EQ("before", request(port_, "GET", "/end.asp").body);
+  Response redirect = request(port_, "GET", "/redirect.asp");
+  EXPECT_EQ(302, redirect.status);
+  EXPECT_EQ("/hello.txt", redirect.header("Location"));
+  EXPECT_EQ(std::string::npos, redirect.body.find("not shown"));
+  Response status = request(port_, "GET", "/status.asp");
+  EXPECT_EQ(404, status.status);
+  EXPECT_EQ("x", status.body);
+  EXPECT_EQ("\xED\x95\x9C\xEA\xB8\x80", request(port_, "GET", "/korean.asp?k=%EA%B8%80").body);
+}
+
+TEST_F(HostTest, ManyParallelRequests) {
+  constexpr int kThreads = 16, kEach = 12;
+  std::vector<std::thread> threads;
+  std::vector<int> good(kThreads, 0);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &good] {
+      for (int i = 0; i < kEach; ++i) {
+        const std::string id = std::to_string(t * 100 + i);
+        Response r = request(port_, "GET", "/worker.asp?id=" + id);
+        if (r.status == 200 && r.body == id + ":199990000")
+          ++good[static_cast<size_t>(t)];
+      }
+    });
+  }
+  for (auto& th : threads)
+    th.join();
+  for (int t = 0; t < kThreads; ++t)
+    EXPECT_EQ(kEach, good[static_cast<size_t>(t)]) << "thread " << t;
+}
+
+TEST_F(HostTest, KeepAliveServesSeveralRequestsOnOneConnection) {
+  const int fd = host_test::connect_loopback(port_);
+  ASSERT_GE(fd, 0);
+  for (int i = 0; i < 3; ++i) {
+    const std::string head = "GET /hello.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    ASSERT_TRUE(host_test::send_all(fd, head.data(), head.size()));
+    Response r = host_test::read_response(fd);
+    EXPECT_EQ(200, r.status);
+    EXPECT_EQ("static text\n", r.body);
+  }
+  close(fd);
+}
+
+}  // namespace

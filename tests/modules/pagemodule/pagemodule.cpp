@@ -1,0 +1,123 @@
+// A test in-process server whose object writes "[start]" through the scripting context's
+// Response in OnStartPage and "[end]" in OnEndPage, so host tests can see both calls.
+#include <new>
+
+#include "asptlb.h"
+#include "atlcom.h"
+#include "com_ptr.h"
+#include "oleauto.h"
+#include "pagemodule.h"
+
+#define TEST_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+_ATL_MODULE g_module;
+
+HRESULT write(IResponse* response, const char16_t* text) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(text);
+  HRESULT hr = response->Write(v);
+  VariantClear(&v);
+  return hr;
+}
+
+class PageEvents final
+    : public IDispatchImpl<IPageEvents, &IID_IPageEvents, &LIBID_TESTPAGELib, &g_module> {
+ public:
+  static HRESULT CreateInstance(void* outer, REFIID riid, LPVOID* ppv) {
+    if (outer)
+      return CLASS_E_NOAGGREGATION;
+    auto* object = new (std::nothrow) PageEvents();
+    if (!object)
+      return E_OUTOFMEMORY;
+    object->AddRef();
+    HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    static const _ATL_INTMAP_ENTRY entries[] = {{&IID_IPageEvents, 0, _ATL_SIMPLEMAPENTRY},
+                                                {&IID_IDispatch, 0, _ATL_SIMPLEMAPENTRY},
+                                                {nullptr, 0, nullptr}};
+    return AtlInternalQueryInterface(this, entries, riid, ppv);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG refs = --refs_;
+    if (refs == 0)
+      delete this;
+    return refs;
+  }
+
+  HRESULT STDMETHODCALLTYPE OnStartPage(IUnknown* pUnk) override {
+    if (!pUnk)
+      return E_POINTER;
+    ComPtr<IScriptingContext> context;
+    HRESULT hr =
+        pUnk->QueryInterface(IID_IScriptingContext, reinterpret_cast<void**>(context.Receive()));
+    if (SUCCEEDED(hr))
+      hr = context->get_Response(response_.Receive());
+    if (SUCCEEDED(hr))
+      hr = write(response_.Get(), u"[start]");
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE OnEndPage() override {
+    if (!response_)
+      return E_UNEXPECTED;
+    HRESULT hr = write(response_.Get(), u"[end]");
+    response_.Reset();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE get_Started(VARIANT_BOOL* pVal) override {
+    *pVal = response_ ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+
+ private:
+  PageEvents() { InterlockedIncrement(&g_module.m_nLockCnt); }
+  ~PageEvents() { InterlockedDecrement(&g_module.m_nLockCnt); }
+  ULONG refs_ = 0;
+  ComPtr<IResponse> response_;
+};
+
+HRESULT update_registry(BOOL bRegister) {
+  return AtlModuleUpdateRegistryFromResourceD(&g_module, MAKEINTRESOURCEW(101), bRegister, nullptr,
+                                              nullptr);
+}
+
+_ATL_OBJMAP_ENTRY g_object_map[] = {
+    {&CLSID_PageEvents, update_registry, CComClassFactory<&g_module>::CreateClassObject,
+     PageEvents::CreateInstance, nullptr, 0, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr}};
+
+}  // namespace
+
+TEST_EXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    AtlModuleInit(&g_module, g_object_map, instance);
+    DisableThreadLibraryCalls(instance);
+  } else if (reason == DLL_PROCESS_DETACH) {
+    AtlModuleTerm(&g_module);
+  }
+  return TRUE;
+}
+
+TEST_EXPORT HRESULT DllCanUnloadNow() {
+  return g_module.m_nLockCnt == 0 ? S_OK : S_FALSE;
+}
+
+TEST_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+  return AtlModuleGetClassObject(&g_module, rclsid, riid, ppv);
+}
+
+TEST_EXPORT HRESULT DllRegisterServer() {
+  return AtlModuleRegisterServer(&g_module, TRUE, nullptr);
+}
+
+TEST_EXPORT HRESULT DllUnregisterServer() {
+  return AtlModuleUnregisterServerEx(&g_module, TRUE, nullptr);
+}
