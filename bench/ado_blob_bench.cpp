@@ -217,13 +217,22 @@ BENCHMARK(BM_AdoWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SqliteRead)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_AdoRead)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Prints every run as usual, then each database-object time as a ratio to its reference.
+// Prints every run as usual, then each database-object time as a ratio to its reference: the
+// medians when runs are repeated, the mean of the runs otherwise.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+    for (const Run& run : runs) {
+      if (run.error_occurred)
+        continue;
+      const std::string name = run.run_name.str();
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+        medians_[name] = run.GetAdjustedRealTime();
+      } else if (run.run_type == Run::RT_Iteration) {
+        sums_[name] += run.GetAdjustedRealTime();
+        ++counts_[name];
+      }
+    }
     ConsoleReporter::ReportRuns(runs);
   }
   void Finalize() override {
@@ -233,12 +242,22 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
  private:
-  void ratio(const char* what, const std::string& measured, const std::string& reference) {
-    if (times_.count(measured) && times_.count(reference) && times_[reference] > 0)
-      std::printf("64 MiB %s through the database objects: %.2f x SQLite's own\n", what,
-                  times_[measured] / times_[reference]);
+  double time_of(const std::string& name) {
+    if (medians_.count(name))
+      return medians_[name];
+    return counts_[name] ? sums_[name] / counts_[name] : 0;
   }
-  std::map<std::string, double> times_;
+  void ratio(const char* what, const std::string& measured, const std::string& reference) {
+    const double m = time_of(measured);
+    const double r = time_of(reference);
+    if (m > 0 && r > 0)
+      std::printf(
+          "64 MiB %s through the database objects: %.2f x SQLite's own (%.0f ms / %.0f ms)\n", what,
+          m / r, m, r);
+  }
+  std::map<std::string, double> medians_;
+  std::map<std::string, double> sums_;
+  std::map<std::string, int> counts_;
 };
 
 }  // namespace
