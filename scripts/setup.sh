@@ -11,6 +11,7 @@ packages=(
   libmicrohttpd-dev duktape-dev
   zlib1g-dev libdeflate-dev gzip
   nodejs chromium fonts-nanum
+  libsqlite3-dev
 )
 
 missing=()

@@ -501,16 +501,30 @@ class Parser {
       std::vector<Attribute> inner = parse_attributes();
       for (Attribute& a : inner)
         attrs.push_back(std::move(a));
-      if (!is_ident("enum"))
-        fail(peek().line, "only enum typedefs are supported");
-      take();
-      parse_enum(attrs, /*typedef_form=*/true, word.line);
+      if (is_ident("enum")) {
+        take();
+        parse_enum(attrs, /*typedef_form=*/true, word.line);
+      } else {
+        parse_alias(word.line);
+      }
     } else if (word.text == "enum") {
       take();
       parse_enum(attrs, /*typedef_form=*/false, word.line);
     } else {
       fail(word.line, "unexpected '" + word.text.substr(0, 40) + "'");
     }
+  }
+
+  // typedef <type> Name; the name stands for the type wherever it is used afterwards.
+  void parse_alias(int line) {
+    Type type = parse_type();
+    if (type.safearray)
+      fail(line, "only enums and plain types can be typedef'd");
+    const std::string name = expect_ident("the typedef name");
+    expect(";");
+    if (aliases_.count(name) || known_type_name(name))
+      fail(line, "type " + name + " is defined twice");
+    aliases_[name] = type;
   }
 
   void parse_library(const std::vector<Attribute>& attrs, int line) {
@@ -730,6 +744,12 @@ class Parser {
       t.pointer_level = 0;
     } else {
       t.base = parse_base_type(t.user_name);
+      auto alias = aliases_.find(t.user_name);
+      if (t.base == BaseType::kUserDefined && alias != aliases_.end()) {
+        const bool is_const = t.is_const;
+        t = alias->second;
+        t.is_const = t.is_const || is_const;
+      }
     }
     while (accept("*")) {
       if (++t.pointer_level > 3)
@@ -984,6 +1004,7 @@ class Parser {
   std::vector<Token> tokens_;
   size_t pos_ = 0;
   Library& lib_;
+  std::map<std::string, Type> aliases_;
   std::map<std::string, int64_t> constants_ = {
       {"DISPID_UNKNOWN", -1},    {"DISPID_VALUE", 0},     {"DISPID_PROPERTYPUT", -3},
       {"DISPID_NEWENUM", -4},    {"DISPID_EVALUATE", -5}, {"DISPID_CONSTRUCTOR", -6},

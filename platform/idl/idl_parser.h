@@ -2,7 +2,8 @@
 // importlib, interface (object, uuid, dual, oleautomation, helpstring, pointer_default,
 // hidden, nonextensible), methods (id, propget, propput, propputref, helpstring, restricted,
 // hidden, vararg), parameters (in, out, retval, optional, defaultvalue, lcid), coclass
-// (default, source, noncreatable), typedef'd and plain enums, cpp_quote and preprocessor
+// (default, source, noncreatable), typedef'd and plain enums, typedefs of other types (the
+// name stands for its type), cpp_quote and preprocessor
 // lines (skipped).
 #pragma once
 

@@ -25,6 +25,7 @@ struct Argument {
   ~Argument() {
     if (owns_value)
       VariantClear(&value);
+    VariantClear(&retval_store);  // what a member wrote through a missing optional VARIANT*
   }
   Argument(const Argument&) = delete;
   Argument& operator=(const Argument&) = delete;
@@ -289,6 +290,14 @@ HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISP
         arg.vt = VT_VARIANT;
         arg.value.vt = VT_ERROR;
         arg.value.scode = DISP_E_PARAMNOTFOUND;
+      } else if ((e.paramdesc.wParamFlags & PARAMFLAG_FOPT) && e.tdesc.vt == VT_PTR &&
+                 e.tdesc.lptdesc->vt == VT_VARIANT) {
+        // A missing optional VARIANT* points at a "missing" VARIANT, as the platform passes it.
+        arg.retval_store.vt = VT_ERROR;
+        arg.retval_store.scode = DISP_E_PARAMNOTFOUND;
+        arg.vt = VT_BYREF;
+        arg.value.vt = VT_BYREF;
+        arg.value.byref = &arg.retval_store;
       } else {
         return DISP_E_BADPARAMCOUNT;
       }

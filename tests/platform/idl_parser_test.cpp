@@ -203,4 +203,29 @@ TEST(IdlParser, HostileInputFailsCleanly) {
   EXPECT_EQ(0u, lib.interfaces.size()) << "a failed parse leaves an empty description";
 }
 
+// A typedef'd name stands for its type wherever it is used, pointers added on top; only one
+// definition of a name is allowed.
+TEST(IdlParser, TypedefNamesStandForTheirTypes) {
+  idl::Library lib;
+  std::string error;
+  ASSERT_TRUE(idl::Parse("typedef [public] LONGLONG WIDE;\n"
+                         "[uuid(11111111-2222-3333-4444-555555555555)] interface I : IDispatch {"
+                         "HRESULT A([in] WIDE a, [out, retval] WIDE* b); };",
+                         "t.idl", lib, error))
+      << error;
+  const idl::Method& a = lib.interfaces.at(0).methods.at(0);
+  EXPECT_EQ(idl::BaseType::kI8, a.params[0].type.base);
+  EXPECT_EQ(0, a.params[0].type.pointer_level);
+  EXPECT_EQ(idl::BaseType::kI8, a.params[1].type.base);
+  EXPECT_EQ(1, a.params[1].type.pointer_level);
+  EXPECT_TRUE(a.params[1].type.user_name.empty());
+
+  EXPECT_EQ("t.idl:2: type W is defined twice",
+            parse_error("typedef long W;\ntypedef short W;"));
+  EXPECT_EQ("t.idl:1: type E is defined twice",
+            parse_error("typedef enum E { e1 } E; typedef long E;"));
+  EXPECT_EQ("t.idl:1: only enums and plain types can be typedef'd",
+            parse_error("typedef SAFEARRAY(BYTE) Bytes;"));
+}
+
 }  // namespace

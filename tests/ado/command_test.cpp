@@ -1,0 +1,285 @@
+// Tests of the Command, Parameter and Parameters classes, late-bound as scripts use them:
+// blobs stored through a parameter that receives its bytes by AppendChunk, and the failures of
+// each step with the provider's message.
+#include <gtest/gtest.h>
+
+#include "ado_test_support.h"
+
+namespace {
+
+using namespace ado_test;
+
+class Command : public RegisteredAdo {
+ protected:
+  void SetUp() override {
+    RegisteredAdo::SetUp();
+    connection_ = OpenConnection();
+    Run(connection_, u"CREATE TABLE files (id INTEGER PRIMARY KEY, content BLOB, note TEXT)");
+  }
+
+  // A command on the connection with text sql, set up as a script does.
+  Late NewCommand(const std::u16string& sql) {
+    Late command = Create(u"ADODB.Command");
+    ScopedVariant connection = Object(connection_.get());
+    EXPECT_EQ(S_OK, command.PutRef(u"ActiveConnection", connection.Get()).hr);
+    ScopedVariant text = Str(sql);
+    EXPECT_EQ(S_OK, command.Put(u"CommandText", text.Get()).hr);
+    ScopedVariant type = I4(adCmdText);
+    EXPECT_EQ(S_OK, command.Put(u"CommandType", type.Get()).hr);
+    return command;
+  }
+
+  // Stores bytes as a new row through "Param1", given in chunks of chunk bytes; returns the
+  // row's id.
+  LONG Store(const std::vector<BYTE>& bytes, size_t chunk) {
+    Late command = NewCommand(u"INSERT INTO files (content) VALUES (?)");
+    ScopedVariant name = Str(u"Param1");
+    ScopedVariant type = I4(adLongVarBinary);
+    ScopedVariant direction = I4(adParamInput);
+    ScopedVariant size = I4(static_cast<LONG>(bytes.size()));
+    ScopedVariant missing = Missing();
+    Outcome made = command.Call(u"CreateParameter", {&name.Get(), &type.Get(), &direction.Get(),
+                                                     &size.Get(), &missing.Get()});
+    EXPECT_EQ(S_OK, made.hr);
+    Late parameter(made.result.Get());
+    size_t at = 0;
+    do {
+      const size_t n = std::min(chunk, bytes.size() - at);
+      ScopedVariant piece = Bytes(std::vector<BYTE>(bytes.begin() + at, bytes.begin() + at + n));
+      EXPECT_EQ(S_OK, parameter.Call(u"AppendChunk", {&piece.Get()}).hr);
+      at += n;
+    } while (at < bytes.size());
+    ScopedVariant as_object = Object(parameter.get());
+    EXPECT_EQ(S_OK, command.Object(u"Parameters").Call(u"Append", {&as_object.Get()}).hr);
+    Outcome run = command.Call(u"Execute");
+    EXPECT_EQ(S_OK, run.hr) << std::string(run.description.begin(), run.description.end());
+    ScopedVariant last = Str(u"SELECT last_insert_rowid()");
+    Late id(connection_.Call(u"Execute", {&last.Get()}).result.Get());
+    ScopedVariant zero = I4(0);
+    return id.Object(u"Fields").Object(u"Item", {&zero.Get()}).Get(u"Value").result.Get().lVal;
+  }
+
+  // The stored bytes of row id, read as Value, with their declared type and attributes.
+  std::vector<BYTE> Load(LONG id) {
+    ScopedVariant sql = Str(u"SELECT content FROM files WHERE id = " + Utf16(std::to_string(id)));
+    Late rows(connection_.Call(u"Execute", {&sql.Get()}).result.Get());
+    ScopedVariant zero = I4(0);
+    Late field = rows.Object(u"Fields").Object(u"Item", {&zero.Get()});
+    Outcome value = field.Get(u"Value");
+    EXPECT_EQ(VT_ARRAY | VT_UI1, value.result.Get().vt) << "a blob reads as bytes, never NULL";
+    return BytesOf(value.result.Get());
+  }
+
+  Late connection_;
+};
+
+std::vector<BYTE> pattern(size_t n) {
+  std::vector<BYTE> bytes(n);
+  for (size_t i = 0; i < n; ++i)
+    bytes[i] = static_cast<BYTE>((i * 131 + i / 256) % 251);
+  return bytes;
+}
+
+TEST_F(Command, BlobsRoundTripByteForByte) {
+  const std::vector<BYTE> zeros_inside = {'a', 0, 0, 'b', 0, 0xFF, 0};
+  const std::vector<BYTE> large = pattern(3 * 1024 * 1024);
+  for (const std::vector<BYTE>& bytes :
+       {std::vector<BYTE>{}, std::vector<BYTE>{0x42}, zeros_inside, large}) {
+    SCOPED_TRACE(bytes.size());
+    EXPECT_EQ(bytes, Load(Store(bytes, bytes.size() + 1)));
+  }
+}
+
+TEST_F(Command, ChunksJoinInOrder) {
+  const std::vector<BYTE> bytes = pattern(100000);
+  EXPECT_EQ(bytes, Load(Store(bytes, 7)));
+  EXPECT_EQ(bytes, Load(Store(bytes, 65536)));
+}
+
+TEST_F(Command, ParameterPropertiesAndValue) {
+  Late command = NewCommand(u"INSERT INTO files (note) VALUES (?)");
+  ScopedVariant name = Str(u"Param1");
+  ScopedVariant type = I4(adLongVarWChar);
+  Late parameter(command.Call(u"CreateParameter", {&name.Get(), &type.Get()}).result.Get());
+  EXPECT_EQ(adParamInput, parameter.Get(u"Direction").result.Get().lVal);
+  EXPECT_EQ(adLongVarWChar, parameter.Get(u"Type").result.Get().lVal);
+  EXPECT_EQ(u"Param1", Text(parameter.Get(u"Name").result.Get().bstrVal));
+  EXPECT_EQ(adParamLong, parameter.Get(u"Attributes").result.Get().lVal & adParamLong);
+  EXPECT_EQ(VT_EMPTY, parameter.Get(u"Value").result.Get().vt);
+
+  ScopedVariant first = Str(u"\xD55C\xAD6D");
+  ScopedVariant second = Str(u" text");
+  EXPECT_EQ(S_OK, parameter.Call(u"AppendChunk", {&first.Get()}).hr);
+  EXPECT_EQ(S_OK, parameter.Call(u"AppendChunk", {&second.Get()}).hr);
+  EXPECT_EQ(u"\xD55C\xAD6D text", Text(parameter.Get(u"Value").result.Get().bstrVal));
+  ScopedVariant bytes = Bytes({1, 2});
+  Outcome mixed = parameter.Call(u"AppendChunk", {&bytes.Get()});
+  EXPECT_EQ(AdoErrorCode(adErrDataConversion), mixed.scode);
+  EXPECT_EQ(u"\xD55C\xAD6D text", Text(parameter.Get(u"Value").result.Get().bstrVal))
+      << "a refused chunk leaves the value as it was";
+
+  ScopedVariant as_object = Object(parameter.get());
+  Late parameters = command.Object(u"Parameters");
+  EXPECT_EQ(S_OK, parameters.Call(u"Append", {&as_object.Get()}).hr);
+  EXPECT_EQ(1, parameters.Get(u"Count").result.Get().lVal);
+  ScopedVariant by_name = Str(u"PARAM1");
+  EXPECT_EQ(parameter.get(), Late(parameters.Get(u"Item", {&by_name.Get()}).result.Get()).get());
+  ScopedVariant zero = I4(0);
+  EXPECT_EQ(parameter.get(), Late(parameters.Get(u"Item", {&zero.Get()}).result.Get()).get());
+  ScopedVariant one = I4(1);
+  EXPECT_EQ(AdoErrorCode(adErrItemNotFound), parameters.Get(u"Item", {&one.Get()}).scode);
+  ASSERT_EQ(S_OK, command.Call(u"Execute").hr);
+
+  ScopedVariant sql = Str(u"SELECT note FROM files");
+  Late rows(connection_.Call(u"Execute", {&sql.Get()}).result.Get());
+  EXPECT_EQ(u"\xD55C\xAD6D text", Text(rows.Object(u"Fields")
+                                           .Object(u"Item", {&zero.Get()})
+                                           .Get(u"Value")
+                                           .result.Get()
+                                           .bstrVal));
+}
+
+TEST_F(Command, ValuesOfEveryKindBindInOrder) {
+  Run(connection_, u"CREATE TABLE kinds (a, b, c, d, e)");
+  Late command = NewCommand(u"INSERT INTO kinds VALUES (?, ?, ?, ?, ?)");
+  ScopedVariant values[] = {I4(-7), Str(u"x"), Bytes({0, 1}), ScopedVariant(), Missing()};
+  VARIANT r;
+  VariantInit(&r);
+  r.vt = VT_R8;
+  r.dblVal = 2.5;
+  values[3].Reset(r);
+  Late parameters = command.Object(u"Parameters");
+  for (ScopedVariant& value : values) {
+    ScopedVariant empty_name = Str(u"");
+    ScopedVariant type = I4(adVariant);
+    ScopedVariant direction = I4(adParamInput);
+    ScopedVariant size = I4(0);
+    Late parameter(command
+                       .Call(u"CreateParameter", {&empty_name.Get(), &type.Get(), &direction.Get(),
+                                                  &size.Get(), &value.Get()})
+                       .result.Get());
+    ScopedVariant as_object = Object(parameter.get());
+    ASSERT_EQ(S_OK, parameters.Call(u"Append", {&as_object.Get()}).hr);
+  }
+  ASSERT_EQ(S_OK, command.Call(u"Execute").hr);
+  ScopedVariant sql =
+      Str(u"SELECT typeof(a), typeof(b), typeof(c), typeof(d), typeof(e), "
+          u"a, d FROM kinds");
+  Late rows(connection_.Call(u"Execute", {&sql.Get()}).result.Get());
+  Late fields = rows.Object(u"Fields");
+  const char16_t* expected[] = {u"integer", u"text", u"blob", u"real", u"null"};
+  for (LONG i = 0; i < 5; ++i) {
+    ScopedVariant index = I4(i);
+    EXPECT_EQ(expected[i],
+              Text(fields.Object(u"Item", {&index.Get()}).Get(u"Value").result.Get().bstrVal));
+  }
+  ScopedVariant a = Str(u"a");
+  EXPECT_EQ(-7, fields.Object(u"Item", {&a.Get()}).Get(u"Value").result.Get().lVal);
+  ScopedVariant d = Str(u"d");
+  EXPECT_EQ(2.5, fields.Object(u"Item", {&d.Get()}).Get(u"Value").result.Get().dblVal);
+}
+
+TEST_F(Command, ExecuteTakesValuesAsAnArgument) {
+  Late command = NewCommand(u"INSERT INTO files (id, note) VALUES (?, ?)");
+  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+  LONG index = 0;
+  ScopedVariant id = I4(40);
+  SafeArrayPutElement(array, &index, const_cast<VARIANT*>(&id.Get()));
+  index = 1;
+  ScopedVariant note = Str(u"given");
+  SafeArrayPutElement(array, &index, const_cast<VARIANT*>(&note.Get()));
+  ScopedVariant values;
+  VARIANT raw;
+  VariantInit(&raw);
+  raw.vt = VT_ARRAY | VT_VARIANT;
+  raw.parray = array;
+  values.Reset(raw);
+  ScopedVariant missing = Missing();
+  ASSERT_EQ(S_OK, command.Call(u"Execute", {&missing.Get(), &values.Get()}).hr);
+  ScopedVariant sql = Str(u"SELECT note FROM files WHERE id = 40");
+  Late rows(connection_.Call(u"Execute", {&sql.Get()}).result.Get());
+  EXPECT_EQ(VARIANT_FALSE, rows.Get(u"EOF").result.Get().boolVal);
+}
+
+TEST_F(Command, RejectedCommandStoresNothingAndReportsTheMessage) {
+  Late command = NewCommand(u"INSERT INTO nowhere (content) VALUES (?)");
+  ScopedVariant name = Str(u"Param1");
+  ScopedVariant type = I4(adLongVarBinary);
+  Late parameter(command.Call(u"CreateParameter", {&name.Get(), &type.Get()}).result.Get());
+  ScopedVariant bytes = Bytes({1, 2, 3});
+  parameter.Call(u"AppendChunk", {&bytes.Get()});
+  ScopedVariant as_object = Object(parameter.get());
+  command.Object(u"Parameters").Call(u"Append", {&as_object.Get()});
+  Outcome out = command.Call(u"Execute");
+  EXPECT_EQ(DISP_E_EXCEPTION, out.hr);
+  EXPECT_EQ(E_FAIL, out.scode);
+  EXPECT_EQ(u"no such table: nowhere", out.description);
+
+  ScopedVariant sql = Str(u"SELECT count(*) FROM files");
+  Late rows(connection_.Call(u"Execute", {&sql.Get()}).result.Get());
+  ScopedVariant zero = I4(0);
+  EXPECT_EQ(0,
+            rows.Object(u"Fields").Object(u"Item", {&zero.Get()}).Get(u"Value").result.Get().lVal);
+}
+
+TEST_F(Command, PlaceholdersAndParametersMustMatch) {
+  Late too_few = NewCommand(u"INSERT INTO files (id, note) VALUES (?, ?)");
+  Outcome out = too_few.Call(u"Execute");
+  EXPECT_EQ(AdoErrorCode(adErrInvalidArgument), out.scode);
+  EXPECT_FALSE(out.description.empty());
+
+  Late too_many = NewCommand(u"DELETE FROM files");
+  ScopedVariant name = Str(u"extra");
+  ScopedVariant type = I4(adInteger);
+  ScopedVariant direction = I4(adParamInput);
+  ScopedVariant size = I4(4);
+  ScopedVariant value = I4(1);
+  Late parameter(too_many
+                     .Call(u"CreateParameter",
+                           {&name.Get(), &type.Get(), &direction.Get(), &size.Get(), &value.Get()})
+                     .result.Get());
+  ScopedVariant as_object = Object(parameter.get());
+  too_many.Object(u"Parameters").Call(u"Append", {&as_object.Get()});
+  EXPECT_EQ(AdoErrorCode(adErrInvalidArgument), too_many.Call(u"Execute").scode);
+
+  for (const char16_t* nothing : {u"", u"  ;\n", u"-- only a comment"}) {
+    Late empty = NewCommand(nothing);
+    EXPECT_EQ(AdoErrorCode(adErrInvalidArgument), empty.Call(u"Execute").scode)
+        << "an empty command is no success";
+  }
+}
+
+TEST_F(Command, ActiveConnectionMustBeAConnection) {
+  Late command = Create(u"ADODB.Command");
+  Late recordset = Create(u"ADODB.Recordset");
+  ScopedVariant not_connection = Object(recordset.get());
+  // Through the type information the object is asked for the connection interface first.
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, command.PutRef(u"ActiveConnection", not_connection.Get()).hr);
+  Outcome put = command.Put(u"ActiveConnection", not_connection.Get());
+  EXPECT_EQ(DISP_E_EXCEPTION, put.hr);
+  EXPECT_EQ(AdoErrorCode(adErrInvalidConnection), put.scode);
+  EXPECT_FALSE(put.description.empty());
+
+  ScopedVariant sql = Str(u"SELECT 1");
+  command.Put(u"CommandText", sql.Get());
+  EXPECT_EQ(AdoErrorCode(adErrInvalidConnection), command.Call(u"Execute").scode);
+
+  // A connection string opens a connection of the command's own.
+  ScopedVariant text = Str(ConnectionString());
+  ASSERT_EQ(S_OK, command.Put(u"ActiveConnection", text.Get()).hr);
+  Late rows(command.Call(u"Execute").result.Get());
+  EXPECT_EQ(adStateOpen, rows.Get(u"State").result.Get().lVal);
+
+  // A closed connection runs nothing.
+  Late closed = OpenConnection("closed.db");
+  ScopedVariant closed_object = Object(closed.get());
+  ASSERT_EQ(S_OK, command.PutRef(u"ActiveConnection", closed_object.Get()).hr);
+  closed.Call(u"Close");
+  EXPECT_EQ(AdoErrorCode(adErrInvalidConnection), command.Call(u"Execute").scode);
+
+  Late parameters = command.Object(u"Parameters");
+  Outcome append = parameters.Call(u"Append", {&not_connection.Get()});
+  EXPECT_EQ(AdoErrorCode(adErrInvalidArgument), append.scode) << "only parameters append";
+}
+
+}  // namespace
