@@ -2,7 +2,9 @@
 // written, the free numbered names, the messages of the failures and two savers racing for
 // one name.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <set>
 #include <string>
@@ -24,6 +26,19 @@ std::string binary_bytes(size_t n) {
   std::string out(n, '\0');
   for (size_t i = 0; i < n; ++i)
     out[i] = static_cast<char>((i * 131 + 7) % 251);
+  return out;
+}
+
+// Bytes that do not compress.
+std::string noise(size_t n) {
+  std::string out(n, '\0');
+  unsigned long long x = 0x9E3779B97F4A7C15ull;
+  for (char& c : out) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    c = static_cast<char>(x >> 56);
+  }
   return out;
 }
 
@@ -178,6 +193,63 @@ TEST_F(SaveFile, ByZipFailureReportsAndKeepsTheZipSize) {
   EXPECT_EQ(kZipFailed, TakeErrorDescription());
   EXPECT_EQ(first, number(file_.Get(), u"ZipSize"));
   EXPECT_EQ(u"a.gz", text(file_.Get(), u"FileName"));
+}
+
+// Holds the process's file-size limit at limit bytes (a full disk as a writer sees it: the
+// write that passes it fails) and gives the old limit back at the end.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t limit) {
+    old_signal_ = signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &old_);
+    rlimit lowered = old_;
+    lowered.rlim_cur = limit;
+    set_ = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    signal(SIGXFSZ, old_signal_);
+  }
+  bool set() const { return set_; }
+
+ private:
+  rlimit old_{};
+  sighandler_t old_signal_;
+  bool set_ = false;
+};
+
+TEST_F(SaveFile, FullDiskIsAFailureAndLeavesNoPartialFile) {
+  const std::string content = noise(300000);
+  start_saving(content, "C:\\x\\client.bin");
+  mkdir("up");
+  write("up/keep.bin", "an earlier file");
+  HRESULT plain, plain_over, zipped;
+  {
+    FileSizeLimit limit(64 * 1024);
+    ASSERT_TRUE(limit.set());
+    plain = save(u"SaveFile", u"C:\\up\\big.bin");
+    plain_over = save(u"SaveFile", u"C:\\up\\keep.bin", 0);
+    zipped = save(u"SaveFileByZip", u"C:\\up\\big.gz");
+  }
+  EXPECT_EQ(E_FAIL, plain);
+  EXPECT_EQ(E_FAIL, plain_over);
+  EXPECT_EQ(E_FAIL, zipped);
+  EXPECT_EQ(kZipFailed, TakeErrorDescription());
+  EXPECT_FALSE(exists("up/big.bin"));
+  EXPECT_FALSE(exists("up/keep.bin"));
+  EXPECT_FALSE(exists("up/big.gz"));
+  EXPECT_EQ(0, number(file_.Get(), u"ZipSize"));
+  // The open message names the target, as for a file that cannot be opened.
+  {
+    FileSizeLimit limit(64 * 1024);
+    ASSERT_TRUE(limit.set());
+    plain = save(u"SaveFile", u"C:\\up\\again.bin");
+  }
+  EXPECT_EQ(E_FAIL, plain);
+  EXPECT_EQ(std::u16string(kCannotOpenPrefix) + u"C:\\up\\again.bin 파일을 오픈할 수 없습니다.",
+            TakeErrorDescription());
+  EXPECT_EQ(S_OK, save(u"SaveFile", u"C:\\up\\again.bin"));
+  EXPECT_EQ(content, read("up/again.bin"));
 }
 
 // Each thread has its own page, upload object and attachment, as two pages of a host do.
