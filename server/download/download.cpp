@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <new>
 
-#include "KaString.h"
 #include "com_ptr.h"
 #include "compression.h"
 #include "faultsim.h"
@@ -25,18 +24,29 @@ const char* file_name_of(const CKaText& path) {
   return static_cast<const char*>(path) + separator + 1;
 }
 
-// Owns a library block.
-class Block {
- public:
-  explicit Block(char* p) : p_(p) {}
-  ~Block() { kaFreeString(&p_); }
-  Block(const Block&) = delete;
-  Block& operator=(const Block&) = delete;
-  char* Get() const { return p_; }
-
- private:
-  char* p_;
-};
+// A new variant array of size bytes in *out, a copy of data when it is given (zero bytes
+// otherwise); E_OUTOFMEMORY when it cannot be made.
+HRESULT byte_array(const char* data, long size, ScopedVariant* out) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
+  if (!array)
+    return E_OUTOFMEMORY;
+  if (data && size > 0) {
+    void* bytes = nullptr;
+    const HRESULT hr = SafeArrayAccessData(array, &bytes);
+    if (FAILED(hr)) {
+      SafeArrayDestroy(array);
+      return hr;
+    }
+    memcpy(bytes, data, static_cast<size_t>(size));
+    SafeArrayUnaccessData(array);
+  }
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_ARRAY | VT_UI1;
+  v.parray = array;
+  out->Reset(v);
+  return S_OK;
+}
 
 // Owns a file handle.
 class File {
@@ -146,7 +156,8 @@ HRESULT KaFileDownLoad::ResolvePath(BSTR bstrPath, CKaText* path) {
   return MapPathIfRelative(Server, bstrPath, path);
 }
 
-void KaFileDownLoad::WriteAttachment(const char* fileName, const char* data, long size) {
+void KaFileDownLoad::WriteAttachment(const char* fileName, const VARIANT& body) {
+  const long size = static_cast<long>(body.parray->rgsabound[0].cElements);
   Response->put_Expires(0);
   Response->put_Buffer(1);
   Response->Clear();
@@ -157,20 +168,7 @@ void KaFileDownLoad::WriteAttachment(const char* fileName, const char* data, lon
   Response->AddHeader(wide("Content-Disposition").Get(), wide(text).Get());
   text.Format("%ld", size);
   Response->AddHeader(wide("Content-Length").Get(), wide(text).Get());
-  ScopedVariant body;
-  if (SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size))) {
-    void* bytes = nullptr;
-    if (size > 0 && SUCCEEDED(SafeArrayAccessData(array, &bytes))) {
-      memcpy(bytes, data, static_cast<size_t>(size));
-      SafeArrayUnaccessData(array);
-    }
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_ARRAY | VT_UI1;
-    v.parray = array;
-    body.Reset(v);
-  }
-  Response->BinaryWrite(body.Get());
+  Response->BinaryWrite(body);
 }
 
 HRESULT KaFileDownLoad::DownFromFile(BSTR bstrPath) {
@@ -188,20 +186,39 @@ HRESULT KaFileDownLoad::DownFromFile(BSTR bstrPath) {
   if ((low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 ||
       low > static_cast<DWORD>(LONG_MAX))
     return E_INVALIDARG;
-  Block block(kaNewString(low));
-  if (!block.Get())
-    return E_OUTOFMEMORY;
+  // Read straight into the array that is sent: one block of the file's size, no second copy.
+  ScopedVariant body;
+  hr = byte_array(nullptr, static_cast<long>(low), &body);
+  if (FAILED(hr))
+    return hr;
+  char* bytes = nullptr;
+  hr = SafeArrayAccessData(body.Get().parray, reinterpret_cast<void**>(&bytes));
+  if (FAILED(hr))
+    return hr;
   // A file that shrinks meanwhile is sent as far as it still goes, never with a made-up tail.
   DWORD done = 0;
+  bool read_failed = false;
   while (done < low) {
     DWORD got = 0;
-    if (!ReadFile(file.Get(), block.Get() + done, std::min(low - done, kMaxRead), &got, nullptr))
-      return E_INVALIDARG;
+    if (!ReadFile(file.Get(), bytes + done, std::min(low - done, kMaxRead), &got, nullptr)) {
+      read_failed = true;
+      break;
+    }
     if (got == 0)
       break;
     done += got;
   }
-  WriteAttachment(file_name_of(path), block.Get(), static_cast<long>(done));
+  ScopedVariant shorter;
+  if (!read_failed && done < low)
+    hr = byte_array(bytes, static_cast<long>(done), &shorter);
+  SafeArrayUnaccessData(body.Get().parray);
+  if (read_failed)
+    return E_INVALIDARG;
+  if (FAILED(hr))
+    return hr;
+  if (done < low)
+    body.Swap(shorter);
+  WriteAttachment(file_name_of(path), body.Get());
   return S_OK;
 }
 
@@ -210,11 +227,17 @@ HRESULT KaFileDownLoad::DownFromUnzipFile(BSTR bstrPath) {
   HRESULT hr = ResolvePath(bstrPath, &path);
   if (FAILED(hr))
     return hr;
-  CKaZlib zlib;
-  hr = UnzipFromFile(CLSID_KaFileDownLoad, path, &zlib);
-  if (FAILED(hr))
-    return hr;
-  WriteAttachment(file_name_of(path), zlib.m_pResultData, static_cast<long>(zlib.m_dwResultSize));
+  ScopedVariant body;
+  {
+    CKaZlib zlib;
+    hr = UnzipFromFile(CLSID_KaFileDownLoad, path, &zlib);
+    if (FAILED(hr))
+      return hr;
+    hr = byte_array(zlib.m_pResultData, static_cast<long>(zlib.m_dwResultSize), &body);
+    if (FAILED(hr))
+      return hr;
+  }
+  WriteAttachment(file_name_of(path), body.Get());
   return S_OK;
 }
 

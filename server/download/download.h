@@ -34,9 +34,9 @@ class KaFileDownLoad final : public VtrlObject<IKaFileDownLoad, &IID_IKaFileDown
   // The physical path of bstrPath in *path; E_UNEXPECTED when no page is bound, since nothing
   // could be sent.
   HRESULT ResolvePath(BSTR bstrPath, CKaText* path);
-  // The seven calls of an attachment response carrying size bytes at data as fileName. Their
-  // results are not examined: the page goes on either way.
-  void WriteAttachment(const char* fileName, const char* data, long size);
+  // The seven calls of an attachment response carrying body (a byte array, VT_ARRAY | VT_UI1)
+  // as fileName. Their results are not examined: the page goes on either way.
+  void WriteAttachment(const char* fileName, const VARIANT& body);
 
   IRequest* Request = nullptr;
   IResponse* Response = nullptr;

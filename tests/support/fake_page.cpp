@@ -94,19 +94,21 @@ HRESULT Response::AddHeader(BSTR bstrHeaderName, BSTR bstrHeaderValue) {
 HRESULT Response::BinaryWrite(VARIANT varInput) {
   std::string bytes;
   LONG lower = -1;
+  ULONG count = 0;
   if (varInput.vt == (VT_ARRAY | VT_UI1) && varInput.parray) {
     SAFEARRAY* array = varInput.parray;
     lower = array->rgsabound[0].lLbound;
-    const ULONG count = array->rgsabound[0].cElements;
+    count = array->rgsabound[0].cElements;
     void* data = nullptr;
-    if (SUCCEEDED(SafeArrayAccessData(array, &data))) {
+    if (keep_binary && SUCCEEDED(SafeArrayAccessData(array, &data))) {
       bytes.assign(static_cast<const char*>(data), count);
       SafeArrayUnaccessData(array);
     }
   }
   calls.push_back(u"BinaryWrite=" + number(varInput.vt) + u" " + number(lower) + u" " +
-                  number(static_cast<long>(bytes.size())));
-  binary.push_back(std::move(bytes));
+                  number(static_cast<long>(count)));
+  if (keep_binary)
+    binary.push_back(std::move(bytes));
   return S_OK;
 }
 

@@ -91,6 +91,7 @@ class Response final : public FakeObject<IResponse, &IID_IResponse> {
  public:
   std::vector<std::u16string> calls;
   std::vector<std::string> binary;
+  bool keep_binary = true;  // false: only the count of each BinaryWrite is recorded
 
   HRESULT STDMETHODCALLTYPE get_Buffer(VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE put_Buffer(VARIANT_BOOL fIsBuffering) override;
