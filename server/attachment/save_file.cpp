@@ -46,29 +46,49 @@ HRESULT report_cannot_open(const char* target) {
 // two saves of one name at the same moment never share a file.
 // Returns: S_OK with *path the claimed name and *claimed its handle; S_OK with
 //          INVALID_HANDLE_VALUE when the free name cannot be created (*path is that name: the
-//          open fails there); E_FAIL when every number is taken.
+//          open fails there); E_FAIL when every number is taken; E_OUTOFMEMORY when a name
+//          cannot be made (nothing is left claimed).
 static HRESULT AutoTagName(CKaText* path, HANDLE* claimed) {
+  *claimed = INVALID_HANDLE_VALUE;
+  const int length = path->GetLength();
   const int separator = std::max(path->ReverseFind('\\'), path->ReverseFind('/'));
-  int dot = path->ReverseFind('.');
-  if (dot < separator)
-    dot = -1;
-  const CKaText stem = dot < 0 ? *path : path->Left(dot);
-  const CKaText extension = dot < 0 ? CKaText() : path->Mid(dot);
-  CKaText candidate = *path;
-  for (int n = 1;; ++n) {
-    if (kaIsFileExist(candidate) != 0) {
-      *claimed = create_file(candidate, CREATE_NEW);
+  const int dot = path->ReverseFind('.');
+  const int split = dot > separator ? dot : length;
+  const CKaText stem = path->Left(split);
+  const CKaText extension = path->Mid(split);
+  // A copy that could not be made comes back short.
+  if (stem.GetLength() != split || extension.GetLength() != length - split)
+    return E_OUTOFMEMORY;
+  for (int n = 0;; ++n) {
+    CKaText candidate;
+    if (n > 0) {
+      candidate.Format("%s%d%s", static_cast<const char*>(stem), n,
+                       static_cast<const char*>(extension));
+      if (candidate.IsEmpty())
+        return E_OUTOFMEMORY;
+    }
+    const char* name =
+        n > 0 ? static_cast<const char*>(candidate) : static_cast<const char*>(*path);
+    if (kaIsFileExist(name) != 0) {
+      *claimed = create_file(name, CREATE_NEW);
       // Another saver won the race only when the name is now taken; any other failure is
       // the open's to report.
-      if (*claimed != INVALID_HANDLE_VALUE || kaIsFileExist(candidate) != 0) {
+      if (*claimed != INVALID_HANDLE_VALUE || kaIsFileExist(name) != 0) {
+        if (n == 0)
+          return S_OK;
         *path = candidate;
-        return S_OK;
+        if (path->Compare(candidate) == 0)
+          return S_OK;
+        if (*claimed != INVALID_HANDLE_VALUE) {
+          CloseHandle(*claimed);
+          DeleteFileA(candidate);
+          *claimed = INVALID_HANDLE_VALUE;
+        }
+        return E_OUTOFMEMORY;
       }
     }
     if (n == INT_MAX)
       return E_FAIL;
-    candidate.Format("%s%d%s", static_cast<const char*>(stem), n,
-                     static_cast<const char*>(extension));
   }
 }
 
@@ -78,8 +98,11 @@ HRESULT KaoAttachment::ResolveTarget(BSTR bstrPath, LONG bAutoTag, CKaText* targ
   HRESULT hr = MapPathIfRelative(parts_->Server, bstrPath, target);
   if (FAILED(hr) || !bAutoTag)
     return hr;
-  if (FAILED(AutoTagName(target, claimed)))
+  hr = AutoTagName(target, claimed);
+  if (hr == E_FAIL)
     return report_cannot_open(*target);
+  if (FAILED(hr))
+    return hr;
   const int separator = target->ReverseFind('\\');
   if (separator >= 0)
     record_->FileName = target->Mid(separator + 1);

@@ -22,7 +22,8 @@ HRESULT MapPathIfRelative(IServer* server, BSTR path, CKaText* out) {
     return hr;
   if (is_physical(text)) {
     *out = text;
-    return S_OK;
+    // A copy that could not be made leaves the text short.
+    return out->GetLength() == text.GetLength() ? S_OK : E_OUTOFMEMORY;
   }
   if (!server)
     return E_UNEXPECTED;

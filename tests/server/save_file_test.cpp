@@ -10,7 +10,9 @@
 #include <string>
 #include <thread>
 
+#include "faultsim.h"
 #include "file_fixture.h"
+#include "platform_memstat.h"
 
 namespace {
 
@@ -193,6 +195,49 @@ TEST_F(SaveFile, ByZipFailureReportsAndKeepsTheZipSize) {
   EXPECT_EQ(kZipFailed, TakeErrorDescription());
   EXPECT_EQ(first, number(file_.Get(), u"ZipSize"));
   EXPECT_EQ(u"a.gz", text(file_.Get(), u"FileName"));
+}
+
+// Every allocation a save makes may fail: the save then fails with a status, or writes the
+// whole file; nothing leaks either way.
+TEST_F(SaveFile, EveryAllocationOfASaveMayFail) {
+  const std::string content = std::string(5000, 's');
+  start_saving(content);
+  mkdir("up");
+  write("up/a.bin", "taken");
+  for (const char16_t* method : {u"SaveFile", u"SaveFileByZip"})
+    for (BOOL persistent : {FALSE, TRUE})
+      for (int n = 1;; ++n) {
+        std::system(("rm -f '" + host("up") + "'/a1.bin").c_str());
+        VARIANT arg = Str(u"C:\\up\\a.bin");
+        DISPPARAMS params{&arg, nullptr, 1, 0};
+        const DISPID id = late_bound::Id(file_.Get(), method);
+        const LONG blocks = PlatformTaskMemBlocks();
+        FaultSimConfig(n, persistent);
+        const HRESULT hr =
+            file_->Invoke(id, GUID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        const int faults = FaultSimFaults();
+        FaultSimConfig(0, FALSE);
+        TakeErrorDescription();
+        EXPECT_EQ(blocks, PlatformTaskMemBlocks()) << n;
+        VariantClear(&arg);
+        // The taken name is never touched; a save lands on the next one.
+        EXPECT_EQ("taken", read("up/a.bin")) << n;
+        if (hr == S_OK) {
+          if (std::u16string(method) == u"SaveFile")
+            EXPECT_EQ(content, read("up/a1.bin")) << n;
+          else
+            EXPECT_TRUE(exists("up/a1.bin")) << n;
+        } else {
+          EXPECT_TRUE(hr == E_OUTOFMEMORY || hr == E_FAIL || hr == DISP_E_TYPEMISMATCH)
+              << n << ": " << std::hex << hr;
+          EXPECT_FALSE(exists("up/a1.bin")) << n;
+        }
+        if (faults == 0) {
+          EXPECT_EQ(S_OK, hr);
+          break;
+        }
+        ASSERT_LT(n, 200);
+      }
 }
 
 // Holds the process's file-size limit at limit bytes (a full disk as a writer sees it: the

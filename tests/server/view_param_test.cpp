@@ -1,10 +1,13 @@
 // Tests of ViewParam: the strings written into the page for the fields and files received.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "faultsim.h"
 #include "file_fixture.h"
+#include "platform_memstat.h"
 
 namespace {
 
@@ -61,6 +64,34 @@ TEST_F(ViewParam, FilesShowTheirSavedNumberedName) {
   ASSERT_EQ(S_OK, Call(file.Get(), u"SaveFile", DISPATCH_METHOD, {Str(u"C:\\up\\a.txt")}, nullptr));
   EXPECT_EQ(S_OK, view());
   EXPECT_EQ(joined({{kHeading}, line(u"upfile", u"a1.txt")}), calls());
+}
+
+// A string that cannot be converted stops the listing with E_OUTOFMEMORY; what was written
+// before stays written.
+TEST_F(ViewParam, AFailedConversionStopsTheListing) {
+  ASSERT_EQ(S_OK, start(kContentType, body({{"title", "Hello"}}, {{"f", "a.txt", "x"}}), &page_));
+  ASSERT_EQ(S_OK, view());
+  const std::vector<std::u16string> full = calls();
+  for (int n = 1;; ++n) {
+    calls().clear();
+    const DISPID id = late_bound::Id(upload_.Get(), u"ViewParam");
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    const LONG blocks = PlatformTaskMemBlocks();
+    FaultSimConfig(n, FALSE);
+    const HRESULT hr =
+        upload_->Invoke(id, GUID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+    const int faults = FaultSimFaults();
+    FaultSimConfig(0, FALSE);
+    EXPECT_EQ(blocks, PlatformTaskMemBlocks()) << n;
+    if (faults == 0) {
+      EXPECT_EQ(S_OK, hr);
+      EXPECT_EQ(full, calls());
+      break;
+    }
+    EXPECT_EQ(E_OUTOFMEMORY, hr) << n;
+    ASSERT_LT(calls().size(), full.size()) << n;
+    EXPECT_TRUE(std::equal(calls().begin(), calls().end(), full.begin())) << n;
+  }
 }
 
 TEST_F(ViewParam, NothingReceivedWritesNothing) {
