@@ -3,6 +3,10 @@
 // compressed by the attachment coming back as they were uploaded.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
 
 #include <string>
 #include <vector>
@@ -85,6 +89,25 @@ TEST_F(Download, EmptyFileSendsLengthZeroAndAnEmptyArray) {
   ASSERT_EQ(S_OK, bind());
   EXPECT_EQ(S_OK, down(u"DownFromFile", u"C:\\empty.bin"));
   EXPECT_EQ(attachment_calls(u"empty.bin", 0), calls());
+}
+
+// A file that holds fewer bytes than its size says (as one that shrank after the size was read)
+// is sent as read: no zero-filled tail, and the length says so. Kernel attribute files report
+// a page-sized size and hold a few bytes.
+TEST_F(Download, FileShorterThanItsSizeIsSentAsRead) {
+  const std::string linux_path = "/sys/devices/system/cpu/online";
+  std::ifstream in(linux_path, std::ios::binary);
+  std::stringstream held;
+  held << in.rdbuf();
+  struct stat status {};
+  if (!in || stat(linux_path.c_str(), &status) != 0 ||
+      static_cast<size_t>(status.st_size) <= held.str().size())
+    GTEST_SKIP() << "no file on this system holds less than its size";
+  ASSERT_EQ(S_OK, bind());
+  ASSERT_EQ(S_OK, down(u"DownFromFile", u"\\sys\\devices\\system\\cpu\\online"));
+  EXPECT_EQ(attachment_calls(u"online", held.str().size()), calls());
+  ASSERT_EQ(1u, sent().size());
+  EXPECT_EQ(held.str(), sent()[0]);
 }
 
 TEST_F(Download, PathsThatAreNotPhysicalGoThroughTheServer) {
