@@ -1,5 +1,5 @@
-// KaoAttachment: the properties of an uploaded file. The saves come with the save and database
-// work of the server.
+// KaoAttachment: the properties of an uploaded file. The saves to disk are in save_file.cpp; the
+// saves into a database come with the database work of the server.
 #include "attachment.h"
 
 #include <string.h>
@@ -79,12 +79,6 @@ HRESULT KaoAttachment::get_Data(VARIANT* pVal) {
   return S_OK;
 }
 
-HRESULT KaoAttachment::SaveFile(BSTR, LONG) {
-  return E_NOTIMPL;
-}
-HRESULT KaoAttachment::SaveFileByZip(BSTR, LONG) {
-  return E_NOTIMPL;
-}
 HRESULT KaoAttachment::SaveDb(IUnknown*, BSTR) {
   return E_NOTIMPL;
 }

@@ -34,6 +34,11 @@ class KaoAttachment final : public VtrlObject<IKaoAttachment, &IID_IKaoAttachmen
   KaoAttachment(UploadParts* parts, FormPart* record);
   ~KaoAttachment() override;
 
+  // Resolves bstrPath into *target and, with bAutoTag nonzero, picks its free numbered name
+  // and sets FileName from it. *claimed is then an empty file created for the name (the caller
+  // writes or removes it), INVALID_HANDLE_VALUE otherwise.
+  HRESULT ResolveTarget(BSTR bstrPath, LONG bAutoTag, CKaText* target, HANDLE* claimed);
+
   UploadParts* parts_;  // Owner's shared records and page server
   FormPart* record_;
 };

@@ -1,4 +1,5 @@
 // VtrlSrv's module frame: the entry function, the class table and the four exports.
+#include "download.h"
 #include "upload.h"
 
 #define VTRL_EXPORT extern "C" __attribute__((visibility("default")))
@@ -12,10 +13,18 @@ HRESULT update_upload_registry(BOOL bRegister) {
                                               nullptr, nullptr);
 }
 
+HRESULT update_download_registry(BOOL bRegister) {
+  return AtlModuleUpdateRegistryFromResourceD(&g_vtrl_module, MAKEINTRESOURCEW(102), bRegister,
+                                              nullptr, nullptr);
+}
+
 _ATL_OBJMAP_ENTRY g_object_map[] = {
     {&CLSID_KaFileUpload, update_upload_registry,
      CComClassFactory<&g_vtrl_module>::CreateClassObject, KaFileUpload::CreateInstance, nullptr, 0,
      nullptr, nullptr, nullptr},
+    {&CLSID_KaFileDownLoad, update_download_registry,
+     CComClassFactory<&g_vtrl_module>::CreateClassObject, KaFileDownLoad::CreateInstance, nullptr,
+     0, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr}};
 
 }  // namespace

@@ -1,5 +1,6 @@
 // KaFileUpload: the page binding (OnStartPage, OnEndPage), the content-type check, the
-// collections and the members that read the part records directly (MultiVal, IsItem).
+// collections and the members that read the part records directly (MultiVal, IsItem). The file
+// utilities are in file_utils.cpp, ViewParam in view_param.cpp.
 #include "upload.h"
 
 #include "KaString.h"
@@ -256,31 +257,4 @@ HRESULT KaFileUpload::IsItem(BSTR bstrName, LONG* pVal) {
         return S_OK;
       }
   return S_OK;
-}
-
-HRESULT KaFileUpload::IsFileExist(BSTR, LONG* pVal) {
-  if (pVal)
-    *pVal = 0;
-  return E_NOTIMPL;
-}
-HRESULT KaFileUpload::ViewParam() {
-  return E_NOTIMPL;
-}
-HRESULT KaFileUpload::DeleteFile(BSTR) {
-  return E_NOTIMPL;
-}
-HRESULT KaFileUpload::DeleteFiles(BSTR, BSTR) {
-  return E_NOTIMPL;
-}
-HRESULT KaFileUpload::CopyFile(BSTR, BSTR, LONG) {
-  return E_NOTIMPL;
-}
-HRESULT KaFileUpload::MoveFile(BSTR, BSTR) {
-  return E_NOTIMPL;
-}
-HRESULT KaFileUpload::MakeDir(BSTR) {
-  return E_NOTIMPL;
-}
-HRESULT KaFileUpload::RemoveDir(BSTR) {
-  return E_NOTIMPL;
 }

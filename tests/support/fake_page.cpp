@@ -2,6 +2,7 @@
 #include "fake_page.h"
 
 #include <cstring>
+#include <string>
 
 namespace fake_page {
 
@@ -57,10 +58,92 @@ HRESULT Request::BinaryRead(VARIANT* pvarCountToRead, VARIANT* pvarReturn) {
   return S_OK;
 }
 
-Context::Context() : request(new Request()) {
+namespace {
+
+std::u16string text_of(BSTR s) {
+  return s ? std::u16string(s, SysStringLen(s)) : u"<null>";
+}
+
+std::u16string number(long n) {
+  std::string digits = std::to_string(n);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+}  // namespace
+
+HRESULT Response::put_Buffer(VARIANT_BOOL fIsBuffering) {
+  calls.push_back(u"Buffer=" + number(fIsBuffering));
+  return S_OK;
+}
+
+HRESULT Response::put_ContentType(BSTR bstrContentType) {
+  calls.push_back(u"ContentType=" + text_of(bstrContentType));
+  return S_OK;
+}
+
+HRESULT Response::put_Expires(LONG lExpiresMinutes) {
+  calls.push_back(u"Expires=" + number(lExpiresMinutes));
+  return S_OK;
+}
+
+HRESULT Response::AddHeader(BSTR bstrHeaderName, BSTR bstrHeaderValue) {
+  calls.push_back(u"AddHeader(" + text_of(bstrHeaderName) + u")=" + text_of(bstrHeaderValue));
+  return S_OK;
+}
+
+HRESULT Response::BinaryWrite(VARIANT varInput) {
+  std::string bytes;
+  LONG lower = -1;
+  ULONG count = 0;
+  if (varInput.vt == (VT_ARRAY | VT_UI1) && varInput.parray) {
+    SAFEARRAY* array = varInput.parray;
+    lower = array->rgsabound[0].lLbound;
+    count = array->rgsabound[0].cElements;
+    void* data = nullptr;
+    if (keep_binary && SUCCEEDED(SafeArrayAccessData(array, &data))) {
+      bytes.assign(static_cast<const char*>(data), count);
+      SafeArrayUnaccessData(array);
+    }
+  }
+  calls.push_back(u"BinaryWrite=" + number(varInput.vt) + u" " + number(lower) + u" " +
+                  number(static_cast<long>(count)));
+  if (keep_binary)
+    binary.push_back(std::move(bytes));
+  return S_OK;
+}
+
+HRESULT Response::Clear() {
+  calls.push_back(u"Clear");
+  return S_OK;
+}
+
+HRESULT Response::Write(VARIANT varText) {
+  calls.push_back(varText.vt == VT_BSTR ? u"Write=" + text_of(varText.bstrVal)
+                                        : u"Write of type " + number(varText.vt));
+  return S_OK;
+}
+
+HRESULT Server::MapPath(BSTR bstrLogicalPath, BSTR* pbstrPhysicalPath) {
+  mapped.push_back(text_of(bstrLogicalPath));
+  if (FAILED(map_failure))
+    return map_failure;
+  std::u16string path = text_of(bstrLogicalPath);
+  for (char16_t& c : path)
+    if (c == u'/')
+      c = u'\\';
+  path = root + (path.starts_with(u"\\") ? path : u"\\page\\" + path);
+  *pbstrPhysicalPath = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
+  return *pbstrPhysicalPath ? S_OK : E_OUTOFMEMORY;
+}
+
+Context::Context() : request(new Request()), response(new Response()), server(new Server()) {
   request->AddRef();
+  response->AddRef();
+  server->AddRef();
 }
 Context::~Context() {
+  server->Release();
+  response->Release();
   request->Release();
 }
 
@@ -74,12 +157,20 @@ HRESULT Context::get_Request(IRequest** ppRequest) {
 
 HRESULT Context::get_Response(IResponse** ppResponse) {
   *ppResponse = nullptr;
-  return fail_read == 1 ? E_FAIL : S_OK;
+  if (fail_read == 1)
+    return E_FAIL;
+  response->AddRef();
+  *ppResponse = response;
+  return S_OK;
 }
 
 HRESULT Context::get_Server(IServer** ppServer) {
   *ppServer = nullptr;
-  return fail_read == 2 ? E_FAIL : S_OK;
+  if (fail_read == 2)
+    return E_FAIL;
+  server->AddRef();
+  *ppServer = server;
+  return S_OK;
 }
 
 HRESULT Context::get_Session(ISessionObject** ppSession) {

@@ -1,6 +1,7 @@
 // A page's intrinsic objects as the script host gives them to a component, for tests: a
-// scripting context whose request carries a content type and a body. Members a test does not
-// use answer E_NOTIMPL; the calls the component makes are counted.
+// scripting context whose request carries a content type and a body, a response that records
+// every call made to it, and a server that maps paths as a host does. Members a test does not
+// use answer E_NOTIMPL; the calls the component makes are counted or recorded.
 #pragma once
 
 #include <string>
@@ -83,11 +84,76 @@ class Request final : public FakeObject<IRequest, &IID_IRequest> {
   HRESULT STDMETHODCALLTYPE BinaryRead(VARIANT* pvarCountToRead, VARIANT* pvarReturn) override;
 };
 
-// The scripting context. Response, Server, Session and Application are not needed by the
-// upload road: the context hands out null for them, or fails one read on request.
+// A response that records each call, in order, as text: "Expires=0", "Buffer=1", "Clear",
+// "ContentType=<v>", "AddHeader(<name>)=<value>", "BinaryWrite=<vt> <count>",
+// "Write=<text>" (UTF-16 values kept as they came). The bytes of each BinaryWrite are kept too.
+class Response final : public FakeObject<IResponse, &IID_IResponse> {
+ public:
+  std::vector<std::u16string> calls;
+  std::vector<std::string> binary;
+  bool keep_binary = true;  // false: only the count of each BinaryWrite is recorded
+
+  HRESULT STDMETHODCALLTYPE get_Buffer(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_Buffer(VARIANT_BOOL fIsBuffering) override;
+  HRESULT STDMETHODCALLTYPE get_ContentType(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_ContentType(BSTR bstrContentType) override;
+  HRESULT STDMETHODCALLTYPE get_Expires(VARIANT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_Expires(LONG lExpiresMinutes) override;
+  HRESULT STDMETHODCALLTYPE get_ExpiresAbsolute(VARIANT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_ExpiresAbsolute(DATE) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Cookies(IRequestDictionary**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Status(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_Status(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Add(BSTR, BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE AddHeader(BSTR bstrHeaderName, BSTR bstrHeaderValue) override;
+  HRESULT STDMETHODCALLTYPE AppendToLog(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE BinaryWrite(VARIANT varInput) override;
+  HRESULT STDMETHODCALLTYPE Clear() override;
+  HRESULT STDMETHODCALLTYPE End() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Flush() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Redirect(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Write(VARIANT varText) override;
+  HRESULT STDMETHODCALLTYPE WriteBlock(SHORT) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE IsClientConnected(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_CharSet(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_CharSet(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Pics(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_CacheControl(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_CacheControl(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_CodePage(LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_CodePage(LONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_LCID(LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_LCID(LONG) override { return E_NOTIMPL; }
+};
+
+// A server whose MapPath maps as a host does: a virtual path (leading '/') under root, any
+// other path under root's page directory "page", '/' turned into '\'. Each logical path
+// asked for is recorded; map_failure, when set, is returned instead.
+class Server final : public FakeObject<IServer, &IID_IServer> {
+ public:
+  std::u16string root = u"C:\\site";
+  HRESULT map_failure = S_OK;
+  std::vector<std::u16string> mapped;
+
+  HRESULT STDMETHODCALLTYPE get_ScriptTimeout(LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_ScriptTimeout(LONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CreateObject(BSTR, IDispatch**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE HTMLEncode(BSTR, BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE MapPath(BSTR bstrLogicalPath, BSTR* pbstrPhysicalPath) override;
+  HRESULT STDMETHODCALLTYPE URLEncode(BSTR, BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE URLPathEncode(BSTR, BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Execute(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Transfer(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetLastError(IASPError**) override { return E_NOTIMPL; }
+};
+
+// The scripting context. Session and Application are not needed by the components: the
+// context hands out null for them. Each read can be made to fail on request.
 class Context final : public FakeObject<IScriptingContext, &IID_IScriptingContext> {
  public:
   Request* request = nullptr;
+  Response* response = nullptr;
+  Server* server = nullptr;
   int fail_read = -1;  // 0 Request ... 4 Application: that read fails with E_FAIL
 
   Context();

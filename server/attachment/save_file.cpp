@@ -1,0 +1,143 @@
+// KaoAttachment::SaveFile and SaveFileByZip, and AutoTagName, the free numbered name of a save
+// that must not overwrite.
+#include <limits.h>
+
+#include <algorithm>
+
+#include "KaFile.h"
+#include "attachment.h"
+#include "compression.h"
+#include "map_path.h"
+#include "report_error.h"
+
+namespace {
+
+constexpr DWORD kMaxWrite = DWORD{1} << 30;
+
+HANDLE create_file(const char* path, DWORD disposition) {
+  return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool write_all(HANDLE file, const char* data, int size) {
+  while (size > 0) {
+    const DWORD chunk = std::min(static_cast<DWORD>(size), kMaxWrite);
+    DWORD written = 0;
+    if (!WriteFile(file, data, chunk, &written, nullptr) || written != chunk)
+      return false;
+    data += chunk;
+    size -= static_cast<int>(chunk);
+  }
+  return true;
+}
+
+HRESULT report_cannot_open(const char* target) {
+  CKaText message;
+  message.Format(VtrlMessageText(VtrlMessage::kCannotOpenFile), target);
+  ReportError(CLSID_KaFileUpload, message, GUID_NULL, 0);
+  return E_FAIL;
+}
+
+}  // namespace
+
+// AutoTagName
+// Claims the first free name among path, then stem1ext, stem2ext, ... (the number goes before
+// the last '.' of the file name, or at the end without one) by creating it exclusively, so
+// two saves of one name at the same moment never share a file.
+// Returns: S_OK with *path the claimed name and *claimed its handle; S_OK with
+//          INVALID_HANDLE_VALUE when the free name cannot be created (*path is that name: the
+//          open fails there); E_FAIL when every number is taken; E_OUTOFMEMORY when a name
+//          cannot be made (nothing is left claimed).
+static HRESULT AutoTagName(CKaText* path, HANDLE* claimed) {
+  *claimed = INVALID_HANDLE_VALUE;
+  const int length = path->GetLength();
+  const int separator = std::max(path->ReverseFind('\\'), path->ReverseFind('/'));
+  const int dot = path->ReverseFind('.');
+  const int split = dot > separator ? dot : length;
+  const CKaText stem = path->Left(split);
+  const CKaText extension = path->Mid(split);
+  // A copy that could not be made comes back short.
+  if (stem.GetLength() != split || extension.GetLength() != length - split)
+    return E_OUTOFMEMORY;
+  for (int n = 0;; ++n) {
+    CKaText candidate;
+    if (n > 0) {
+      candidate.Format("%s%d%s", static_cast<const char*>(stem), n,
+                       static_cast<const char*>(extension));
+      if (candidate.IsEmpty())
+        return E_OUTOFMEMORY;
+    }
+    const char* name =
+        n > 0 ? static_cast<const char*>(candidate) : static_cast<const char*>(*path);
+    if (kaIsFileExist(name) != 0) {
+      *claimed = create_file(name, CREATE_NEW);
+      // Another saver won the race only when the name is now taken; any other failure is
+      // the open's to report.
+      if (*claimed != INVALID_HANDLE_VALUE || kaIsFileExist(name) != 0) {
+        if (n == 0)
+          return S_OK;
+        *path = candidate;
+        if (path->Compare(candidate) == 0)
+          return S_OK;
+        if (*claimed != INVALID_HANDLE_VALUE) {
+          CloseHandle(*claimed);
+          DeleteFileA(candidate);
+          *claimed = INVALID_HANDLE_VALUE;
+        }
+        return E_OUTOFMEMORY;
+      }
+    }
+    if (n == INT_MAX)
+      return E_FAIL;
+  }
+}
+
+HRESULT KaoAttachment::ResolveTarget(BSTR bstrPath, LONG bAutoTag, CKaText* target,
+                                     HANDLE* claimed) {
+  *claimed = INVALID_HANDLE_VALUE;
+  HRESULT hr = MapPathIfRelative(parts_->Server, bstrPath, target);
+  if (FAILED(hr) || !bAutoTag)
+    return hr;
+  hr = AutoTagName(target, claimed);
+  if (hr == E_FAIL)
+    return report_cannot_open(*target);
+  if (FAILED(hr))
+    return hr;
+  const int separator = target->ReverseFind('\\');
+  if (separator >= 0)
+    record_->FileName = target->Mid(separator + 1);
+  return S_OK;
+}
+
+HRESULT KaoAttachment::SaveFile(BSTR bstrPath, LONG bAutoTag) {
+  CKaText target;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  HRESULT hr = ResolveTarget(bstrPath, bAutoTag, &target, &file);
+  if (FAILED(hr))
+    return hr;
+  if (file == INVALID_HANDLE_VALUE && !bAutoTag)
+    file = create_file(target, CREATE_ALWAYS);
+  if (file == INVALID_HANDLE_VALUE)
+    return report_cannot_open(target);
+  const bool written = write_all(file, record_->Data, record_->Size);
+  if (CloseHandle(file) && written)
+    return S_OK;
+  // A short file would pass for the upload: none is left.
+  DeleteFileA(target);
+  return report_cannot_open(target);
+}
+
+HRESULT KaoAttachment::SaveFileByZip(BSTR bstrPath, LONG bAutoTag) {
+  CKaText target;
+  HANDLE claimed = INVALID_HANDLE_VALUE;
+  HRESULT hr = ResolveTarget(bstrPath, bAutoTag, &target, &claimed);
+  if (FAILED(hr))
+    return hr;
+  if (claimed != INVALID_HANDLE_VALUE)
+    CloseHandle(claimed);
+  hr = ZipToFile(CLSID_KaFileUpload, record_->Data, record_->Size, target, &record_->ZipSize);
+  // The compressed file replaces the claimed empty one; a failure must not leave it behind.
+  if (FAILED(hr) && claimed != INVALID_HANDLE_VALUE)
+    DeleteFileA(target);
+  return hr;
+}

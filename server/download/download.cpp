@@ -1,0 +1,250 @@
+// KaFileDownLoad: the page binding, the attachment response and the downloads from disk.
+#include "download.h"
+
+#include <limits.h>
+#include <string.h>
+
+#include <algorithm>
+#include <new>
+
+#include "com_ptr.h"
+#include "compression.h"
+#include "faultsim.h"
+#include "map_path.h"
+#include "scoped_bstr.h"
+#include "scoped_variant.h"
+
+namespace {
+
+constexpr DWORD kMaxRead = DWORD{1} << 30;
+
+// The part of path after its last '\', or the whole path.
+const char* file_name_of(const CKaText& path) {
+  const int separator = path.ReverseFind('\\');
+  return static_cast<const char*>(path) + separator + 1;
+}
+
+// A new variant array of size bytes in *out, a copy of data when it is given (zero bytes
+// otherwise); E_OUTOFMEMORY when it cannot be made.
+HRESULT byte_array(const char* data, long size, ScopedVariant* out) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
+  if (!array)
+    return E_OUTOFMEMORY;
+  if (data && size > 0) {
+    void* bytes = nullptr;
+    const HRESULT hr = SafeArrayAccessData(array, &bytes);
+    if (FAILED(hr)) {
+      SafeArrayDestroy(array);
+      return hr;
+    }
+    memcpy(bytes, data, static_cast<size_t>(size));
+    SafeArrayUnaccessData(array);
+  }
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_ARRAY | VT_UI1;
+  v.parray = array;
+  out->Reset(v);
+  return S_OK;
+}
+
+// Owns a file handle.
+class File {
+ public:
+  explicit File(HANDLE h) : h_(h) {}
+  ~File() {
+    if (h_ != INVALID_HANDLE_VALUE)
+      CloseHandle(h_);
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  HANDLE Get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+// An automation string of text; null when memory is short (the call then gets none).
+ScopedBstr wide(const char* text) {
+  ScopedBstr out;
+  if (FAILED(AcpToBstr(text, out.Receive())))
+    out.Reset();
+  return out;
+}
+
+}  // namespace
+
+HRESULT KaFileDownLoad::CreateInstance(void* outer, REFIID riid, LPVOID* ppv) {
+  if (!ppv)
+    return E_POINTER;
+  *ppv = nullptr;
+  if (outer)
+    return CLASS_E_NOAGGREGATION;
+  KaFileDownLoad* object = FaultSimStep() ? nullptr : new (std::nothrow) KaFileDownLoad();
+  if (!object)
+    return E_OUTOFMEMORY;
+  return hand_out(object, riid, ppv);
+}
+
+KaFileDownLoad::~KaFileDownLoad() {
+  if (Application)
+    Application->Release();
+  if (Server)
+    Server->Release();
+  if (Session)
+    Session->Release();
+  if (Response)
+    Response->Release();
+  if (Request)
+    Request->Release();
+}
+
+void KaFileDownLoad::ReleaseIntrinsics() {
+  if (Request)
+    Request->Release();
+  if (Response)
+    Response->Release();
+  if (Server)
+    Server->Release();
+  if (Session)
+    Session->Release();
+  if (Application)
+    Application->Release();
+  Request = nullptr;
+  Response = nullptr;
+  Server = nullptr;
+  Session = nullptr;
+  Application = nullptr;
+}
+
+HRESULT KaFileDownLoad::InterfaceSupportsErrorInfo(REFIID riid) {
+  return IsEqualGUID(riid, IID_IKaFileDownLoad) ? S_OK : S_FALSE;
+}
+
+HRESULT KaFileDownLoad::OnStartPage(IUnknown* piUnk) {
+  if (!piUnk)
+    return E_POINTER;
+  // A second start without an end first lets go of what the first one took.
+  ReleaseIntrinsics();
+  ComPtr<IScriptingContext> context;
+  HRESULT hr =
+      piUnk->QueryInterface(IID_IScriptingContext, reinterpret_cast<void**>(context.Receive()));
+  if (FAILED(hr))
+    return hr;
+  hr = context->get_Request(&Request);
+  if (SUCCEEDED(hr))
+    hr = context->get_Response(&Response);
+  if (SUCCEEDED(hr))
+    hr = context->get_Server(&Server);
+  if (SUCCEEDED(hr))
+    hr = context->get_Session(&Session);
+  if (SUCCEEDED(hr))
+    hr = context->get_Application(&Application);
+  if (FAILED(hr))
+    ReleaseIntrinsics();
+  return hr;
+}
+
+HRESULT KaFileDownLoad::OnEndPage() {
+  ReleaseIntrinsics();
+  return S_OK;
+}
+
+HRESULT KaFileDownLoad::ResolvePath(BSTR bstrPath, CKaText* path) {
+  if (!Response)
+    return E_UNEXPECTED;
+  return MapPathIfRelative(Server, bstrPath, path);
+}
+
+void KaFileDownLoad::WriteAttachment(const char* fileName, const VARIANT& body) {
+  const long size = static_cast<long>(body.parray->rgsabound[0].cElements);
+  Response->put_Expires(0);
+  Response->put_Buffer(1);
+  Response->Clear();
+  CKaText text;
+  text.Format("application/octet-stream; name=%s", fileName);
+  Response->put_ContentType(wide(text).Get());
+  text.Format("attachment; filename=%s", fileName);
+  Response->AddHeader(wide("Content-Disposition").Get(), wide(text).Get());
+  text.Format("%ld", size);
+  Response->AddHeader(wide("Content-Length").Get(), wide(text).Get());
+  Response->BinaryWrite(body);
+}
+
+HRESULT KaFileDownLoad::DownFromFile(BSTR bstrPath) {
+  CKaText path;
+  HRESULT hr = ResolvePath(bstrPath, &path);
+  if (FAILED(hr))
+    return hr;
+  File file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.Get() == INVALID_HANDLE_VALUE)
+    return E_INVALIDARG;
+  DWORD high = 0;
+  const DWORD low = GetFileSize(file.Get(), &high);
+  // The length sent is a signed 32-bit count.
+  if ((low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 ||
+      low > static_cast<DWORD>(LONG_MAX))
+    return E_INVALIDARG;
+  // Read straight into the array that is sent: one block of the file's size, no second copy.
+  ScopedVariant body;
+  hr = byte_array(nullptr, static_cast<long>(low), &body);
+  if (FAILED(hr))
+    return hr;
+  char* bytes = nullptr;
+  hr = SafeArrayAccessData(body.Get().parray, reinterpret_cast<void**>(&bytes));
+  if (FAILED(hr))
+    return hr;
+  // A file that shrinks meanwhile is sent as far as it still goes, never with a made-up tail.
+  DWORD done = 0;
+  bool read_failed = false;
+  while (done < low) {
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), bytes + done, std::min(low - done, kMaxRead), &got, nullptr)) {
+      read_failed = true;
+      break;
+    }
+    if (got == 0)
+      break;
+    done += got;
+  }
+  ScopedVariant shorter;
+  if (!read_failed && done < low)
+    hr = byte_array(bytes, static_cast<long>(done), &shorter);
+  SafeArrayUnaccessData(body.Get().parray);
+  if (read_failed)
+    return E_INVALIDARG;
+  if (FAILED(hr))
+    return hr;
+  if (done < low)
+    body.Swap(shorter);
+  WriteAttachment(file_name_of(path), body.Get());
+  return S_OK;
+}
+
+HRESULT KaFileDownLoad::DownFromUnzipFile(BSTR bstrPath) {
+  CKaText path;
+  HRESULT hr = ResolvePath(bstrPath, &path);
+  if (FAILED(hr))
+    return hr;
+  ScopedVariant body;
+  {
+    CKaZlib zlib;
+    hr = UnzipFromFile(CLSID_KaFileDownLoad, path, &zlib);
+    if (FAILED(hr))
+      return hr;
+    hr = byte_array(zlib.m_pResultData, static_cast<long>(zlib.m_dwResultSize), &body);
+    if (FAILED(hr))
+      return hr;
+  }
+  WriteAttachment(file_name_of(path), body.Get());
+  return S_OK;
+}
+
+HRESULT KaFileDownLoad::DownFromDb(IUnknown*, BSTR) {
+  return E_NOTIMPL;
+}
+
+HRESULT KaFileDownLoad::DownFromUnzipDb(IUnknown*, BSTR) {
+  return E_NOTIMPL;
+}

@@ -1,0 +1,46 @@
+// KaFileDownLoad: the download object of a page (IKaFileDownLoad). It sends one file, or one
+// file that the attachment saved compressed, to the browser as an attachment of the page's
+// response.
+#pragma once
+
+#include "vtrl_module.h"
+
+class KaFileDownLoad final : public VtrlObject<IKaFileDownLoad, &IID_IKaFileDownLoad>,
+                             public ISupportErrorInfo {
+ public:
+  // The class's instance creator (class table): a new object queried for riid.
+  static HRESULT CreateInstance(void* outer, REFIID riid, LPVOID* ppv);
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    return VtrlObject::QueryInterface(riid, ppv);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return VtrlObject::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return VtrlObject::Release(); }
+  // S_OK for IKaFileDownLoad. QueryInterface does not hand this interface out.
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+
+  HRESULT STDMETHODCALLTYPE OnStartPage(IUnknown* piUnk) override;
+  HRESULT STDMETHODCALLTYPE OnEndPage() override;
+  HRESULT STDMETHODCALLTYPE DownFromFile(BSTR bstrPath) override;
+  HRESULT STDMETHODCALLTYPE DownFromUnzipFile(BSTR bstrPath) override;
+  HRESULT STDMETHODCALLTYPE DownFromDb(IUnknown* pvField, BSTR bstrFname) override;
+  HRESULT STDMETHODCALLTYPE DownFromUnzipDb(IUnknown* pvField, BSTR bstrFname) override;
+
+ private:
+  KaFileDownLoad() = default;
+  ~KaFileDownLoad() override;
+
+  void ReleaseIntrinsics();
+  // The physical path of bstrPath in *path; E_UNEXPECTED when no page is bound, since nothing
+  // could be sent.
+  HRESULT ResolvePath(BSTR bstrPath, CKaText* path);
+  // The seven calls of an attachment response carrying body (a byte array, VT_ARRAY | VT_UI1)
+  // as fileName. Their results are not examined: the page goes on either way.
+  void WriteAttachment(const char* fileName, const VARIANT& body);
+
+  IRequest* Request = nullptr;
+  IResponse* Response = nullptr;
+  ISessionObject* Session = nullptr;
+  IServer* Server = nullptr;
+  IApplicationObject* Application = nullptr;
+};

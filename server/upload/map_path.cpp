@@ -1,0 +1,35 @@
+// MapPathIfRelative.
+#include "map_path.h"
+
+#include "scoped_bstr.h"
+
+namespace {
+
+bool is_physical(const char* text) {
+  // Reads stop at the terminator: a position beyond the end matches nothing.
+  const char first = text[0];
+  const char second = first ? text[1] : '\0';
+  const char third = second ? text[2] : '\0';
+  return first == '\\' || second == '\\' || second == ':' || third == '\\';
+}
+
+}  // namespace
+
+HRESULT MapPathIfRelative(IServer* server, BSTR path, CKaText* out) {
+  CKaText text;
+  HRESULT hr = BstrToAcp(path, &text);
+  if (FAILED(hr))
+    return hr;
+  if (is_physical(text)) {
+    *out = text;
+    // A copy that could not be made leaves the text short.
+    return out->GetLength() == text.GetLength() ? S_OK : E_OUTOFMEMORY;
+  }
+  if (!server)
+    return E_UNEXPECTED;
+  ScopedBstr mapped;
+  hr = server->MapPath(path, mapped.Receive());
+  if (FAILED(hr))
+    return hr;
+  return BstrToAcp(mapped.Get(), out);
+}
