@@ -19,7 +19,9 @@ export PLATFORM_REGISTRY="$work/registry.reg"
 export PLATFORM_ACP=65001
 "$bin/regsvr" -s "$bin/libVtrlSrv.so"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-"$bin/vhost" --root "$here/../../examples/site" --address 127.0.0.1 --port "$port" \
+# A copy of the example site: the pages save what arrives into it.
+cp -r "$here/../../examples/site" "$work/site"
+"$bin/vhost" --root "$work/site" --address 127.0.0.1 --port "$port" \
   --access-log off > "$work/host.log" 2>&1 &
 host_pid=$!
 for _ in $(seq 50); do

@@ -44,7 +44,19 @@ try {
   // The browser sends the textarea's line feed as CR LF; HTML text shows it as a line feed.
   assert.ok(fields.some((f) => f[1] === 'comment' && f[2] === 'line one\nline two'));
   if (screenshot) await page.screenshot({ path: screenshot, fullPage: true });
-  console.log('browser upload: 2 files and the fields arrived as sent');
+
+  // Both files come back byte for byte: as saved, and from their compressed copies.
+  const expected = [binary, Buffer.from('한글 내용\n')];
+  for (const kind of ['plain', 'unzip']) {
+    const links = await page.$$(`a.${kind}`);
+    assert.equal(links.length, 2, `${kind} links`);
+    for (let i = 0; i < links.length; i++) {
+      const [download] = await Promise.all([page.waitForEvent('download'), links[i].click()]);
+      const bytes = fs.readFileSync(await download.path());
+      assert.ok(bytes.equals(expected[i]), `${kind} download ${i} differs`);
+    }
+  }
+  console.log('browser upload: 2 files and the fields arrived as sent and came back byte for byte');
 } finally {
   await browser.close();
 }
