@@ -1,5 +1,5 @@
-// KaoAttachment: the properties of an uploaded file. The saves to disk are in save_file.cpp; the
-// saves into a database come with the database work of the server.
+// KaoAttachment: the properties of an uploaded file. The saves to disk are in save_file.cpp, the
+// saves into a database in save_db.cpp.
 #include "attachment.h"
 
 #include <string.h>
@@ -77,11 +77,4 @@ HRESULT KaoAttachment::get_Data(VARIANT* pVal) {
   pVal->vt = VT_ARRAY | VT_UI1;
   pVal->parray = array;
   return S_OK;
-}
-
-HRESULT KaoAttachment::SaveDb(IUnknown*, BSTR) {
-  return E_NOTIMPL;
-}
-HRESULT KaoAttachment::SaveDbByZip(IUnknown*, BSTR) {
-  return E_NOTIMPL;
 }

@@ -240,11 +240,3 @@ HRESULT KaFileDownLoad::DownFromUnzipFile(BSTR bstrPath) {
   WriteAttachment(file_name_of(path), body.Get());
   return S_OK;
 }
-
-HRESULT KaFileDownLoad::DownFromDb(IUnknown*, BSTR) {
-  return E_NOTIMPL;
-}
-
-HRESULT KaFileDownLoad::DownFromUnzipDb(IUnknown*, BSTR) {
-  return E_NOTIMPL;
-}

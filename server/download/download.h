@@ -1,6 +1,6 @@
-// KaFileDownLoad: the download object of a page (IKaFileDownLoad). It sends one file, or one
-// file that the attachment saved compressed, to the browser as an attachment of the page's
-// response.
+// KaFileDownLoad: the download object of a page (IKaFileDownLoad). It sends one file or one
+// long database field, either of them possibly saved compressed by the attachment, to the
+// browser as an attachment of the page's response.
 #pragma once
 
 #include "vtrl_module.h"
@@ -37,6 +37,8 @@ class KaFileDownLoad final : public VtrlObject<IKaFileDownLoad, &IID_IKaFileDown
   // The seven calls of an attachment response carrying body (a byte array, VT_ARRAY | VT_UI1)
   // as fileName. Their results are not examined: the page goes on either way.
   void WriteAttachment(const char* fileName, const VARIANT& body);
+  // DownFromDb and, with unzip, DownFromUnzipDb.
+  HRESULT DownFromField(IUnknown* pvField, BSTR bstrFname, bool unzip);
 
   IRequest* Request = nullptr;
   IResponse* Response = nullptr;

@@ -1,6 +1,6 @@
-// A fixture for tests of the upload object: VtrlSrv registered by the registration tool into
-// a registry file of the suite's own, an upload object created by ProgID, and helpers that
-// drive it by name as a script does.
+// A fixture for tests of the upload object: VtrlSrv and the data access module registered by
+// the registration tool into a registry file of the suite's own, an upload object created by
+// ProgID, and helpers that drive it by name as a script does.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,9 +21,12 @@ class UploadFixture : public ::testing::Test {
     char dir[] = "/tmp/vtrltestXXXXXX";
     ASSERT_NE(nullptr, mkdtemp(dir));
     registry_ = std::string(dir) + "/registry.reg";
-    const std::string command =
-        "PLATFORM_REGISTRY='" + registry_ + "' '" + REGSVR_PATH + "' -s '" + VTRLSRV_PATH + "'";
-    ASSERT_EQ(0, std::system(command.c_str()));
+    // The data access module is registered beside the server for the saves into a database.
+    for (const char* module : {VTRLSRV_PATH, ADO_MODULE}) {
+      const std::string command =
+          "PLATFORM_REGISTRY='" + registry_ + "' '" + REGSVR_PATH + "' -s '" + module + "'";
+      ASSERT_EQ(0, std::system(command.c_str()));
+    }
     PlatformSetRegistryPath(registry_.c_str());
   }
   static void TearDownTestSuite() {

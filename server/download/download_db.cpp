@@ -1,0 +1,206 @@
+// KaFileDownLoad: the downloads of one long database field, sent as it is stored or
+// decompressed.
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "adoint.h"
+#include "com_ptr.h"
+#include "compression.h"
+#include "db_error.h"
+#include "download.h"
+#include "report_error.h"
+#include "scoped_variant.h"
+
+namespace {
+
+// Fields of unreported size are read in chunks of this many bytes or characters.
+constexpr LONG kChunk = 0x100000;
+
+// The bytes collected from a field, growing as chunks arrive. The length sent is a signed
+// 32-bit count, so the block never passes LONG_MAX bytes.
+class Block {
+ public:
+  Block() = default;
+  ~Block() { free(data_); }
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+
+  char* data() const { return data_; }
+  long size() const { return size_; }
+
+  HRESULT Append(const void* bytes, size_t count) {
+    if (count == 0)
+      return S_OK;
+    if (count > static_cast<size_t>(LONG_MAX - size_))
+      return E_OUTOFMEMORY;
+    const size_t needed = static_cast<size_t>(size_) + count;
+    if (needed > capacity_) {
+      // Doubling keeps a field read in many chunks from being copied once per chunk.
+      size_t capacity = capacity_ ? capacity_ : count;
+      while (capacity < needed)
+        capacity = capacity > static_cast<size_t>(LONG_MAX) / 2 ? static_cast<size_t>(LONG_MAX)
+                                                                : capacity * 2;
+      char* grown = static_cast<char*>(realloc(data_, capacity));
+      if (!grown)
+        return E_OUTOFMEMORY;
+      data_ = grown;
+      capacity_ = capacity;
+    }
+    memcpy(data_ + size_, bytes, count);
+    size_ = static_cast<long>(needed);
+    return S_OK;
+  }
+
+ private:
+  char* data_ = nullptr;
+  long size_ = 0;
+  size_t capacity_ = 0;
+};
+
+// A byte-array variant (lower bound 0) holding a copy of size bytes at data.
+HRESULT byte_array(const char* data, long size, ScopedVariant* out) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
+  if (!array)
+    return E_OUTOFMEMORY;
+  if (size > 0) {
+    void* bytes = nullptr;
+    const HRESULT hr = SafeArrayAccessData(array, &bytes);
+    if (FAILED(hr)) {
+      SafeArrayDestroy(array);
+      return hr;
+    }
+    memcpy(bytes, data, static_cast<size_t>(size));
+    SafeArrayUnaccessData(array);
+  }
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_ARRAY | VT_UI1;
+  v.parray = array;
+  out->Reset(v);
+  return S_OK;
+}
+
+// Appends at most limit bytes of chunk to block when chunk is a byte array; *count is the
+// number of bytes the array held (0 for anything else).
+HRESULT append_bytes(const VARIANT& chunk, ULONG limit, Block* block, ULONG* count) {
+  *count = 0;
+  if (chunk.vt != (VT_ARRAY | VT_UI1) || !chunk.parray || SafeArrayGetDim(chunk.parray) != 1)
+    return S_OK;
+  *count = chunk.parray->rgsabound[0].cElements;
+  void* bytes = nullptr;
+  HRESULT hr = SafeArrayAccessData(chunk.parray, &bytes);
+  if (FAILED(hr))
+    return hr;
+  hr = block->Append(bytes, *count < limit ? *count : limit);
+  SafeArrayUnaccessData(chunk.parray);
+  return hr;
+}
+
+// Appends chunk, converted to a string and then to the ANSI code page, to block; *count is the
+// number of characters of the string. A null chunk (the field's end) appends nothing.
+HRESULT append_text(const VARIANT& chunk, Block* block, UINT* count) {
+  *count = 0;
+  if (chunk.vt == VT_NULL || chunk.vt == VT_EMPTY)
+    return S_OK;
+  ScopedVariant text;
+  HRESULT hr = VariantChangeType(text.Receive(), &chunk, 0, VT_BSTR);
+  if (FAILED(hr))
+    return hr;
+  *count = SysStringLen(text.Get().bstrVal);
+  CKaText narrow;
+  hr = BstrToAcp(text.Get().bstrVal, &narrow);
+  if (FAILED(hr))
+    return hr;
+  return block->Append(static_cast<const char*>(narrow), static_cast<size_t>(narrow.GetLength()));
+}
+
+// Reads the whole field into block: one chunk of the reported size n, or, for a size that is
+// not reported, chunks for as long as they come back full.
+HRESULT read_field(Field20* field, LONGLONG n, bool binary, Block* block) {
+  if (n == 0)
+    return S_OK;
+  if (n > LONG_MAX)
+    return E_OUTOFMEMORY;
+  const LONG length = n > 0 ? static_cast<LONG>(n) : kChunk;
+  for (;;) {
+    ScopedVariant chunk;
+    HRESULT hr = field->GetChunk(length, chunk.Receive());
+    if (FAILED(hr))
+      return hr;
+    ULONG count = 0;
+    if (binary) {
+      hr = append_bytes(chunk.Get(), static_cast<ULONG>(length), block, &count);
+    } else {
+      UINT characters = 0;
+      hr = append_text(chunk.Get(), block, &characters);
+      count = characters;
+    }
+    if (FAILED(hr) || n > 0 || count != static_cast<ULONG>(kChunk))
+      return hr;
+  }
+}
+
+}  // namespace
+
+HRESULT KaFileDownLoad::DownFromDb(IUnknown* pvField, BSTR bstrFname) {
+  return DownFromField(pvField, bstrFname, false);
+}
+
+HRESULT KaFileDownLoad::DownFromUnzipDb(IUnknown* pvField, BSTR bstrFname) {
+  return DownFromField(pvField, bstrFname, true);
+}
+
+HRESULT KaFileDownLoad::DownFromField(IUnknown* pvField, BSTR bstrFname, bool unzip) {
+  if (!pvField)
+    return E_POINTER;
+  // Without a page nothing could be sent.
+  if (!Response)
+    return E_UNEXPECTED;
+  CKaText name;
+  HRESULT hr = BstrToAcp(bstrFname, &name);
+  if (FAILED(hr))
+    return hr;
+  const char* file_name = static_cast<const char*>(name) + name.ReverseFind('\\') + 1;
+
+  ComPtr<Field20> field;
+  hr = pvField->QueryInterface(IID_Field20, reinterpret_cast<void**>(field.Receive()));
+  if (FAILED(hr))
+    return hr;
+  if (!field)
+    return E_NOINTERFACE;
+  LONG attributes = 0;
+  hr = field->get_Attributes(&attributes);
+  if (SUCCEEDED(hr) && !(attributes & adFldLong))
+    return E_INVALIDARG;
+  LONGLONG n = 0;
+  if (SUCCEEDED(hr))
+    hr = field->get_ActualSize(&n);
+  DataTypeEnum type = adEmpty;
+  if (SUCCEEDED(hr))
+    hr = field->get_Type(&type);
+  Block block;
+  if (SUCCEEDED(hr))
+    hr = read_field(field.Get(), n, type == adLongVarBinary, &block);
+  if (FAILED(hr)) {
+    ReportDbError(CLSID_KaFileDownLoad, field.Get(), IID_Field20);
+    return hr;
+  }
+
+  ScopedVariant body;
+  if (unzip) {
+    CKaZlib zlib;
+    if (!zlib.UnCompress(block.data(), static_cast<unsigned long>(block.size()))) {
+      ReportError(CLSID_KaFileDownLoad, VtrlMessageText(VtrlMessage::kUncompressFailed), GUID_NULL,
+                  0);
+      return E_FAIL;
+    }
+    hr = byte_array(zlib.m_pResultData, static_cast<long>(zlib.m_dwResultSize), &body);
+  } else {
+    hr = byte_array(block.data(), block.size(), &body);
+  }
+  if (FAILED(hr))
+    return hr;
+  WriteAttachment(file_name, body.Get());
+  return S_OK;
+}
