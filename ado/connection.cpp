@@ -37,10 +37,13 @@ HRESULT kernel_path(std::u16string_view source, char (&os_path)[3 * MAX_PATH + 1
   }
   char narrow[MAX_PATH];
   BOOL lossy = FALSE;
+  // UTF-8 takes no default character; there a text that cannot be converted fails instead.
+  const bool utf8 = GetACP() == CP_UTF8;
   const int bytes =
       source.size() < MAX_PATH
-          ? WideCharToMultiByte(CP_ACP, 0, source.data(), static_cast<int>(source.size()), narrow,
-                                MAX_PATH - 1, nullptr, &lossy)
+          ? WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : 0, source.data(),
+                                static_cast<int>(source.size()), narrow, MAX_PATH - 1, nullptr,
+                                utf8 ? nullptr : &lossy)
           : 0;
   if (bytes <= 0 || lossy)
     return fail(AdoErrorStatus(adErrInvalidArgument),

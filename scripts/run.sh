@@ -11,7 +11,8 @@ cmake --build build -j "$(nproc)"
 export PLATFORM_REGISTRY=${PLATFORM_REGISTRY:-$PWD/build/registry.reg}
 # The example pages are UTF-8: the components read and write text in that code page.
 export PLATFORM_ACP=${PLATFORM_ACP:-65001}
-for module in build/bin/libVtrlSrv.so build/bin/libdispmodule.so build/bin/libpagemodule.so; do
+for module in build/bin/libVtrlSrv.so build/bin/libado.so build/bin/libdispmodule.so \
+  build/bin/libpagemodule.so; do
   [ -f "$module" ] && build/bin/regsvr -s "$module"
 done
 echo "Registered the modules in $PLATFORM_REGISTRY. Press Ctrl-C to stop the host."

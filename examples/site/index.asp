@@ -23,6 +23,7 @@
 <li><a href="calc.asp">A registered component called from a page</a></li>
 <li><a href="form.asp">A form posted back to its page</a></li>
 <li><a href="upload.asp">Upload fields and files</a></li>
+<li><a href="db_upload.asp">Store files in a database</a> and <a href="db_list.asp">list them</a></li>
 </ul>
 </body>
 </html>

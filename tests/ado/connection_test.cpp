@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "ado_test_support.h"
+#include "winnls.h"
 
 namespace {
 
@@ -44,6 +45,19 @@ TEST_F(Connection, DriveAndRelativeFormsMapLikeAnyPath) {
   EXPECT_EQ(S_OK, connection.Call(u"Open", {&text.Get()}).hr);
   PlatformSetDriveRoot('Q', nullptr);
   EXPECT_TRUE(std::ifstream(dir_ + "/sub.db").good());
+}
+
+TEST_F(Connection, OpensWhenTheSystemCodePageIsUtf8) {
+  // A UTF-8 process (the example site's) names files in UTF-8, Korean names included.
+  PlatformSetACP(CP_UTF8);
+  ASSERT_TRUE(PlatformSetDriveRoot('Q', dir_.c_str()));
+  Late connection = Create(u"ADODB.Connection");
+  ScopedVariant text = Str(u"Provider=SQLite;Data Source=Q:\\자료.db");
+  const HRESULT hr = connection.Call(u"Open", {&text.Get()}).hr;
+  PlatformSetDriveRoot('Q', nullptr);
+  PlatformSetACP(949);
+  EXPECT_EQ(S_OK, hr);
+  EXPECT_TRUE(std::ifstream(dir_ + "/자료.db").good());
 }
 
 TEST_F(Connection, BadConnectionStringsFailWithAMessage) {

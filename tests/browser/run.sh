@@ -18,6 +18,7 @@ trap cleanup EXIT
 export PLATFORM_REGISTRY="$work/registry.reg"
 export PLATFORM_ACP=65001
 "$bin/regsvr" -s "$bin/libVtrlSrv.so"
+"$bin/regsvr" -s "$bin/libado.so"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 # A copy of the example site: the pages save what arrives into it.
 cp -r "$here/../../examples/site" "$work/site"
