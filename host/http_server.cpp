@@ -31,6 +31,7 @@ struct RequestState {
   bool started = false;
   bool responded = false;
   bool length_known = false;
+  bool too_large = false;  // a chunked body passed the limit: it is dropped, then refused
   unsigned long long received = 0;
   std::string unsized_body;  // a chunked body, gathered until its end
   unsigned status = 0;
@@ -330,12 +331,19 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
     if (state->responded)
       return MHD_YES;  // the rest of a refused body
     HttpRequestData& r = state->request;
+    if (state->too_large) {
+      // The library cannot answer in the middle of a body: the rest is read and dropped so
+      // that the client sees the 413, but a body past twice the limit only gets closed.
+      state->received += n;
+      return state->received > 2 * limit + 1 ? MHD_NO : MHD_YES;
+    }
     if (state->received + n > (state->length_known ? r.body_size : limit)) {
       if (state->length_known)
         return MHD_NO;  // more than announced: the client is broken
-      return queue_text(connection, state, 413, "Payload Too Large",
-                        "The request body is larger than this server accepts (" +
-                            std::to_string(limit) + " bytes).");
+      state->too_large = true;
+      state->received += n;
+      std::string().swap(state->unsized_body);
+      return MHD_YES;
     }
     if (state->length_known) {
       BYTE* data = nullptr;
@@ -350,6 +358,10 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
   }
   if (state->responded)
     return MHD_YES;
+  if (state->too_large)
+    return queue_text(connection, state, 413, "Payload Too Large",
+                      "The request body is larger than this server accepts (" +
+                          std::to_string(limit) + " bytes).");
   HttpRequestData& r = state->request;
   if (!state->length_known && !state->unsized_body.empty()) {
     r.body = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(state->unsized_body.size()));
