@@ -328,6 +328,13 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
   if (*upload_data_size) {
     const size_t n = *upload_data_size;
     *upload_data_size = 0;
+    // The library's time-out only catches a silent client: one that trickles its body is
+    // cut off here.
+    if (std::chrono::steady_clock::now() - state->start >
+        std::chrono::seconds(server->config().client_timeout_seconds)) {
+      state->log_extra += (state->log_extra.empty() ? "" : " ") + std::string("(body too slow)");
+      return MHD_NO;
+    }
     if (state->responded)
       return MHD_YES;  // the rest of a refused body
     HttpRequestData& r = state->request;
@@ -401,12 +408,12 @@ bool HttpServer::start(const std::string& address, unsigned port, unsigned worke
     return false;
   }
   config_.site_root = root.string();
-  daemon_ =
-      MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_AUTO, 0,
-                       nullptr, nullptr, &on_request, this, MHD_OPTION_SOCK_ADDR, &where,
-                       MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(workers),
-                       MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this, MHD_OPTION_NOTIFY_COMPLETED,
-                       &on_completed, this, MHD_OPTION_CONNECTION_TIMEOUT, 60u, MHD_OPTION_END);
+  daemon_ = MHD_start_daemon(
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_AUTO, 0, nullptr, nullptr,
+      &on_request, this, MHD_OPTION_SOCK_ADDR, &where, MHD_OPTION_THREAD_POOL_SIZE,
+      static_cast<unsigned>(workers), MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this,
+      MHD_OPTION_NOTIFY_COMPLETED, &on_completed, this, MHD_OPTION_CONNECTION_TIMEOUT,
+      static_cast<unsigned>(config_.client_timeout_seconds), MHD_OPTION_END);
   if (!daemon_) {
     *error = "cannot listen on " + address + ":" + std::to_string(port);
     return false;

@@ -1,5 +1,6 @@
 // Uploads through the script host into the upload component: vhost runs on a free loopback
 // port with a registry holding VtrlSrv, and a test page saves every attachment it receives.
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -142,11 +143,17 @@ class HostUploadTest : public ::testing::Test {
     ASSERT_TRUE(host_.start(dir_, "main", env, args)) << read_bytes(host_.err_file);
     ASSERT_TRUE(small_.start(dir_, "small", env, args + " --max-body 1M"))
         << read_bytes(small_.err_file);
+    // A fixed mmap threshold makes the allocator give every freed body back at once, so
+    // the resident size of this host shows what it holds, not what the allocator keeps.
+    ASSERT_TRUE(impatient_.start(dir_, "impatient", env + " MALLOC_MMAP_THRESHOLD_=131072",
+                                 args + " --client-timeout 2"))
+        << read_bytes(impatient_.err_file);
   }
 
   static void TearDownTestSuite() {
     host_.stop();
     small_.stop();
+    impatient_.stop();
     run("rm -rf '" + dir_ + "'");
   }
 
@@ -165,7 +172,7 @@ class HostUploadTest : public ::testing::Test {
   }
 
   static inline std::string dir_, site_, tmp_;
-  static inline Host host_, small_;
+  static inline Host host_, small_, impatient_;
 };
 
 TEST_F(HostUploadTest, FilesOfEverySizeAreSavedByteExact) {
@@ -272,6 +279,140 @@ TEST_F(HostUploadTest, ConcurrentUploadsOfOneNameKeepEveryFile) {
     on_disk.insert(read_bytes(site_ + "/same/" + name));
   EXPECT_TRUE(on_disk == std::multiset<std::string>(sent.begin(), sent.end()))
       << "the saved files do not hold exactly what was sent";
+}
+
+size_t open_descriptors(pid_t pid) {
+  std::error_code ec;
+  size_t n = 0;
+  for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
+       !ec && it != fs::directory_iterator(); it.increment(ec))
+    ++n;
+  return n;
+}
+
+size_t resident_kib(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0)
+      return std::strtoull(line.c_str() + 6, nullptr, 10);
+  return 0;
+}
+
+// Whether the host closed the connection within `seconds`, while the client sent nothing.
+bool closed_within(int fd, int seconds) {
+  timeval tv{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  char c;
+  for (int i = 0; i < seconds; ++i) {
+    const ssize_t k = recv(fd, &c, 1, 0);
+    if (k == 0 || (k < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+      return true;
+  }
+  return false;
+}
+
+TEST_F(HostUploadTest, ClientsTooSlowOrSilentAreCutOff) {
+  const std::string body = multipart({{"f", "slow.bin", "abcdefghijklmnopqrstuvwxyz"}});
+  const std::string head = "POST /upload.asp?d=slow HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                           kMultipartType + "\r\nContent-Length: " + std::to_string(body.size()) +
+                           "\r\n\r\n";
+  // A byte a second is never silent for long, so only a bound on the whole body stops it;
+  // the host allows two seconds, the client would need over a minute.
+  const int fd = host_test::connect_loopback(impatient_.port);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(host_test::send_all(fd, head.data(), head.size()));
+  bool cut = false;
+  for (size_t i = 0; i < 30 && !cut; ++i) {
+    const ssize_t sent = send(fd, body.data() + i, 1, MSG_NOSIGNAL);
+    cut = sent <= 0 || closed_within(fd, 1);
+  }
+  close(fd);
+  EXPECT_TRUE(cut) << "a body sent a byte a second was still accepted after 30 seconds";
+  EXPECT_FALSE(fs::exists(site_ + "/slow")) << "the page ran on a cut-off body";
+
+  const int silent = host_test::connect_loopback(impatient_.port);
+  ASSERT_GE(silent, 0);
+  ASSERT_TRUE(host_test::send_all(silent, head.data(), head.size()));
+  EXPECT_TRUE(closed_within(silent, 30)) << "a silent client kept its connection";
+  close(silent);
+  EXPECT_EQ(200, request(impatient_.port, "GET", "/hello.txt").status);
+}
+
+TEST_F(HostUploadTest, AbortedUploadsLeaveNoFileDescriptorOrMemoryBehind) {
+  ASSERT_EQ(200, request(impatient_.port, "GET", "/upload.asp?d=warm").status);
+  const std::string body = multipart({{"f", "abort.bin", random_bytes(4 << 20, 11)}});
+  const std::string head = "POST /upload.asp?d=abort HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                           kMultipartType + "\r\nContent-Length: " + std::to_string(body.size()) +
+                           "\r\n\r\n";
+  std::mt19937 random(5);
+  size_t sent_in_round = 0;
+  // Each client sends part of its body and goes away, half of them with a reset.
+  auto abort_round = [&](int clients) {
+    sent_in_round = 0;
+    for (int i = 0; i < clients; ++i) {
+      const int fd = host_test::connect_loopback(impatient_.port);
+      ASSERT_GE(fd, 0);
+      const size_t part = random() % (256 * 1024);
+      const std::string partial = head + body.substr(0, part);
+      host_test::send_all(fd, partial.data(), partial.size());
+      sent_in_round += part;
+      if (i % 2) {
+        linger reset{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+      }
+      close(fd);
+    }
+  };
+  // A client that closes its sending side mid-body may still be waiting for an answer, so the
+  // host keeps such a connection until the client time-out (two seconds here) ends it.
+  auto settled_descriptors = [&](size_t want) {
+    size_t n = open_descriptors(impatient_.pid);
+    for (int i = 0; i < 150 && n > want; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      n = open_descriptors(impatient_.pid);
+    }
+    return n;
+  };
+  const size_t fds_before = open_descriptors(impatient_.pid);
+  ASSERT_GT(fds_before, 0u);
+  abort_round(100);
+  EXPECT_LE(settled_descriptors(fds_before), fds_before);
+  // After a first round has set up the host's working memory, kept partial bodies would add
+  // to every further round what it sent.
+  abort_round(100);
+  EXPECT_LE(settled_descriptors(fds_before), fds_before);
+  const size_t rss_before = resident_kib(impatient_.pid);
+  size_t sent = 0;
+  for (int round = 0; round < 3; ++round) {
+    abort_round(100);
+    sent += sent_in_round;
+    EXPECT_LE(settled_descriptors(fds_before), fds_before);
+  }
+  const size_t rss_after = resident_kib(impatient_.pid);
+  EXPECT_LT(rss_after, rss_before + sent / 1024 / 2)
+      << "resident memory grew from " << rss_before << " KiB to " << rss_after
+      << " KiB over aborted uploads of " << sent / 1024 << " KiB";
+
+  EXPECT_FALSE(fs::exists(site_ + "/abort"));
+  EXPECT_TRUE(fs::is_empty(tmp_)) << "temporary files were left";
+  EXPECT_EQ(200, request(impatient_.port, "GET", "/hello.txt").status);
+}
+
+TEST_F(HostUploadTest, OversizedRequestLineOrHeadersAreRefused) {
+  auto refused = [](const Response& r) {
+    return r.status == 0 || (r.status >= 400 && r.status < 500);
+  };
+  Response line = request(host_.port, "GET", "/hello.txt?" + std::string(128 * 1024, 'a'));
+  EXPECT_TRUE(refused(line)) << line.status;
+  std::vector<std::string> headers;
+  for (int i = 0; i < 128; ++i)
+    headers.push_back("X-Filler-" + std::to_string(i) + ": " + std::string(1024, 'b'));
+  Response block = request(host_.port, "GET", "/hello.txt", "", headers);
+  EXPECT_TRUE(refused(block)) << block.status;
+  Response one =
+      request(host_.port, "GET", "/hello.txt", "", {"X-Long: " + std::string(128 * 1024, 'c')});
+  EXPECT_TRUE(refused(one)) << one.status;
+  EXPECT_EQ(200, request(host_.port, "GET", "/hello.txt").status);
 }
 
 }  // namespace
