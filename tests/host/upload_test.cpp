@@ -399,19 +399,19 @@ TEST_F(HostUploadTest, AbortedUploadsLeaveNoFileDescriptorOrMemoryBehind) {
 }
 
 TEST_F(HostUploadTest, OversizedRequestLineOrHeadersAreRefused) {
-  auto refused = [](const Response& r) {
-    return r.status == 0 || (r.status >= 400 && r.status < 500);
-  };
+  // The answer may be lost to a reset while the client is still sending; then only the closed
+  // connection shows the refusal.
+  auto refused = [](const Response& r, int status) { return r.status == 0 || r.status == status; };
   Response line = request(host_.port, "GET", "/hello.txt?" + std::string(128 * 1024, 'a'));
-  EXPECT_TRUE(refused(line)) << line.status;
+  EXPECT_TRUE(refused(line, 414)) << line.status;
   std::vector<std::string> headers;
   for (int i = 0; i < 128; ++i)
     headers.push_back("X-Filler-" + std::to_string(i) + ": " + std::string(1024, 'b'));
   Response block = request(host_.port, "GET", "/hello.txt", "", headers);
-  EXPECT_TRUE(refused(block)) << block.status;
+  EXPECT_TRUE(refused(block, 431)) << block.status;
   Response one =
       request(host_.port, "GET", "/hello.txt", "", {"X-Long: " + std::string(128 * 1024, 'c')});
-  EXPECT_TRUE(refused(one)) << one.status;
+  EXPECT_TRUE(refused(one, 431)) << one.status;
   EXPECT_EQ(200, request(host_.port, "GET", "/hello.txt").status);
 }
 
