@@ -31,6 +31,7 @@ struct RequestState {
   bool started = false;
   bool responded = false;
   bool length_known = false;
+  bool too_large = false;  // a chunked body passed the limit: it is dropped, then refused
   unsigned long long received = 0;
   std::string unsized_body;  // a chunked body, gathered until its end
   unsigned status = 0;
@@ -327,15 +328,29 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
   if (*upload_data_size) {
     const size_t n = *upload_data_size;
     *upload_data_size = 0;
+    // The library's time-out only catches a silent client: one that trickles its body is
+    // cut off here.
+    if (std::chrono::steady_clock::now() - state->start >
+        std::chrono::seconds(server->config().client_timeout_seconds)) {
+      state->log_extra += (state->log_extra.empty() ? "" : " ") + std::string("(body too slow)");
+      return MHD_NO;
+    }
     if (state->responded)
       return MHD_YES;  // the rest of a refused body
     HttpRequestData& r = state->request;
+    if (state->too_large) {
+      // The library cannot answer in the middle of a body: the rest is read and dropped so
+      // that the client sees the 413, but a body past twice the limit only gets closed.
+      state->received += n;
+      return state->received > 2 * limit + 1 ? MHD_NO : MHD_YES;
+    }
     if (state->received + n > (state->length_known ? r.body_size : limit)) {
       if (state->length_known)
         return MHD_NO;  // more than announced: the client is broken
-      return queue_text(connection, state, 413, "Payload Too Large",
-                        "The request body is larger than this server accepts (" +
-                            std::to_string(limit) + " bytes).");
+      state->too_large = true;
+      state->received += n;
+      std::string().swap(state->unsized_body);
+      return MHD_YES;
     }
     if (state->length_known) {
       BYTE* data = nullptr;
@@ -350,6 +365,10 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
   }
   if (state->responded)
     return MHD_YES;
+  if (state->too_large)
+    return queue_text(connection, state, 413, "Payload Too Large",
+                      "The request body is larger than this server accepts (" +
+                          std::to_string(limit) + " bytes).");
   HttpRequestData& r = state->request;
   if (!state->length_known && !state->unsized_body.empty()) {
     r.body = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(state->unsized_body.size()));
@@ -389,12 +408,12 @@ bool HttpServer::start(const std::string& address, unsigned port, unsigned worke
     return false;
   }
   config_.site_root = root.string();
-  daemon_ =
-      MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_AUTO, 0,
-                       nullptr, nullptr, &on_request, this, MHD_OPTION_SOCK_ADDR, &where,
-                       MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(workers),
-                       MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this, MHD_OPTION_NOTIFY_COMPLETED,
-                       &on_completed, this, MHD_OPTION_CONNECTION_TIMEOUT, 60u, MHD_OPTION_END);
+  daemon_ = MHD_start_daemon(
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_AUTO, 0, nullptr, nullptr,
+      &on_request, this, MHD_OPTION_SOCK_ADDR, &where, MHD_OPTION_THREAD_POOL_SIZE,
+      static_cast<unsigned>(workers), MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this,
+      MHD_OPTION_NOTIFY_COMPLETED, &on_completed, this, MHD_OPTION_CONNECTION_TIMEOUT,
+      static_cast<unsigned>(config_.client_timeout_seconds), MHD_OPTION_END);
   if (!daemon_) {
     *error = "cannot listen on " + address + ":" + std::to_string(port);
     return false;

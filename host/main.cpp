@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
   config.site_root = options.root;
   config.max_body = options.max_body;
   config.script_timeout_seconds = options.script_timeout;
+  config.client_timeout_seconds = options.client_timeout;
   vhost::HttpServer server(config, &log);
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);

@@ -43,6 +43,8 @@ std::string usage() {
          "                        are refused with 413 before they are read (at most 2G - 1)\n"
          "  --script-timeout S    seconds a page may run (default 90; Server.ScriptTimeout\n"
          "                        changes it for one page)\n"
+         "  --client-timeout S    seconds a client may stay silent, and may take to send a\n"
+         "                        request body, before its connection is closed (default 60)\n"
          "  --access-log WHERE    '-' standard output (default), 'off', or a file\n"
          "  --typelib FILE        the intrinsic objects' interface description (default:\n"
          "                        asptlb.idl beside the program)\n"
@@ -93,6 +95,12 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
         return false;
       }
       o->script_timeout = static_cast<int>(n);
+    } else if (a == "--client-timeout") {
+      if (!parse_size(v, &n) || n < 1 || n > 86400) {
+        *error = "--client-timeout needs a number of seconds from 1 to 86400";
+        return false;
+      }
+      o->client_timeout = static_cast<int>(n);
     } else if (a == "--access-log") {
       o->access_log = v;
     } else if (a == "--typelib") {

@@ -13,6 +13,7 @@ struct Options {
   unsigned workers = 4;
   unsigned long long max_body = 30ull * 1024 * 1024;
   int script_timeout = 90;
+  int client_timeout = 60;
   std::string access_log = "-";
   std::string typelib;  // empty: asptlb.idl beside the program
   bool help = false;

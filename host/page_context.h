@@ -19,6 +19,7 @@ struct HostConfig {
   std::string site_root;  // absolute Linux path without a trailing '/'
   int script_timeout_seconds = 90;
   unsigned long long max_body = 30ull * 1024 * 1024;
+  int client_timeout_seconds = 60;
 };
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
