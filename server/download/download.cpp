@@ -86,67 +86,16 @@ HRESULT KaFileDownLoad::CreateInstance(void* outer, REFIID riid, LPVOID* ppv) {
   return hand_out(object, riid, ppv);
 }
 
-KaFileDownLoad::~KaFileDownLoad() {
-  if (Application)
-    Application->Release();
-  if (Server)
-    Server->Release();
-  if (Session)
-    Session->Release();
-  if (Response)
-    Response->Release();
-  if (Request)
-    Request->Release();
-}
-
-void KaFileDownLoad::ReleaseIntrinsics() {
-  if (Request)
-    Request->Release();
-  if (Response)
-    Response->Release();
-  if (Server)
-    Server->Release();
-  if (Session)
-    Session->Release();
-  if (Application)
-    Application->Release();
-  Request = nullptr;
-  Response = nullptr;
-  Server = nullptr;
-  Session = nullptr;
-  Application = nullptr;
-}
-
 HRESULT KaFileDownLoad::InterfaceSupportsErrorInfo(REFIID riid) {
   return IsEqualGUID(riid, IID_IKaFileDownLoad) ? S_OK : S_FALSE;
 }
 
 HRESULT KaFileDownLoad::OnStartPage(IUnknown* piUnk) {
-  if (!piUnk)
-    return E_POINTER;
-  // A second start without an end first lets go of what the first one took.
-  ReleaseIntrinsics();
-  ComPtr<IScriptingContext> context;
-  HRESULT hr =
-      piUnk->QueryInterface(IID_IScriptingContext, reinterpret_cast<void**>(context.Receive()));
-  if (FAILED(hr))
-    return hr;
-  hr = context->get_Request(&Request);
-  if (SUCCEEDED(hr))
-    hr = context->get_Response(&Response);
-  if (SUCCEEDED(hr))
-    hr = context->get_Server(&Server);
-  if (SUCCEEDED(hr))
-    hr = context->get_Session(&Session);
-  if (SUCCEEDED(hr))
-    hr = context->get_Application(&Application);
-  if (FAILED(hr))
-    ReleaseIntrinsics();
-  return hr;
+  return TakePageObjects(piUnk);
 }
 
 HRESULT KaFileDownLoad::OnEndPage() {
-  ReleaseIntrinsics();
+  ReleasePageObjects();
   return S_OK;
 }
 

@@ -3,10 +3,12 @@
 // browser as an attachment of the page's response.
 #pragma once
 
+#include "page_objects.h"
 #include "vtrl_module.h"
 
 class KaFileDownLoad final : public VtrlObject<IKaFileDownLoad, &IID_IKaFileDownLoad>,
-                             public ISupportErrorInfo {
+                             public ISupportErrorInfo,
+                             private PageObjects {
  public:
   // The class's instance creator (class table): a new object queried for riid.
   static HRESULT CreateInstance(void* outer, REFIID riid, LPVOID* ppv);
@@ -28,9 +30,8 @@ class KaFileDownLoad final : public VtrlObject<IKaFileDownLoad, &IID_IKaFileDown
 
  private:
   KaFileDownLoad() = default;
-  ~KaFileDownLoad() override;
+  ~KaFileDownLoad() override = default;
 
-  void ReleaseIntrinsics();
   // The physical path of bstrPath in *path; E_UNEXPECTED when no page is bound, since nothing
   // could be sent.
   HRESULT ResolvePath(BSTR bstrPath, CKaText* path);
@@ -39,10 +40,4 @@ class KaFileDownLoad final : public VtrlObject<IKaFileDownLoad, &IID_IKaFileDown
   void WriteAttachment(const char* fileName, const VARIANT& body);
   // DownFromDb and, with unzip, DownFromUnzipDb.
   HRESULT DownFromField(IUnknown* pvField, BSTR bstrFname, bool unzip);
-
-  IRequest* Request = nullptr;
-  IResponse* Response = nullptr;
-  ISessionObject* Session = nullptr;
-  IServer* Server = nullptr;
-  IApplicationObject* Application = nullptr;
 };

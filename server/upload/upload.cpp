@@ -51,21 +51,7 @@ KaFileUpload::~KaFileUpload() {
 
 void KaFileUpload::ReleaseIntrinsics() {
   Parts->Server = nullptr;
-  if (Application)
-    Application->Release();
-  if (Server)
-    Server->Release();
-  if (Session)
-    Session->Release();
-  if (Response)
-    Response->Release();
-  if (Request)
-    Request->Release();
-  Request = nullptr;
-  Response = nullptr;
-  Session = nullptr;
-  Server = nullptr;
-  Application = nullptr;
+  ReleasePageObjects();
 }
 
 HRESULT KaFileUpload::InterfaceSupportsErrorInfo(REFIID riid) {
@@ -73,24 +59,8 @@ HRESULT KaFileUpload::InterfaceSupportsErrorInfo(REFIID riid) {
 }
 
 HRESULT KaFileUpload::OnStartPage(IUnknown* piUnk) {
-  if (!piUnk)
-    return E_POINTER;
-  // A second start without an end first lets go of what the first one took.
-  ReleaseIntrinsics();
-  ComPtr<IScriptingContext> context;
-  HRESULT hr =
-      piUnk->QueryInterface(IID_IScriptingContext, reinterpret_cast<void**>(context.Receive()));
-  if (FAILED(hr))
-    return hr;
-  hr = context->get_Request(&Request);
-  if (SUCCEEDED(hr))
-    hr = context->get_Response(&Response);
-  if (SUCCEEDED(hr))
-    hr = context->get_Server(&Server);
-  if (SUCCEEDED(hr))
-    hr = context->get_Session(&Session);
-  if (SUCCEEDED(hr))
-    hr = context->get_Application(&Application);
+  Parts->Server = nullptr;
+  HRESULT hr = TakePageObjects(piUnk);
   if (SUCCEEDED(hr)) {
     Parts->Server = Server;
     hr = ParseRequest();

@@ -5,9 +5,11 @@
 
 #include "collection.h"
 #include "form_part.h"
+#include "page_objects.h"
 
 class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
-                           public ISupportErrorInfo {
+                           public ISupportErrorInfo,
+                           private PageObjects {
  public:
   // The class's instance creator (class table): a new object queried for riid.
   static HRESULT CreateInstance(void* outer, REFIID riid, LPVOID* ppv);
@@ -51,11 +53,6 @@ class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
   char* ReadPartData(const PartDelimiters& marks, int* size, int* lastPart);
   HRESULT BuildCollections();
 
-  IRequest* Request = nullptr;
-  IResponse* Response = nullptr;
-  ISessionObject* Session = nullptr;
-  IServer* Server = nullptr;
-  IApplicationObject* Application = nullptr;
   int OnStartPageCalled = 0;
   KaoAttachments* AttachmentsCollection;
   KaoItems* ItemsCollection;
