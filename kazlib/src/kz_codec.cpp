@@ -11,11 +11,13 @@
 #include <utility>
 
 #include "kz_limit.h"
+#include "kz_members.h"
 
 namespace {
 
-// libdeflate level 6: within about 2% of the size of zlib's default level at 2 to 2.5 times
-// its speed; level 7 is smaller than zlib's but only 1.4 times as fast (bench/kazlib_bench.cpp).
+// zlib streams (one member, one thread) at libdeflate level 6: within about 2% of the size of
+// zlib's default level at 2.5 to 3.5 times its speed; level 7 is smaller than zlib's but only
+// 1.5 times as fast (bench/kazlib_bench.cpp). Gzip files go through kz_compress_gzip_members.
 constexpr int kCompressionLevel = 6;
 // Deflate expands at most 1032:1 (a 258-byte match in two bits), so a size hint beyond that is
 // a lie and is not allocated.
@@ -43,19 +45,62 @@ size_t scaled_up_to(size_t size, size_t factor, size_t limit) {
   return size > limit / factor ? limit : std::min(size * factor, limit);
 }
 
-// The first output buffer size: the last gzip member's recorded size (exact for the usual
-// single member, modulo 2^32), otherwise a few times the input; never more than the input can
-// expand to, nor more than the limit.
+// The whole size a file of several members of ours names in its first header, or 0.
+uint64_t named_size(const unsigned char* in, size_t size) {
+  constexpr size_t kHeader = 10;
+  if (size < kHeader + 2 || in[0] != 0x1f || in[1] != 0x8b || !(in[3] & 0x04))
+    return 0;
+  const size_t xlen = in[kHeader] | size_t{in[kHeader + 1]} << 8;
+  const unsigned char* field = in + kHeader + 2;
+  const unsigned char* end = field + std::min(xlen, size - kHeader - 2);
+  while (end - field >= 4) {
+    const size_t len = field[2] | size_t{field[3]} << 8;
+    if (static_cast<size_t>(end - field - 4) < len)
+      break;
+    if (field[0] == kKzSizeFieldId[0] && field[1] == kKzSizeFieldId[1] &&
+        len == kKzSizeFieldBytes) {
+      uint64_t v = 0;
+      for (size_t i = 0; i < kKzSizeFieldBytes; ++i)
+        v |= uint64_t{field[4 + i]} << (8 * i);
+      return v;
+    }
+    field += 4 + len;
+  }
+  return 0;
+}
+
+// The first output buffer size: the whole size a file of several members names, or the last
+// gzip member's recorded size (exact for the usual single member, modulo 2^32), otherwise a few
+// times the input; never more than the input can expand to, nor more than the limit. Either
+// record is a hint only.
 size_t first_capacity(KzFormat format, const unsigned char* in, size_t size, size_t limit) {
   size_t guess = scaled_up_to(size, kFirstGuessFactor, limit);
   if (format == KzFormat::kGzip && size >= kGzipMinMember) {
-    uint32_t recorded = read_le32(in + size - 4);
-    if (recorded)
+    const uint64_t named = named_size(in, size);
+    const uint32_t recorded = read_le32(in + size - 4);
+    if (named)
+      guess = static_cast<size_t>(std::min<uint64_t>(named, limit));
+    else if (recorded)
       guess = recorded;
   }
   guess =
       std::min({std::max(guess, kMinCapacity), scaled_up_to(size, kMaxExpansion, limit), limit});
   return std::max<size_t>(guess, 1);
+}
+
+// The buffer size after a member did not fit: twice the old one, or more when the members
+// decoded so far say the whole file expands further (a file of many members records only the
+// last one's size), with an eighth to spare.
+size_t next_capacity(size_t capacity, size_t in_pos, size_t out_pos, size_t size, size_t limit) {
+  size_t next = capacity > limit / 2 ? limit : capacity * 2;
+  if (in_pos && out_pos) {
+    const double projected = static_cast<double>(out_pos) / static_cast<double>(in_pos) *
+                             static_cast<double>(size) * 1.125;
+    if (projected >= static_cast<double>(limit))
+      return limit;
+    next = std::max(next, static_cast<size_t>(projected));
+  }
+  return next;
 }
 
 libdeflate_result decode_member(libdeflate_decompressor* d, KzFormat format,
@@ -75,18 +120,17 @@ bool kz_compress(KzFormat format, const char* data, size_t size, KzBlock* out, s
     return false;
   if (!data)
     data = kNothing;
+  if (format == KzFormat::kGzip)
+    return kz_compress_gzip_members(data, size, kz_member_threads(), out, out_size);
   kz_use_library_allocator();
   Compressor c(libdeflate_alloc_compressor(kCompressionLevel));
   if (!c)
     return false;
-  const size_t bound = format == KzFormat::kZlib ? libdeflate_zlib_compress_bound(c.get(), size)
-                                                 : libdeflate_gzip_compress_bound(c.get(), size);
+  const size_t bound = libdeflate_zlib_compress_bound(c.get(), size);
   KzBlock buf(kz_alloc(bound));
   if (!buf.Get())
     return false;
-  const size_t n = format == KzFormat::kZlib
-                       ? libdeflate_zlib_compress(c.get(), data, size, buf.Get(), bound)
-                       : libdeflate_gzip_compress(c.get(), data, size, buf.Get(), bound);
+  const size_t n = libdeflate_zlib_compress(c.get(), data, size, buf.Get(), bound);
   if (n == 0 || n > limit)
     return false;
   buf.Reset(kz_shrink(buf.Release(), n));
@@ -120,7 +164,7 @@ bool kz_decompress(KzFormat format, const char* data, size_t size, KzBlock* out,
     if (r == LIBDEFLATE_INSUFFICIENT_SPACE) {
       if (capacity >= limit)
         return false;
-      capacity = capacity > limit / 2 ? limit : capacity * 2;
+      capacity = next_capacity(capacity, in_pos, out_pos, size, limit);
       buf.Reset(kz_grow_or_free(buf.Release(), out_pos, capacity));
       if (!buf.Get())
         return false;

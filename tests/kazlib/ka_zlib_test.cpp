@@ -180,6 +180,81 @@ TEST(KaZlib, Zip2FileRoundTripsAndGunzipOpensTheFile) {
   }
 }
 
+// Inflates every gzip member of file in turn with zlib; the members' count goes to *members.
+std::string gunzip_members(const std::string& file, int* members) {
+  std::string out;
+  *members = 0;
+  size_t pos = 0;
+  std::vector<char> chunk(1 << 16);
+  while (pos < file.size()) {
+    z_stream zs{};
+    EXPECT_EQ(Z_OK, inflateInit2(&zs, 16 + MAX_WBITS));
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(file.data() + pos));
+    zs.avail_in = static_cast<uInt>(file.size() - pos);
+    int r = Z_OK;
+    while (r == Z_OK) {
+      zs.next_out = reinterpret_cast<Bytef*>(chunk.data());
+      zs.avail_out = static_cast<uInt>(chunk.size());
+      r = inflate(&zs, Z_NO_FLUSH);
+      out.append(chunk.data(), chunk.size() - zs.avail_out);
+    }
+    EXPECT_EQ(Z_STREAM_END, r) << "member " << *members;
+    pos = file.size() - zs.avail_in;
+    inflateEnd(&zs);
+    if (r != Z_STREAM_END)
+      break;
+    ++*members;
+  }
+  return out;
+}
+
+// Offset of the 8 size bytes of the 'K' 'z' field in a first header written by Zip2File.
+constexpr size_t kSizeFieldOffset = 10 + 2 + 4;
+
+TEST(KaZlib, LargeFilesAreWrittenAsMembersThatNameTheWholeSize) {
+  ScratchDir dir;
+  std::string in = random_bytes(size_t{5} << 20, 3) + repetitive_bytes(size_t{15} << 20);
+  CKaZlib z;
+  ASSERT_NE(0, z.Zip2File(bytes_of(in), in.size(), dir.Path("big.gz").c_str()));
+  const std::string file = read_posix_file(dir.Posix("big.gz"));
+  int members = 0;
+  EXPECT_TRUE(SameBytes(gunzip_members(file, &members), in));
+  EXPECT_EQ(3, members) << "one member per 8 MiB";
+
+  ASSERT_GT(file.size(), kSizeFieldOffset + 8);
+  EXPECT_EQ(0x04, file[3] & 0x04) << "the first header carries an extra field";
+  EXPECT_EQ(std::string("\x0c\x00Kz\x08\x00", 6), file.substr(10, 6));
+  uint64_t named = 0;
+  for (int i = 0; i < 8; ++i)
+    named |= uint64_t{static_cast<unsigned char>(file[kSizeFieldOffset + i])} << (8 * i);
+  EXPECT_EQ(in.size(), named);
+
+  // The members are compressed on several threads; the file is the same every time.
+  CKaZlib again;
+  ASSERT_NE(0, again.Zip2File(bytes_of(in), in.size(), dir.Path("again.gz").c_str()));
+  EXPECT_TRUE(SameBytes(read_posix_file(dir.Posix("again.gz")), file));
+}
+
+TEST(KaZlib, TheNamedSizeIsOnlyAHint) {
+  ScratchDir dir;
+  std::string in = repetitive_bytes((size_t{8} << 20) + 3000);
+  CKaZlib z;
+  ASSERT_NE(0, z.Zip2File(bytes_of(in), in.size(), dir.Path("two.gz").c_str()));
+  const std::string file = read_posix_file(dir.Posix("two.gz"));
+  ASSERT_GT(file.size(), kSizeFieldOffset + 8);
+  // Too small, zero, and far past anything the input can expand to.
+  for (uint64_t lie : {uint64_t{1}, uint64_t{0}, ~uint64_t{0}}) {
+    SCOPED_TRACE(lie);
+    std::string liar = file;
+    for (int i = 0; i < 8; ++i)
+      liar[kSizeFieldOffset + i] = static_cast<char>(lie >> (8 * i));
+    write_posix_file(dir.Posix("liar.gz"), liar);
+    CKaZlib back;
+    ASSERT_NE(0, back.UnZip2Buffer(dir.Path("liar.gz").c_str()));
+    EXPECT_TRUE(HoldsBytes(back, in));
+  }
+}
+
 TEST(KaZlib, Zip2FileReplacesAnExistingFile) {
   ScratchDir dir;
   write_posix_file(dir.Posix("a.gz"), random_bytes(100000));
@@ -480,6 +555,22 @@ TEST(KaZlib, AllocationFailuresGiveTheFailureResult) {
       });
   walk_allocation_failures([&](CKaZlib& z) { return z.UnZip2Buffer(dir.Path("two.gz").c_str()); },
                            [&](CKaZlib& z) { EXPECT_TRUE(HoldsBytes(z, twice)); });
+
+  // A file of two members, compressed on two threads when the machine has them.
+  std::string large = repetitive_bytes((size_t{8} << 20) + 1);
+  walk_allocation_failures(
+      [&](CKaZlib& z) {
+        DeleteFileA(target.c_str());
+        const int r = z.Zip2File(bytes_of(large), large.size(), target.c_str());
+        EXPECT_EQ(r != 0, file_exists(target)) << "a failed save leaves no file";
+        return r;
+      },
+      [&](CKaZlib& z) {
+        CKaZlib back;
+        ASSERT_NE(0, back.UnZip2Buffer(target.c_str()));
+        EXPECT_TRUE(HoldsBytes(back, large));
+        EXPECT_TRUE(HoldsBytes(z, read_posix_file(kazlib_test::posix_path(target))));
+      });
 }
 
 TEST(KaZlib, ObjectsOnSeveralThreadsWorkIndependently) {
