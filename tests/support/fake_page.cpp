@@ -20,6 +20,8 @@ Request::Request() : variables(new Variables()) {
   variables->AddRef();
 }
 Request::~Request() {
+  if (filled_array)
+    SafeArrayDestroy(filled_array);
   variables->Release();
 }
 
@@ -41,6 +43,13 @@ HRESULT Request::BinaryRead(VARIANT* pvarCountToRead, VARIANT* pvarReturn) {
   VariantInit(pvarReturn);
   if (binary_read_gives_no_array)
     return S_OK;
+  if (filled_array) {
+    pvarCountToRead->lVal = static_cast<LONG>(filled_array->rgsabound[0].cElements);
+    pvarReturn->vt = VT_ARRAY | VT_UI1;
+    pvarReturn->parray = filled_array;
+    filled_array = nullptr;
+    return S_OK;
+  }
   const LONG wanted = pvarCountToRead->vt == VT_I4 ? pvarCountToRead->lVal : 0;
   const ULONG count =
       static_cast<ULONG>(wanted < static_cast<LONG>(body.size()) ? wanted : body.size());

@@ -66,6 +66,9 @@ class Request final : public FakeObject<IRequest, &IID_IRequest> {
   Variables* variables = nullptr;
   std::string body;
   bool binary_read_gives_no_array = false;
+  // An array filled before the call, handed to the next BinaryRead as it is, the way a host
+  // that receives the body into the array hands it out. The request owns it until then.
+  SAFEARRAY* filled_array = nullptr;
   HRESULT fail_total_bytes = S_OK;
   int binary_reads = 0;
 

@@ -125,6 +125,46 @@ TEST(KaString, FindDataInALargeBinaryBlock) {
   Block b(kaDataDup(body.data(), static_cast<unsigned>(body.size())));
   EXPECT_EQ(900000, kaFindData(b.get(), static_cast<int>(body.size()), delimiter.c_str()));
   EXPECT_EQ(-1, kaFindData(b.get(), 900000, delimiter.c_str()));
+  // A match that starts in the last byte of the window runs past it; one that ends exactly at
+  // the window's end lies inside it.
+  EXPECT_EQ(900000, kaFindData(b.get(), 900001, delimiter.c_str()));
+  EXPECT_EQ(900000,
+            kaFindData(b.get(), 900000 + static_cast<int>(delimiter.size()), delimiter.c_str()));
+  // Of two matches the first is found, whichever way each is searched.
+  body.replace(899900, delimiter.size(), delimiter);
+  Block two(kaDataDup(body.data(), static_cast<unsigned>(body.size())));
+  EXPECT_EQ(899900, kaFindData(two.get(), 899901, delimiter.c_str()));
+  EXPECT_EQ(899900, kaFindData(two.get(), 900020, delimiter.c_str()));
+  EXPECT_EQ(900000, kaFindData(two.get() + 899901, 200, delimiter.c_str()) + 899901);
+}
+
+// kaFindData against a byte-by-byte search, on text of few letters where the pattern's first
+// and last bytes match often without the rest: every window start and length near the 32-byte
+// steps of the fast search, and matches that run past the window.
+TEST(KaString, FindDataAgreesWithAPlainSearch) {
+  std::string text(3000, '\0');
+  uint32_t state = 12345;
+  for (char& c : text) {
+    state = state * 1103515245u + 12345u;
+    c = "-Bx"[(state >> 16) % 3];
+  }
+  Block b(kaDataDup(text.data(), static_cast<unsigned>(text.size())));
+  for (const char* pattern : {"--Bx-B", "-x", "xBx--B-x-B", "B"}) {
+    const size_t n = strlen(pattern);
+    for (int start = 0; start < 70; ++start) {
+      for (int len = 1; len < 300; len += 7) {
+        int expected = -1;
+        for (int i = 0; i < len && start + i < static_cast<int>(text.size()); ++i) {
+          if (text.compare(static_cast<size_t>(start + i), n, pattern) == 0) {
+            expected = i;
+            break;
+          }
+        }
+        ASSERT_EQ(expected, kaFindData(b.get() + start, len, pattern))
+            << pattern << " from " << start << ", " << len << " bytes";
+      }
+    }
+  }
 }
 
 TEST(KaString, SubstringsClampToTheText) {
