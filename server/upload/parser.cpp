@@ -31,6 +31,13 @@ CKaText boundary_of(const char* content_type) {
   return boundary;
 }
 
+// Swaps the blocks of two texts.
+void exchange_texts(CKaText* a, CKaText* b) {
+  char* block = a->GetData();
+  a->SetData(b->GetData());
+  b->SetData(block);
+}
+
 }  // namespace
 
 HRESULT KaFileUpload::ParseBody(const char* contentType) {
@@ -45,10 +52,12 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
   marks.closing.Format("--%s--", static_cast<const char*>(boundary));
   char line[kLineWindow + 1];
   int last_part = 0;
+  // The texts of the part being read. They go into its record by exchange with the record's
+  // own empty texts, which then start the next part: no text is copied or allocated twice.
+  CKaText name;
+  CKaText file_name;
+  CKaText mime_type;
   while (!last_part) {
-    CKaText name;
-    CKaText file_name;
-    CKaText mime_type;
     while (ReadHeaderLine(line) > 0) {
       if (strcmp(line, "\r\n") == 0)
         break;
@@ -75,14 +84,14 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
       kaFreeString(&data);
       return E_OUTOFMEMORY;
     }
-    part->FileName = file_name;
+    exchange_texts(&part->FileName, &file_name);
     if (!Parts->Append(part)) {
       delete part;
       kaFreeString(&data);
       return E_OUTOFMEMORY;
     }
-    part->Name = name;
-    part->MimeType = mime_type;
+    exchange_texts(&part->Name, &name);
+    exchange_texts(&part->MimeType, &mime_type);
     part->Data = data;
     part->Size = size;
   }
