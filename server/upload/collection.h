@@ -68,6 +68,16 @@ class KaoCollection final : public VtrlObject<Itf, piid> {
     return S_OK;
   }
 
+  // Makes room for count more elements at once; false when memory is short (nothing changes).
+  bool Reserve(size_t count) {
+    try {
+      elements_.reserve(elements_.size() + count);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** pVal) override {
     if (!pVal)
       return E_POINTER;

@@ -153,9 +153,10 @@ int KaFileUpload::ReadHeaderLine(char* line) {
     return n;
   // The copy stops early at a zero byte of the body.
   const char* from = Body + ParsePos;
-  int k = 0;
-  for (; k <= n && from[k]; ++k)
-    line[k] = from[k];
+  const void* zero = memchr(from, '\0', static_cast<size_t>(n) + 1);
+  const size_t k = zero ? static_cast<size_t>(static_cast<const char*>(zero) - from)
+                        : static_cast<size_t>(n) + 1;
+  memcpy(line, from, k);
   line[k] = '\0';
   line[n + 1] = '\0';
   ParsePos += n + 1;

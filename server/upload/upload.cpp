@@ -128,6 +128,9 @@ HRESULT KaFileUpload::ParseRequest() {
 }
 
 HRESULT KaFileUpload::BuildCollections() {
+  if (!ItemsCollection->Reserve(Parts->Items.size()) ||
+      !AttachmentsCollection->Reserve(Parts->Attachments.size()))
+    return E_OUTOFMEMORY;
   for (FormPart* record : Parts->Items) {
     KaoItem* item = KaoItem::Create(Parts, record);
     if (!item)
