@@ -24,7 +24,7 @@ UploadParts* UploadParts::Create() {
 
 bool UploadParts::Append(FormPart* record) {
   const bool file = !record->FileName.IsEmpty();
-  std::vector<FormPart*>& index = file ? Attachments : Items;
+  PartIndex& index = file ? Attachments : Items;
   try {
     index.push_back(record);
   } catch (const std::bad_alloc&) {

@@ -3,7 +3,7 @@
 // scripts get for them.
 #pragma once
 
-#include <vector>
+#include <deque>
 
 #include "KaObList.h"
 #include "KaText.h"
@@ -29,6 +29,11 @@ class FormPart : public CKaObject {
 // The part records of an upload and the server object of its page. The upload object and every
 // item and attachment object hold a reference, so a script that keeps an element after the
 // upload object is gone still reads live records. It references none of them: no cycle.
+// Records in body order, reached by position. Grown in small blocks: a body of many fields
+// never asks the heap for one large block while it is full of small freed ones, which makes
+// the C library consolidate them all.
+using PartIndex = std::deque<FormPart*>;
+
 class UploadParts {
  public:
   // A new set with one reference, or null when memory is short.
@@ -43,8 +48,8 @@ class UploadParts {
   CKaObList AttachmentList;  // uploaded files, in body order
   // The same records in the same order, for walks: a list is reached by position only, which
   // would make every walk quadratic.
-  std::vector<FormPart*> Items;
-  std::vector<FormPart*> Attachments;
+  PartIndex Items;
+  PartIndex Attachments;
 
   // Appends record to the field or file list (by its file name); false when memory is short,
   // and then neither list holds it.

@@ -223,7 +223,7 @@ HRESULT KaFileUpload::IsItem(BSTR bstrName, LONG* pVal) {
   CKaText name;
   if (FAILED(BstrToAcp(bstrName, &name)))
     return S_OK;
-  for (const std::vector<FormPart*>* list : {&Parts->Items, &Parts->Attachments})
+  for (const PartIndex* list : {&Parts->Items, &Parts->Attachments})
     for (FormPart* record : *list)
       if (record->Name.Compare(name) == 0) {
         *pVal = 1;
