@@ -10,6 +10,8 @@ BOOL CloseHandle(HANDLE hObject) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  delete static_cast<KernelObject*>(hObject);
-  return TRUE;
+  auto* object = static_cast<KernelObject*>(hObject);
+  const bool closed = object->Close();
+  delete object;
+  return closed ? TRUE : FALSE;
 }

@@ -10,4 +10,7 @@ class PLATFORM_HIDDEN KernelObject {
   KernelObject(const KernelObject&) = delete;
   KernelObject& operator=(const KernelObject&) = delete;
   virtual ~KernelObject() = default;
+  // Lets go of what the object holds before it is deleted. False when that failed (a file whose
+  // delayed writes did not reach the disk), with the thread's last error set.
+  virtual bool Close() { return true; }
 };

@@ -301,6 +301,25 @@ TEST_F(FileServices, FileHandlesReadWriteAppendAndSize) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 }
 
+// A close that fails (a delayed write error of a network or full disk) is reported, not lost.
+// The descriptor is closed behind the handle's back so that its own close fails.
+TEST_F(FileServices, CloseHandleReportsAFailedClose) {
+  HANDLE h = CreateFileA(Win("c").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  const std::string target = (fs::path(root_) / "c").string();
+  int fd = -1;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ignored;
+    if (fs::read_symlink(entry.path(), ignored).string() == target)
+      fd = std::stoi(entry.path().filename().string());
+  }
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(0, close(fd));
+  SetLastError(0);
+  EXPECT_FALSE(CloseHandle(h));
+  EXPECT_NE(0u, GetLastError());
+}
+
 TEST(TempPath, IsTheTemporaryDirectoryInSystemForm) {
   char buffer[MAX_PATH];
   const char* saved = getenv("TMPDIR");
