@@ -135,6 +135,10 @@ class HostTest : public ::testing::Test {
         "try { Server.CreateObject(\"No.Such.Thing\"); } catch (e) { Response.Write(\"|missing:\" "
         "+ (e.number < 0)); }\n"
         "%>");
+    write_file(
+        site_ + "/default_member.asp",
+        "<% var c = Server.CreateObject(\"Test.Calc\");\n"
+        "Response.Write([c.Self(2) === c.Item(2), c.Self.Self(3) === c.Item(3)].join()); %>");
     write_file(site_ + "/calc_uncaught.asp",
                "<%@ Language=JScript %>\n<% var c = "
                "Server.CreateObject(\"Test.Calc\");\nc.Fail(\"deep trouble\"); %>");
@@ -302,6 +306,14 @@ TEST_F(HostTest, ComponentsThroughServerCreateObject) {
       "12,5,a,a5,200,300,5,-5,function,4,3|\xED\x95\x9C\xEA\xB8\x80|"
       "\xED\x95\x9C\xEA\xB8\x80|null|true|1.5|-2147467259|it broke|-2147024809|missing:true",
       r.body);
+}
+
+// Arguments given to a property that takes none go to the default member of the object it
+// gives, as rs.Fields("name") in database pages.
+TEST_F(HostTest, ArgumentsPassThroughAPropertyToItsObjectsDefaultMember) {
+  Response r = request(port_, "GET", "/default_member.asp");
+  ASSERT_EQ(200, r.status) << r.body;
+  EXPECT_EQ("true,true", r.body);
 }
 
 TEST_F(HostTest, UncaughtAutomationErrorNamesHresultAndDescription) {
