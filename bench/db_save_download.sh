@@ -29,19 +29,20 @@ for r in data["benchmarks"]:
         continue
     if r.get("run_type") != "iteration":
         continue
-    name = r["run_name"].split("/")[:-2]  # drop the argument and real_time
-    name = "/".join(n for n in name if not n.startswith("BM_") or len(name) == 1)
-    runs.setdefault(name.replace("BM_", ""), {})[r.get("repetition_index", 0)] = (
+    # "BM_SqliteRead/KeptBlock/0/real_time" is SqliteRead/KeptBlock, "BM_SaveDb/SaveDb/..." SaveDb
+    parts = r["run_name"][3:].split("/")[:-2]
+    name = parts[0] if parts[1:] == parts[:1] else "/".join(parts)
+    runs.setdefault(name, {})[r.get("repetition_index", 0)] = (
         r["bytes_per_second"] / 1e6, r.get("label", ""))
 if failed:
     sys.exit(1)
 
 print(f"journal_mode/synchronous: {data['context'].get('journal_mode/synchronous')}")
-print(f"{'benchmark':18} {'input':7} {'MB/s':>7}  {'low':>7} {'high':>7}  reps")
+print(f"{'benchmark':24} {'input':7} {'MB/s':>7}  {'low':>7} {'high':>7}  reps")
 for name, reps in runs.items():
     rates = [rate for rate, _ in reps.values()]
     label = next(iter(reps.values()))[1]
-    print(f"{name:18} {label:7} {statistics.median(rates):7.1f}  {min(rates):7.1f} "
+    print(f"{name:24} {label:7} {statistics.median(rates):7.1f}  {min(rates):7.1f} "
           f"{max(rates):7.1f}  {len(rates)}")
 
 def ratio(ours, reference, what):
@@ -54,7 +55,8 @@ def ratio(ours, reference, what):
     print(f"{what:34} {median:5.2f} x  (per repetition {min(paired):.2f} to {max(paired):.2f})")
 
 print("ratios ours / SQLite (medians of MB/s):")
-ratio("SaveDb", "SqliteWrite", "write: SaveDb / sqlite3_bind_blob")
-ratio("DownFromDb", "SqliteRead", "read: DownFromDb / column_blob+copy")
-ratio("DownFromDb", "SqliteBlobRead", "read: DownFromDb / sqlite3_blob_read")
+ratio("SaveDb", "SqliteWrite", "write: SaveDb / bind_blob+step")
+ratio("DownFromDb", "SqliteRead/KeptBlock", "read: DownFromDb / column_blob+copy")
+ratio("DownFromDb", "SqliteRead/NewBlock", "  the same, copy into a new block")
+ratio("DownFromDb", "SqliteBlobRead/KeptBlock", "  lower bound: sqlite3_blob_read")
 PY
