@@ -90,6 +90,43 @@ TEST_F(Command, BlobsRoundTripByteForByte) {
   }
 }
 
+TEST_F(Command, AFirstChunkIsCopiedWithItsBoundsWhetherGivenOrReferenced) {
+  Late command = NewCommand(u"INSERT INTO files (content) VALUES (?)");
+  for (const bool by_reference : {false, true}) {
+    SCOPED_TRACE(by_reference ? "by reference" : "by value");
+    ScopedVariant name = Str(u"Param1");
+    ScopedVariant type = I4(adLongVarBinary);
+    Late parameter(command.Call(u"CreateParameter", {&name.Get(), &type.Get()}).result.Get());
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 5, 3);
+    BYTE* data = nullptr;
+    ASSERT_EQ(S_OK, SafeArrayAccessData(array, reinterpret_cast<void**>(&data)));
+    data[0] = 7;
+    data[1] = 0;
+    data[2] = 9;
+    VARIANT chunk;
+    VariantInit(&chunk);
+    chunk.vt = VT_ARRAY | VT_UI1 | (by_reference ? VT_BYREF : 0);
+    if (by_reference)
+      chunk.pparray = &array;
+    else
+      chunk.parray = array;
+    EXPECT_EQ(S_OK, parameter.Call(u"AppendChunk", {&chunk}).hr);
+    data[0] = 0xEE;  // the caller's array is its own
+    SafeArrayUnaccessData(array);
+    SafeArrayDestroy(array);
+
+    Outcome value = parameter.Get(u"Value");
+    ASSERT_EQ(VT_ARRAY | VT_UI1, value.result.Get().vt);
+    LONG lower = 0;
+    LONG upper = 0;
+    SafeArrayGetLBound(value.result.Get().parray, 1, &lower);
+    SafeArrayGetUBound(value.result.Get().parray, 1, &upper);
+    EXPECT_EQ(5, lower);
+    EXPECT_EQ(7, upper);
+    EXPECT_EQ((std::vector<BYTE>{7, 0, 9}), BytesOf(value.result.Get()));
+  }
+}
+
 TEST_F(Command, ChunksJoinInOrder) {
   const std::vector<BYTE> bytes = pattern(100000);
   EXPECT_EQ(bytes, Load(Store(bytes, 7)));

@@ -3,6 +3,7 @@
 // read in full chunks, and every failure leaves the response untouched.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,14 +49,17 @@ std::vector<std::u16string> attachment_calls(const std::u16string& name, size_t 
           u"BinaryWrite=8209 0 " + n};
 }
 
-// A field of a real recordset that does not report its size: every other member it uses is
-// the real field's. The lengths asked of GetChunk are recorded.
-class UnsizedField final : public Field20 {
+// A field of a real recordset that reports the size it is given (by default none) and may
+// reshape the chunks it reads: every other member it uses is the real field's. The lengths
+// asked of GetChunk are recorded.
+class StandInField final : public Field20 {
  public:
-  explicit UnsizedField(IDispatch* real) {
+  explicit StandInField(IDispatch* real) {
     real->QueryInterface(IID_Field20, reinterpret_cast<void**>(real_.Receive()));
   }
   std::vector<LONG> chunks;
+  LONGLONG reported_size = -1;
+  std::function<void(VARIANT*)> reshape;  // applied to each chunk read
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     *ppv = nullptr;
@@ -78,7 +82,7 @@ class UnsizedField final : public Field20 {
   }
   HRESULT STDMETHODCALLTYPE get_Properties(Properties**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_ActualSize(LONGLONG* pl) override {
-    *pl = -1;
+    *pl = reported_size;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Attributes(LONG* pl) override { return real_->get_Attributes(pl); }
@@ -92,7 +96,10 @@ class UnsizedField final : public Field20 {
   HRESULT STDMETHODCALLTYPE AppendChunk(VARIANT) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetChunk(LONG length, VARIANT* chunk) override {
     chunks.push_back(length);
-    return real_->GetChunk(length, chunk);
+    const HRESULT hr = real_->GetChunk(length, chunk);
+    if (SUCCEEDED(hr) && reshape)
+      reshape(chunk);
+    return hr;
   }
   HRESULT STDMETHODCALLTYPE get_OriginalValue(VARIANT*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_UnderlyingValue(VARIANT*) override { return E_NOTIMPL; }
@@ -238,7 +245,7 @@ TEST_F(DownFromDb, ABinaryFieldOfUnreportedSizeIsReadInFullChunks) {
     sent().clear();
     ComPtr<IDispatch> real = field(c.sql);
     ASSERT_TRUE(real);
-    UnsizedField unsized(real.Get());
+    StandInField unsized(real.Get());
     ASSERT_EQ(S_OK, down(u"DownFromDb", &unsized));
     // Two full chunks, then one that is short or holds nothing ends the reading.
     EXPECT_EQ(std::vector<LONG>(3, kChunk), unsized.chunks);
@@ -247,12 +254,47 @@ TEST_F(DownFromDb, ABinaryFieldOfUnreportedSizeIsReadInFullChunks) {
   }
 }
 
+// The one chunk of a sized field is sent as it came only when it is already the array to send.
+TEST_F(DownFromDb, AChunkOfOtherBoundsOrLengthIsSentAsTheBytesAskedFromZero) {
+  save("abcdef", u"SaveDb");
+  ComPtr<IDispatch> real = field(u"SELECT content FROM files");
+  ASSERT_TRUE(real);
+  const struct {
+    LONGLONG reported;
+    std::function<void(VARIANT*)> reshape;
+    std::string sent;
+  } cases[] = {
+      {6, [](VARIANT* chunk) { chunk->parray->rgsabound[0].lLbound = 1; }, "abcdef"},
+      {4,
+       [](VARIANT* chunk) {
+         VariantClear(chunk);
+         chunk->vt = VT_ARRAY | VT_UI1;
+         chunk->parray = SafeArrayCreateVector(VT_UI1, 0, 6);
+         memcpy(chunk->parray->pvData, "wxyz!?", 6);
+       },
+       "wxyz"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sent);
+    calls().clear();
+    sent().clear();
+    StandInField stand_in(real.Get());
+    stand_in.reported_size = c.reported;
+    stand_in.reshape = c.reshape;
+    ASSERT_EQ(S_OK, down(u"DownFromDb", &stand_in));
+    EXPECT_EQ(std::vector<LONG>{static_cast<LONG>(c.reported)}, stand_in.chunks);
+    EXPECT_EQ(attachment_calls(u"a.bin", c.sent.size()), calls());
+    ASSERT_EQ(1u, sent().size());
+    EXPECT_EQ(c.sent, sent()[0]);
+  }
+}
+
 TEST_F(DownFromDb, ATextFieldOfUnreportedSizeIsReadWhileChunksComeBackFull) {
   const std::string text(2 * kChunk + 3, 't');
   ASSERT_EQ(S_OK, exec((u"INSERT INTO files (note) VALUES ('" + wide(text) + u"')").c_str()));
   ComPtr<IDispatch> real = field(u"SELECT note FROM files");
   ASSERT_TRUE(real);
-  UnsizedField unsized(real.Get());
+  StandInField unsized(real.Get());
   ASSERT_EQ(S_OK, down(u"DownFromDb", &unsized, u"long.txt"));
   EXPECT_EQ(std::vector<LONG>(3, kChunk), unsized.chunks);
   EXPECT_EQ(attachment_calls(u"long.txt", text.size()), calls());
@@ -302,7 +344,7 @@ TEST_F(DownFromDb, WithoutABoundPageNothingIsRead) {
   ASSERT_EQ(S_OK, exec(u"INSERT INTO files (content) VALUES (x'41')"));
   ComPtr<IDispatch> real = field(u"SELECT content FROM files");
   ASSERT_TRUE(real);
-  UnsizedField unsized(real.Get());
+  StandInField unsized(real.Get());
   ASSERT_EQ(S_OK, Call(download_.Get(), u"OnEndPage", DISPATCH_METHOD, {}, nullptr));
   EXPECT_EQ(E_UNEXPECTED, down(u"DownFromDb", &unsized));
   EXPECT_TRUE(unsized.chunks.empty());
