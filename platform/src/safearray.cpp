@@ -463,9 +463,16 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
     CoTaskMemFree(block);
     return oom_fault();
   }
-  memset(copy->pvData, 0, bytes);
   const BYTE* from = static_cast<const BYTE*>(psa->pvData);
   BYTE* to = static_cast<BYTE*>(copy->pvData);
+  // Plain data (bytes, numbers, records of them) is copied in one piece.
+  if (!(psa->fFeatures & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT))) {
+    if (bytes)
+      memcpy(to, from, bytes);
+    *ppsaOut = copy;
+    return S_OK;
+  }
+  memset(copy->pvData, 0, bytes);
   for (uint64_t i = 0; i < cells; ++i) {
     HRESULT hr = copy_element(psa, to + i * psa->cbElements, from + i * psa->cbElements);
     if (FAILED(hr)) {

@@ -245,8 +245,17 @@ TEST(SafeArray, CopyIsDeepAndUnlocked) {
   EXPECT_EQ(S_OK, SafeArrayDestroy(copy));
 
   SAFEARRAY* vector = SafeArrayCreateVector(VT_I4, 3, 2);
+  for (LONG i = 3; i < 5; ++i) {
+    LONG value = i * 1000 + 7;
+    SafeArrayPutElement(vector, &i, &value);
+  }
   ASSERT_EQ(S_OK, SafeArrayCopy(vector, &copy));
   EXPECT_EQ(S_OK, SafeArrayDestroy(vector)) << "a copy of a one-block vector has its own data";
+  for (LONG i = 3; i < 5; ++i) {
+    LONG value = 0;
+    ASSERT_EQ(S_OK, SafeArrayGetElement(copy, &i, &value));
+    EXPECT_EQ(i * 1000 + 7, value);
+  }
   EXPECT_EQ(S_OK, SafeArrayDestroy(copy));
 
   EXPECT_EQ(S_OK, SafeArrayCopy(nullptr, &copy));
