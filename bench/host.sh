@@ -9,12 +9,12 @@
 # every phase: a server that does not save gives no figure.
 #   bench/host.sh [build-dir]     (default build-bench, a release build)
 # Settings: BENCH_SECONDS (each small phase, default 5), BENCH_REPEAT (big uploads, default
-# 3), BENCH_WORKERS (the host's worker threads, default the host's own default).
+# 5), BENCH_WORKERS (the host's worker threads, default the host's own default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 seconds=${BENCH_SECONDS:-5}
-repeat=${BENCH_REPEAT:-3}
+repeat=${BENCH_REPEAT:-5}
 big=100000000
 small_file=1024
 
@@ -72,6 +72,11 @@ node_port=$(port_of "$work/node.out" 'listening \([0-9]*\)' "$node_pid")
 results=$work/results.txt
 : >"$results"
 load=("$build/bin/upload_load" --path /save.asp)
+declare -A port=([host]=$host_port [node]=$node_port) pid=([host]=$host_pid [node]=$node_pid)
+declare -A dir=([host]=$work/site/files [node]=$work/node-files) saved=([host]=0 [node]=0)
+echo "bench/host.sh: vhost on port $host_port, busboy on port $node_port" >&2
+
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
 # Checks that DIR holds COUNT files and that the first of them has SIZE bytes.
 check_saved() {
@@ -90,89 +95,111 @@ check_saved() {
   echo "check $server ok $found" >>"$results"
 }
 
-for server in host node; do
-  if [ $server = host ]; then
-    port=$host_port pid=$host_pid dir=$work/site/files
-  else
-    port=$node_port pid=$node_pid dir=$work/node-files
-  fi
-  echo "bench/host.sh: $server on port $port" >&2
-  saved=0
-  for phase in warm:1 c1:1 c16:16; do
-    name=${phase%%:*} connections=${phase##*:}
-    phase_seconds=$seconds
-    [ "$name" = warm ] && phase_seconds=1
-    line=$("${load[@]}" --port "$port" small --connections "$connections" \
+# The servers take turns in every phase, so that a change in the machine's load falls on
+# both. Each line carries the server's CPU time (user + system) during the phase.
+for phase in warm:1 c1:1 c16:16; do
+  name=${phase%%:*} connections=${phase##*:}
+  phase_seconds=$seconds
+  [ "$name" = warm ] && phase_seconds=1
+  for server in host node; do
+    before=$(cpu_ticks "${pid[$server]}")
+    line=$("${load[@]}" --port "${port[$server]}" small --connections "$connections" \
       --seconds "$phase_seconds") || true
-    echo "small $server $name $line" >>"$results"
-    saved=$((saved + $(echo "$line" | awk '{print $2}')))
+    echo "small $server $name $line cpu_ticks $(($(cpu_ticks "${pid[$server]}") - before))" \
+      >>"$results"
+    saved[$server]=$((saved[$server] + $(echo "$line" | awk '{print $2}')))
   done
-  check_saved $server "$dir" "$saved" "$small_file"
-  find "$dir" -type f -delete
-
-  # Peak memory of the big uploads alone: the high-water mark starts again from here.
-  echo 5 >"/proc/$pid/clear_refs"
-  line=$("${load[@]}" --port "$port" big --bytes "$big" --repeat "$repeat") || true
-  hwm=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status")
-  echo "big $server $line hwm_kb $hwm" >>"$results"
-  check_saved $server "$dir" "$(echo "$line" | awk '{print $2}')" "$big"
-  find "$dir" -type f -delete
+done
+for server in host node; do
+  check_saved $server "${dir[$server]}" "${saved[$server]}" "$small_file"
+  find "${dir[$server]}" -type f -delete
 done
 
-python3 - "$results" <<'PY'
+# Peak memory of the big uploads alone: the high-water marks start again from here.
+for server in host node; do
+  echo 5 >"/proc/${pid[$server]}/clear_refs"
+done
+for _ in $(seq "$repeat"); do
+  for server in host node; do
+    before=$(cpu_ticks "${pid[$server]}")
+    line=$("${load[@]}" --port "${port[$server]}" big --bytes "$big" --repeat 1) || true
+    echo "big $server $line cpu_ticks $(($(cpu_ticks "${pid[$server]}") - before))" >>"$results"
+    check_saved $server "${dir[$server]}" "$(echo "$line" | awk '{print $2}')" "$big"
+    find "${dir[$server]}" -type f -delete
+  done
+done
+for server in host node; do
+  echo "hwm $server $(awk '/^VmHWM:/ {print $2}' "/proc/${pid[$server]}/status")" >>"$results"
+done
+
+python3 - "$results" "$(getconf CLK_TCK)" <<'PY'
 import statistics, sys
-results = sys.argv[1]
-small, bigs, checks = {}, {}, {}
+results, tick = sys.argv[1], int(sys.argv[2])
+small, checks, hwm = {}, {}, {}
+bigs = {s: {"rates": [], "cpu": [], "failures": 0, "body": 0} for s in ("host", "node")}
 for line in open(results):
     f = line.split()
     if f[0] == "check":
         checks[f[1]] = checks.get(f[1], True) and f[2] == "ok"
     elif f[0] == "small":
-        kv = dict(zip(f[3::2], f[4::2]))
-        small[(f[1], f[2])] = kv
+        small[(f[1], f[2])] = dict(zip(f[3::2], f[4::2]))
     elif f[0] == "big":
-        i = f.index("mbps")
-        rates = [float(x) for x in f[i + 1:f.index("hwm_kb")]]
-        bigs[f[1]] = {"ok": int(f[3]), "failures": int(f[5]), "rates": rates,
-                      "hwm": int(f[-1]) * 1024, "body": int(f[f.index("body") + 1])}
+        b = bigs[f[1]]
+        b["failures"] += int(f[f.index("failures") + 1]) if "failures" in f else 1
+        b["body"] = int(f[f.index("body") + 1]) if "body" in f else 0
+        b["rates"] += [float(x) for x in f[f.index("mbps") + 1:f.index("cpu_ticks")]]
+        b["cpu"].append(int(f[-1]) / tick)
+    elif f[0] == "hwm":
+        hwm[f[1]] = int(f[2]) * 1024
 names = {"host": "vhost", "node": "busboy"}
-valid = {s: checks.get(s, False) for s in names}
-print("Small uploads (two fields and a 1 KiB file), keep-alive:")
-print(f"{'server':8} {'conns':>5} {'req/s':>9} {'p50 ms':>8} {'p90 ms':>8} {'p99 ms':>8} {'ok':>7} {'failed':>6}")
-for s in names:
-    for phase, conns in (("c1", 1), ("c16", 16)):
-        r = small.get((s, phase), {})
-        print(f"{names[s]:8} {conns:>5} {float(r.get('rps', 0)):>9.0f} {float(r.get('p50_ms', 0)):>8.2f} "
-              f"{float(r.get('p90_ms', 0)):>8.2f} {float(r.get('p99_ms', 0)):>8.2f} "
-              f"{r.get('ok', '-'):>7} {r.get('failures', '-'):>6}")
-print(f"\n100 MB upload (one file, {len(bigs.get('host', {}).get('rates', []))} times, median):")
-print(f"{'server':8} {'MB/s':>7} {'runs':>24} {'failed':>6} {'peak RSS MB':>12}")
-for s in names:
-    b = bigs.get(s, {"rates": [], "failures": "-", "hwm": 0})
-    med = statistics.median(b["rates"]) if b["rates"] else 0
-    runs = " ".join(f"{x:.0f}" for x in b["rates"])
-    print(f"{names[s]:8} {med:>7.0f} {runs:>24} {b['failures']:>6} {b['hwm'] / 1e6:>12.1f}")
 
-def rate(s, phase):
-    return float(small.get((s, phase), {}).get("rps", 0))
-def failures(s):
-    n = sum(int(small.get((s, p), {}).get("failures", 1)) for p in ("warm", "c1", "c16"))
-    return n + int(bigs.get(s, {}).get("failures", 1))
-ok = all(valid.values()) and failures("host") == 0 and failures("node") == 0
-print("\nRatios (ours / busboy, same run):")
-r16 = rate("host", "c16") / rate("node", "c16") if rate("node", "c16") else 0
-print(f"  small uploads at 16 connections: {r16:.2f} (target >= 2)")
-r1 = rate("host", "c1") / rate("node", "c1") if rate("node", "c1") else 0
-print(f"  small uploads at 1 connection:   {r1:.2f}")
-hb = statistics.median(bigs["host"]["rates"]) if bigs.get("host", {}).get("rates") else 0
-nb = statistics.median(bigs["node"]["rates"]) if bigs.get("node", {}).get("rates") else 0
-print(f"  100 MB MB/s: {hb / nb if nb else 0:.2f} (target >= 1.5)")
-body = bigs.get("host", {}).get("body", 0)
+def small_value(s, phase, key, default=0.0):
+    return float(small.get((s, phase), {}).get(key, default))
+
+print("Small uploads (two fields and a 1 KiB file), keep-alive connections:")
+print(f"{'server':8} {'conns':>5} {'req/s':>8} {'p50 ms':>7} {'p90 ms':>7} {'p99 ms':>7} "
+      f"{'CPU ms/req':>10} {'ok':>7} {'failed':>6}")
+for phase, conns in (("c1", 1), ("c16", 16)):
+    for s in names:
+        r = small.get((s, phase), {})
+        n = small_value(s, phase, "ok")
+        cpu = small_value(s, phase, "cpu_ticks") / tick * 1000 / n if n else 0
+        print(f"{names[s]:8} {conns:>5} {small_value(s, phase, 'rps'):>8.0f} "
+              f"{small_value(s, phase, 'p50_ms'):>7.2f} {small_value(s, phase, 'p90_ms'):>7.2f} "
+              f"{small_value(s, phase, 'p99_ms'):>7.2f} {cpu:>10.3f} {r.get('ok', '-'):>7} "
+              f"{r.get('failures', '-'):>6}")
+
+def median(values):
+    return statistics.median(values) if values else 0.0
+
+print(f"\n100 MB upload (one file; the servers take turns; median of "
+      f"{len(bigs['host']['rates'])}):")
+print(f"{'server':8} {'MB/s':>6} {'each run':>30} {'CPU s':>6} {'failed':>6} {'peak RSS MB':>11}")
+for s in names:
+    b = bigs[s]
+    runs = " ".join(f"{x:.0f}" for x in b["rates"])
+    print(f"{names[s]:8} {median(b['rates']):>6.0f} {runs:>30} {median(b['cpu']):>6.2f} "
+          f"{b['failures']:>6} {hwm.get(s, 0) / 1e6:>11.1f}")
+
+def ratio(a, b):
+    return a / b if b else 0.0
+
+failures = sum(int(small_value(s, p, "failures", 1)) for s in names for p in ("warm", "c1", "c16"))
+failures += sum(b["failures"] for b in bigs.values())
+valid = failures == 0 and all(checks.get(s, False) for s in names)
+print("\nRatios, ours / busboy, same run:")
+print(f"  small uploads, req/s at 16 connections: "
+      f"{ratio(small_value('host', 'c16', 'rps'), small_value('node', 'c16', 'rps')):.2f} "
+      f"(target >= 2)")
+print(f"  small uploads, req/s at 1 connection:   "
+      f"{ratio(small_value('host', 'c1', 'rps'), small_value('node', 'c1', 'rps')):.2f}")
+print(f"  100 MB upload, MB/s:                    "
+      f"{ratio(median(bigs['host']['rates']), median(bigs['node']['rates'])):.2f} (target >= 1.5)")
+body = bigs["host"]["body"]
 bound = 2.2 * body + 50e6
-hwm = bigs.get("host", {}).get("hwm", 0)
-print(f"  vhost peak RSS {hwm / 1e6:.1f} MB against 2.2 x body + 50 MB = {bound / 1e6:.1f} MB: "
-      f"{hwm / bound:.2f} of the bound")
-if not ok:
+print(f"vhost peak RSS during the 100 MB uploads: {hwm.get('host', 0) / 1e6:.1f} MB against "
+      f"2.2 x body + 50 MB = {bound / 1e6:.1f} MB ({ratio(hwm.get('host', 0), bound):.2f} of it)")
+if not valid:
     print("\nNOT VALID: failed requests or files not saved as expected (see above)")
     sys.exit(1)
 PY
