@@ -1,6 +1,6 @@
 // The peer of bench/host.sh: an http server that saves every file of a multipart post with
 // busboy, each file stream piped to fs.createWriteStream, and answers "saved N" once the
-// body is parsed and every file is on disk.
+// body is parsed and every file is on disk. Its files' names start with "busboy-".
 //   node bench/busboy_save.js DIR   (listens on a free port of 127.0.0.1 and prints it)
 'use strict';
 const http = require('http');
@@ -30,7 +30,7 @@ const server = http.createServer((req, res) => {
   bb.on('file', (name, file, info) => {
     if (!info.filename) return file.resume();
     // A unique name per upload: the client's name, never its folders, after a counter.
-    const target = path.join(dir, `${++counter}-${path.basename(info.filename)}`);
+    const target = path.join(dir, `busboy-${++counter}-${path.basename(info.filename)}`);
     const out = fs.createWriteStream(target);
     writes.push(new Promise((resolve, reject) => {
       out.on('finish', () => { saved++; resolve(); });

@@ -53,7 +53,8 @@ port_of() {
 }
 
 export PLATFORM_REGISTRY=$work/registry.reg PLATFORM_ACP=65001 TMPDIR=$work/tmp
-mkdir -p "$work/tmp" "$work/site/files" "$work/node-files"
+files=$work/site/files
+mkdir -p "$work/tmp" "$files"
 cp bench/site/save.asp "$work/site/"
 "$build/bin/regsvr" -s "$build/bin/libVtrlSrv.so" >/dev/null
 
@@ -64,7 +65,7 @@ host_pid=$!
 pids+=("$host_pid")
 host_port=$(port_of "$work/vhost.out" '.*http:\/\/127\.0\.0\.1:\([0-9]*\)\/.*' "$host_pid")
 
-node bench/busboy_save.js "$work/node-files" >"$work/node.out" 2>"$work/node.out.err" &
+node bench/busboy_save.js "$files" >"$work/node.out" 2>"$work/node.out.err" &
 node_pid=$!
 pids+=("$node_pid")
 node_port=$(port_of "$work/node.out" 'listening \([0-9]*\)' "$node_pid")
@@ -73,18 +74,27 @@ results=$work/results.txt
 : >"$results"
 load=("$build/bin/upload_load" --path /save.asp)
 declare -A port=([host]=$host_port [node]=$node_port) pid=([host]=$host_pid [node]=$node_pid)
-declare -A dir=([host]=$work/site/files [node]=$work/node-files) saved=([host]=0 [node]=0)
+declare -A saved=([host]=0 [node]=0)
 echo "bench/host.sh: vhost on port $host_port, busboy on port $node_port" >&2
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
-# Checks that DIR holds COUNT files and that the first of them has SIZE bytes.
+# Checks that the server's files in the save folder are COUNT and that one of them has SIZE
+# bytes. Both servers save into one folder, so that the file system's cost of making a file
+# is the same for both (it depends on the folder's place on the disk); the busboy server's
+# names start with "busboy-".
+saved_files() {
+  if [ "$1" = host ]; then
+    find "$files" -type f -not -name 'busboy-*' "${@:2}"
+  else
+    find "$files" -type f -name 'busboy-*' "${@:2}"
+  fi
+}
 check_saved() {
-  local server=$1 dir=$2 count=$3 size=$4
-  local found one
-  found=$(find "$dir" -type f | wc -l)
-  one=$(find "$dir" -type f -print -quit)
-  local got=0
+  local server=$1 count=$2 size=$3
+  local found one got=0
+  found=$(saved_files "$server" | wc -l)
+  one=$(saved_files "$server" -print -quit)
   [ -n "$one" ] && got=$(stat -c %s "$one")
   if [ "$found" -ne "$count" ] || [ "$got" -ne "$size" ]; then
     echo "bench/host.sh: $server saved $found files (expected $count), one of $got bytes" \
@@ -111,9 +121,9 @@ for phase in warm:1 c1:1 c16:16; do
   done
 done
 for server in host node; do
-  check_saved $server "${dir[$server]}" "${saved[$server]}" "$small_file"
-  find "${dir[$server]}" -type f -delete
+  check_saved $server "${saved[$server]}" "$small_file"
 done
+find "$files" -type f -delete
 
 # Peak memory of the big uploads alone: the high-water marks start again from here.
 for server in host node; do
@@ -124,8 +134,8 @@ for _ in $(seq "$repeat"); do
     before=$(cpu_ticks "${pid[$server]}")
     line=$("${load[@]}" --port "${port[$server]}" big --bytes "$big" --repeat 1) || true
     echo "big $server $line cpu_ticks $(($(cpu_ticks "${pid[$server]}") - before))" >>"$results"
-    check_saved $server "${dir[$server]}" "$(echo "$line" | awk '{print $2}')" "$big"
-    find "${dir[$server]}" -type f -delete
+    check_saved $server "$(echo "$line" | awk '{print $2}')" "$big"
+    find "$files" -type f -delete
   done
 done
 for server in host node; do
