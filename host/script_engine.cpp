@@ -8,11 +8,14 @@
 
 #include "bridge.h"
 #include "intrinsics.h"
+#include "script_memory.h"
 #include "text.h"
 
 namespace {
 
-struct HeapState {
+// The heap's user data: its memory, and the page for the time-out check.
+struct HeapState : vhost::ScriptMemory {
+  explicit HeapState(vhost::PageContext* p) : page(p) {}
   vhost::PageContext* page;
 };
 
@@ -26,7 +29,7 @@ void fatal_handler(void*, const char* message) {
 // Called by Duktape's interrupt counter; a true result throws a RangeError into the script, and
 // keeps throwing, so a catch block cannot swallow the time-out.
 int vhost_script_timed_out(void* udata) {
-  auto* state = static_cast<HeapState*>(udata);
+  auto* state = static_cast<HeapState*>(static_cast<vhost::ScriptMemory*>(udata));
   if (!state || !state->page)
     return 0;
   const auto limit = std::chrono::seconds(state->page->script_timeout_seconds);
@@ -174,8 +177,10 @@ void write_error_page(HttpResponseData& response, const std::string& file, int l
 bool run_script_page(PageContext& page, const CompiledPage& compiled) {
   if (compiled.code_page)
     page.code_page = compiled.code_page;
-  HeapState state{&page};
-  duk_context* ctx = duk_create_heap(nullptr, nullptr, nullptr, &state, fatal_handler);
+  HeapState state(&page);
+  duk_context* ctx = duk_create_heap(vhost::ScriptMemory::Allocate, vhost::ScriptMemory::Reallocate,
+                                     vhost::ScriptMemory::Free,
+                                     static_cast<vhost::ScriptMemory*>(&state), fatal_handler);
   if (!ctx) {
     page.end();
     write_error_page(page.response, page.page_path, 0, "out of memory for the script engine", "");
