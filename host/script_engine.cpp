@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 #include "bridge.h"
@@ -86,7 +87,7 @@ duk_ret_t write_value(duk_context* ctx) {
 
 struct RunArgs {
   PageContext* page;
-  const CompiledPage* compiled;
+  const CachedPage* cached;
   AutomationFailure* failure;
 };
 
@@ -94,7 +95,7 @@ duk_ret_t run_unprotected(duk_context* ctx, void* udata) {
   auto* args = static_cast<RunArgs*>(udata);
   bridge_install(ctx, args->page, args->failure);
   duk_push_global_stash(ctx);
-  duk_push_pointer(ctx, const_cast<CompiledPage*>(args->compiled));
+  duk_push_pointer(ctx, const_cast<CompiledPage*>(&args->cached->page()));
   duk_put_prop_string(ctx, -2, kCompiledKey);
   duk_pop(ctx);
 
@@ -113,9 +114,21 @@ duk_ret_t run_unprotected(duk_context* ctx, void* udata) {
   duk_push_c_function(ctx, write_value, 1);
   duk_put_global_string(ctx, "__w");
 
-  const std::string& script = args->compiled->script;
-  duk_push_string(ctx, kScriptName);
-  duk_compile_lstring_filename(ctx, 0, script.data(), script.size());
+  if (const std::shared_ptr<const std::string> bytecode = args->cached->bytecode()) {
+    void* buffer = duk_push_fixed_buffer(ctx, bytecode->size());
+    std::memcpy(buffer, bytecode->data(), bytecode->size());
+    duk_load_function(ctx);
+  } else {
+    const std::string& script = args->cached->page().script;
+    duk_push_string(ctx, kScriptName);
+    duk_compile_lstring_filename(ctx, 0, script.data(), script.size());
+    duk_dup_top(ctx);
+    duk_dump_function(ctx);
+    duk_size_t size = 0;
+    const auto* data = static_cast<const char*>(duk_get_buffer(ctx, -1, &size));
+    args->cached->set_bytecode(data, size);
+    duk_pop(ctx);
+  }
   duk_call(ctx, 0);
   return 1;
 }
@@ -174,7 +187,8 @@ void write_error_page(HttpResponseData& response, const std::string& file, int l
                message.c_str(), automation_detail.empty() ? "" : " | ", automation_detail.c_str());
 }
 
-bool run_script_page(PageContext& page, const CompiledPage& compiled) {
+bool run_script_page(PageContext& page, const CachedPage& cached) {
+  const CompiledPage& compiled = cached.page();
   if (compiled.code_page)
     page.code_page = compiled.code_page;
   HeapState state(&page);
@@ -187,7 +201,7 @@ bool run_script_page(PageContext& page, const CompiledPage& compiled) {
     return false;
   }
   AutomationFailure failure;
-  RunArgs args{&page, &compiled, &failure};
+  RunArgs args{&page, &cached, &failure};
   const duk_int_t rc = duk_safe_call(ctx, run_unprotected, &args, 0, 1);
   bool ok = true;
   std::string file, message, detail;
