@@ -8,8 +8,9 @@
 # 2.2 x body + 50 MB, and the ratios ours / busboy. Saved files are counted and sized after
 # every phase: a server that does not save gives no figure.
 #   bench/host.sh [build-dir]     (default build-bench, a release build)
-# Settings: BENCH_SECONDS (each small phase, default 5), BENCH_REPEAT (big uploads, default
-# 5), BENCH_WORKERS (the host's worker threads, default the host's own default).
+# Settings: BENCH_SECONDS (seconds of each small phase for each server, default 5),
+# BENCH_REPEAT (big uploads, default 5), BENCH_WORKERS (the host's worker threads, default the
+# host's own default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
@@ -109,20 +110,26 @@ check_saved() {
   echo "check $server ok $found" >>"$results"
 }
 
-# The servers take turns in every phase, so that a change in the machine's load falls on
-# both. Each line carries the server's CPU time (user + system) during the phase.
+# The servers take turns in every phase, in slices of a second (which one goes first changes
+# every time), so that a change in the machine's load falls on both alike. Each line carries
+# the server's CPU time (user + system) during its slice; every latency goes to a file per
+# server and phase.
+order="host node"
 for phase in warm:1 c1:1 c16:16; do
   name=${phase%%:*} connections=${phase##*:}
-  phase_seconds=$seconds
-  [ "$name" = warm ] && phase_seconds=1
-  for server in host node; do
-    before=$(cpu_ticks "${pid[$server]}")
-    line=$("${load[@]}" --port "${port[$server]}" small --connections "$connections" \
-      --seconds "$phase_seconds") || true
-    echo "small $server $name $line cpu_ticks $(($(cpu_ticks "${pid[$server]}") - before))" \
-      >>"$results"
-    ok=$(echo "$line" | awk '{print $2}')
-    saved[$server]=$((saved[$server] + ${ok:-0}))
+  slices=$seconds
+  [ "$name" = warm ] && slices=1
+  for _ in $(seq "$slices"); do
+    for server in $order; do
+      before=$(cpu_ticks "${pid[$server]}")
+      line=$("${load[@]}" --port "${port[$server]}" small --connections "$connections" \
+        --seconds 1 --record "$work/latency-$server-$name") || true
+      echo "small $server $name $line cpu_ticks $(($(cpu_ticks "${pid[$server]}") - before))" \
+        >>"$results"
+      ok=$(echo "$line" | awk '{print $2}')
+      saved[$server]=$((saved[$server] + ${ok:-0}))
+    done
+    order=$(echo "$order" | awk '{print $2, $1}')
   done
 done
 for server in host node; do
@@ -135,7 +142,7 @@ for server in host node; do
   echo 5 >"/proc/${pid[$server]}/clear_refs"
 done
 for _ in $(seq "$repeat"); do
-  for server in host node; do
+  for server in $order; do
     before=$(cpu_ticks "${pid[$server]}")
     line=$("${load[@]}" --port "${port[$server]}" big --bytes "$big" --repeat 1) || true
     echo "big $server $line cpu_ticks $(($(cpu_ticks "${pid[$server]}") - before))" >>"$results"
@@ -143,14 +150,16 @@ for _ in $(seq "$repeat"); do
     check_saved $server "${ok:-0}" "$big"
     find "$files" -type f -delete
   done
+  order=$(echo "$order" | awk '{print $2, $1}')
 done
 for server in host node; do
   echo "hwm $server $(awk '/^VmHWM:/ {print $2}' "/proc/${pid[$server]}/status")" >>"$results"
 done
 
-python3 - "$results" "$(getconf CLK_TCK)" <<'PY'
-import statistics, sys
-results, tick = sys.argv[1], int(sys.argv[2])
+python3 - "$work" "$(getconf CLK_TCK)" <<'PY'
+import os, statistics, sys
+work, tick = sys.argv[1], int(sys.argv[2])
+results = os.path.join(work, "results.txt")
 small, checks, hwm = {}, {}, {}
 bigs = {s: {"rates": [], "cpu": [], "failures": 0, "body": 0} for s in ("host", "node")}
 for line in open(results):
@@ -158,7 +167,14 @@ for line in open(results):
     if f[0] == "check":
         checks[f[1]] = checks.get(f[1], True) and f[2] == "ok"
     elif f[0] == "small":
-        small[(f[1], f[2])] = dict(zip(f[3::2], f[4::2]))
+        # The slices of a phase add up; a slice whose client printed nothing is a failure.
+        kv = dict(zip(f[3::2], f[4::2]))
+        total = small.setdefault((f[1], f[2]), {"ok": 0, "failures": 0, "seconds": 0.0,
+                                                 "cpu_ticks": 0})
+        total["ok"] += int(kv.get("ok", 0))
+        total["failures"] += int(kv.get("failures", 1))
+        total["seconds"] += float(kv.get("seconds", 0))
+        total["cpu_ticks"] += int(kv.get("cpu_ticks", 0))
     elif f[0] == "big":
         b = bigs[f[1]]
         b["failures"] += int(f[f.index("failures") + 1]) if "failures" in f else 1
@@ -169,10 +185,23 @@ for line in open(results):
         hwm[f[1]] = int(f[2]) * 1024
 names = {"host": "vhost", "node": "busboy"}
 
+def percentile(sorted_values, p):
+    if not sorted_values:
+        return 0.0
+    return sorted_values[min(len(sorted_values) - 1, int(p / 100 * (len(sorted_values) - 1) + 0.5))]
+
+for (s, phase), total in small.items():
+    total["rps"] = total["ok"] / total["seconds"] if total["seconds"] else 0.0
+    path = os.path.join(work, f"latency-{s}-{phase}")
+    latencies = sorted(float(x) for x in open(path)) if os.path.exists(path) else []
+    for p in (50, 90, 99):
+        total[f"p{p}_ms"] = percentile(latencies, p)
+
 def small_value(s, phase, key, default=0.0):
     return float(small.get((s, phase), {}).get(key, default))
 
-print("Small uploads (two fields and a 1 KiB file), keep-alive connections:")
+print("Small uploads (two fields and a 1 KiB file), keep-alive connections, the servers taking")
+print("turns in slices of a second:")
 print(f"{'server':8} {'conns':>5} {'req/s':>8} {'p50 ms':>7} {'p90 ms':>7} {'p99 ms':>7} "
       f"{'CPU ms/req':>10} {'ok':>7} {'failed':>6}")
 for phase, conns in (("c1", 1), ("c16", 16)):
@@ -209,6 +238,13 @@ print(f"  small uploads, req/s at 16 connections: "
       f"(target >= 2)")
 print(f"  small uploads, req/s at 1 connection:   "
       f"{ratio(small_value('host', 'c1', 'rps'), small_value('node', 'c1', 'rps')):.2f}")
+
+def cpu_per_request(s, phase):
+    return ratio(small_value(s, phase, "cpu_ticks"), small_value(s, phase, "ok"))
+
+print(f"  small uploads, requests per CPU second at 16 connections (the load of the rest of the")
+print(f"  machine counts less here): "
+      f"{ratio(cpu_per_request('node', 'c16'), cpu_per_request('host', 'c16')):.2f}")
 print(f"  100 MB upload, MB/s:                    "
       f"{ratio(median(bigs['host']['rates']), median(bigs['node']['rates'])):.2f} (target >= 1.5)")
 body = bigs["host"]["body"]

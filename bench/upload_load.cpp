@@ -1,10 +1,11 @@
 // Load client of the host benchmark (bench/host.sh): posts real multipart/form-data bodies
 // with a Content-Length over keep-alive connections to 127.0.0.1 and checks every answer.
 //
-//   upload_load --port P --path /save.asp small --connections C --seconds S
+//   upload_load --port P --path /save.asp small --connections C --seconds S [--record FILE]
 //       Each connection posts two text fields and a 1 KiB file (a new file name every
 //       request) as fast as its answers come, for S seconds. Prints requests per second and
-//       latency percentiles.
+//       latency percentiles; --record also appends every latency (ms, one a line) to FILE, so
+//       that a script can merge several runs.
 //   upload_load --port P --path /save.asp big --bytes N --repeat R
 //       One connection posts one file of N bytes, R times in a row. Prints each rate (MB/s of
 //       request body, 1 MB = 10^6 bytes, from the first byte sent to the end of the answer).
@@ -42,6 +43,7 @@ struct Options {
   std::string mode;
   unsigned connections = 1;
   double seconds = 5;
+  std::string record;
   unsigned long long bytes = 100000000ull;
   unsigned repeat = 3;
 };
@@ -251,6 +253,17 @@ int run_small(const Options& o) {
   std::printf("ok %zu failures %llu seconds %.3f rps %.1f p50_ms %.3f p90_ms %.3f p99_ms %.3f\n",
               all.size(), failures, elapsed, static_cast<double>(all.size()) / elapsed,
               percentile(all, 50), percentile(all, 90), percentile(all, 99));
+  if (!o.record.empty()) {
+    std::FILE* out = std::fopen(o.record.c_str(), "a");
+    if (!out) {
+      std::fprintf(stderr, "upload_load: cannot open %s\n", o.record.c_str());
+      return 1;
+    }
+    for (double ms : all)
+      std::fprintf(out, "%.4f\n", ms);
+    if (std::fclose(out) != 0)
+      return 1;
+  }
   return failures ? 1 : 0;
 }
 
@@ -300,7 +313,7 @@ int run_big(const Options& o) {
 [[noreturn]] void usage() {
   std::fprintf(stderr,
                "usage: upload_load --port P [--path /save.asp] [--expect TEXT]\n"
-               "         small [--connections C] [--seconds S]\n"
+               "         small [--connections C] [--seconds S] [--record FILE]\n"
                "       | big [--bytes N] [--repeat R]\n");
   std::exit(2);
 }
@@ -324,6 +337,8 @@ int main(int argc, char** argv) {
       o.path = v;
     else if (a == "--expect")
       o.expect = v;
+    else if (a == "--record")
+      o.record = v;
     else if (a == "--connections")
       o.connections = static_cast<unsigned>(std::max(1, std::atoi(v)));
     else if (a == "--seconds")
