@@ -14,7 +14,6 @@
 
 #include "intrinsics.h"
 #include "objbase.h"
-#include "page_compiler.h"
 #include "script_engine.h"
 #include "text.h"
 
@@ -171,9 +170,10 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
     apartment = true;
   }
   HttpResponseData out;
-  CompiledPage compiled;
   CompileError error;
-  if (!compile_page(server->config().site_root, virtual_path, &compiled, &error)) {
+  const std::shared_ptr<const CachedPage> compiled =
+      server->pages().get(server->config().site_root, virtual_path, &error);
+  if (!compiled) {
     write_error_page(out, error.file, error.line, error.message, "");
   } else {
     PageContext page(server->config(), state->request, out, virtual_path);
@@ -181,7 +181,7 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
       page.end();
       write_error_page(out, virtual_path, 0, "out of memory", "");
     } else {
-      run_script_page(page, compiled);
+      run_script_page(page, *compiled);
     }
   }
   MHD_Response* response = MHD_create_response_from_buffer(

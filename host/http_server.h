@@ -7,6 +7,7 @@
 #include <string>
 
 #include "access_log.h"
+#include "page_cache.h"
 #include "page_context.h"
 
 struct MHD_Daemon;
@@ -29,10 +30,12 @@ class HttpServer {
   const HostConfig& config() const { return config_; }
   AccessLog* log() const { return log_; }
   const std::string& address() const { return address_; }
+  PageCache& pages() { return pages_; }
 
  private:
   HostConfig config_;
   AccessLog* log_;
+  PageCache pages_;
   MHD_Daemon* daemon_ = nullptr;
   std::string address_;
   unsigned port_ = 0;

@@ -4,15 +4,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 #include "bridge.h"
 #include "intrinsics.h"
+#include "script_memory.h"
 #include "text.h"
 
 namespace {
 
-struct HeapState {
+// The heap's user data: its memory, and the page for the time-out check.
+struct HeapState : vhost::ScriptMemory {
+  explicit HeapState(vhost::PageContext* p) : page(p) {}
   vhost::PageContext* page;
 };
 
@@ -26,7 +30,7 @@ void fatal_handler(void*, const char* message) {
 // Called by Duktape's interrupt counter; a true result throws a RangeError into the script, and
 // keeps throwing, so a catch block cannot swallow the time-out.
 int vhost_script_timed_out(void* udata) {
-  auto* state = static_cast<HeapState*>(udata);
+  auto* state = static_cast<HeapState*>(static_cast<vhost::ScriptMemory*>(udata));
   if (!state || !state->page)
     return 0;
   const auto limit = std::chrono::seconds(state->page->script_timeout_seconds);
@@ -83,7 +87,7 @@ duk_ret_t write_value(duk_context* ctx) {
 
 struct RunArgs {
   PageContext* page;
-  const CompiledPage* compiled;
+  const CachedPage* cached;
   AutomationFailure* failure;
 };
 
@@ -91,7 +95,7 @@ duk_ret_t run_unprotected(duk_context* ctx, void* udata) {
   auto* args = static_cast<RunArgs*>(udata);
   bridge_install(ctx, args->page, args->failure);
   duk_push_global_stash(ctx);
-  duk_push_pointer(ctx, const_cast<CompiledPage*>(args->compiled));
+  duk_push_pointer(ctx, const_cast<CompiledPage*>(&args->cached->page()));
   duk_put_prop_string(ctx, -2, kCompiledKey);
   duk_pop(ctx);
 
@@ -110,9 +114,21 @@ duk_ret_t run_unprotected(duk_context* ctx, void* udata) {
   duk_push_c_function(ctx, write_value, 1);
   duk_put_global_string(ctx, "__w");
 
-  const std::string& script = args->compiled->script;
-  duk_push_string(ctx, kScriptName);
-  duk_compile_lstring_filename(ctx, 0, script.data(), script.size());
+  if (const std::shared_ptr<const std::string> bytecode = args->cached->bytecode()) {
+    void* buffer = duk_push_fixed_buffer(ctx, bytecode->size());
+    std::memcpy(buffer, bytecode->data(), bytecode->size());
+    duk_load_function(ctx);
+  } else {
+    const std::string& script = args->cached->page().script;
+    duk_push_string(ctx, kScriptName);
+    duk_compile_lstring_filename(ctx, 0, script.data(), script.size());
+    duk_dup_top(ctx);
+    duk_dump_function(ctx);
+    duk_size_t size = 0;
+    const auto* data = static_cast<const char*>(duk_get_buffer(ctx, -1, &size));
+    args->cached->set_bytecode(data, size);
+    duk_pop(ctx);
+  }
   duk_call(ctx, 0);
   return 1;
 }
@@ -171,18 +187,21 @@ void write_error_page(HttpResponseData& response, const std::string& file, int l
                message.c_str(), automation_detail.empty() ? "" : " | ", automation_detail.c_str());
 }
 
-bool run_script_page(PageContext& page, const CompiledPage& compiled) {
+bool run_script_page(PageContext& page, const CachedPage& cached) {
+  const CompiledPage& compiled = cached.page();
   if (compiled.code_page)
     page.code_page = compiled.code_page;
-  HeapState state{&page};
-  duk_context* ctx = duk_create_heap(nullptr, nullptr, nullptr, &state, fatal_handler);
+  HeapState state(&page);
+  duk_context* ctx = duk_create_heap(vhost::ScriptMemory::Allocate, vhost::ScriptMemory::Reallocate,
+                                     vhost::ScriptMemory::Free,
+                                     static_cast<vhost::ScriptMemory*>(&state), fatal_handler);
   if (!ctx) {
     page.end();
     write_error_page(page.response, page.page_path, 0, "out of memory for the script engine", "");
     return false;
   }
   AutomationFailure failure;
-  RunArgs args{&page, &compiled, &failure};
+  RunArgs args{&page, &cached, &failure};
   const duk_int_t rc = duk_safe_call(ctx, run_unprotected, &args, 0, 1);
   bool ok = true;
   std::string file, message, detail;

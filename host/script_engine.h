@@ -3,13 +3,15 @@
 // message (and the HRESULT and description of a failed automation call); the server goes on.
 #pragma once
 
-#include "page_compiler.h"
+#include "page_cache.h"
 #include "page_context.h"
 
 namespace vhost {
 
 // Runs the page; returns false when it ended in an error (the response is then the error page).
-bool run_script_page(PageContext& page, const CompiledPage& compiled);
+// The program is loaded from the page's bytecode when it has some; otherwise it is compiled
+// and its bytecode stored in the page for the next requests.
+bool run_script_page(PageContext& page, const CachedPage& cached);
 
 // Replaces the response with the 500 page for an error at file:line.
 void write_error_page(HttpResponseData& response, const std::string& file, int line,

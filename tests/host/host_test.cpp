@@ -166,6 +166,9 @@ class HostTest : public ::testing::Test {
                "<% var id = Request.QueryString(\"id\"); var s = 0; for (var i = 0; i < 20000; "
                "i++) s += i;"
                " Response.Write(id + \":\" + s); %>");
+    // An hour old, so that the host keeps every page compiled from its first request (a file
+    // changed in the last seconds is compiled again each time): the tests run on kept pages.
+    ASSERT_EQ(0, run("find '" + site_ + "' -type f -exec touch -d '-1 hour' {} +"));
   }
 
   static inline std::string dir_, site_;
@@ -200,12 +203,15 @@ TEST_F(HostTest, PageOutputAndIncludes) {
 }
 
 TEST_F(HostTest, ScriptErrorGives500NamingPageAndLineAndServerGoesOn) {
-  Response r = request(port_, "GET", "/error.asp");
-  EXPECT_EQ(500, r.status);
-  EXPECT_NE(std::string::npos, r.body.find("/error.asp")) << r.body;
-  EXPECT_NE(std::string::npos, r.body.find("line 5")) << r.body;
-  EXPECT_NE(std::string::npos, r.body.find("TypeError")) << r.body;
-  EXPECT_EQ(std::string::npos, r.body.find("first line")) << "partial output is replaced";
+  // The second run is loaded from the bytecode the first one kept, with its line table.
+  for (int run = 0; run < 2; ++run) {
+    Response r = request(port_, "GET", "/error.asp");
+    EXPECT_EQ(500, r.status);
+    EXPECT_NE(std::string::npos, r.body.find("/error.asp")) << r.body;
+    EXPECT_NE(std::string::npos, r.body.find("line 5")) << r.body;
+    EXPECT_NE(std::string::npos, r.body.find("TypeError")) << r.body;
+    EXPECT_EQ(std::string::npos, r.body.find("first line")) << "partial output is replaced";
+  }
 
   Response compile = request(port_, "GET", "/compile_error.asp");
   EXPECT_EQ(500, compile.status);
@@ -215,6 +221,41 @@ TEST_F(HostTest, ScriptErrorGives500NamingPageAndLineAndServerGoesOn) {
   EXPECT_NE(std::string::npos, vb.body.find("VBScript")) << vb.body;
 
   EXPECT_EQ(200, request(port_, "GET", "/page.asp").status);
+}
+
+// A kept page is compiled again when it or a file it includes changes, even to the same size,
+// and a page that is removed or stops compiling is not served from what was kept.
+TEST_F(HostTest, ChangedPagesAndIncludesAreServedNew) {
+  const std::string page = site_ + "/changing.asp", part = site_ + "/sub/changing.inc";
+  auto age = [](const std::string& path, const char* when) {
+    return run("touch -d '" + std::string(when) + "' '" + path + "'");
+  };
+  write_file(page, "<% var v = 1; %>page<%= v %>/<!-- #include file=\"sub/changing.inc\" -->");
+  write_file(part, "partA");
+  ASSERT_EQ(0, age(page, "-1 hour"));
+  ASSERT_EQ(0, age(part, "-1 hour"));
+  EXPECT_EQ("page1/partA", request(port_, "GET", "/changing.asp").body);
+  EXPECT_EQ("page1/partA", request(port_, "GET", "/changing.asp").body);
+
+  write_file(part, "partB");  // same size, newer time
+  ASSERT_EQ(0, age(part, "-50 minutes"));
+  EXPECT_EQ("page1/partB", request(port_, "GET", "/changing.asp").body);
+
+  write_file(page, "<% var v = 2; %>page<%= v %>/<!-- #include file=\"sub/changing.inc\" -->");
+  EXPECT_EQ("page2/partB", request(port_, "GET", "/changing.asp").body) << "changed just now";
+  write_file(page, "<% var v = 3; %>page<%= v %>/<!-- #include file=\"sub/changing.inc\" -->");
+  EXPECT_EQ("page3/partB", request(port_, "GET", "/changing.asp").body)
+      << "a page changed in the last seconds is not kept";
+
+  write_file(page, "<% var = ; %>");
+  ASSERT_EQ(0, age(page, "-40 minutes"));
+  EXPECT_EQ(500, request(port_, "GET", "/changing.asp").status);
+  ASSERT_EQ(0, run("rm '" + part + "'"));
+  write_file(page, "<!-- #include file=\"sub/changing.inc\" -->");
+  ASSERT_EQ(0, age(page, "-30 minutes"));
+  EXPECT_EQ(500, request(port_, "GET", "/changing.asp").status) << "the include is gone";
+  ASSERT_EQ(0, run("rm '" + page + "'"));
+  EXPECT_EQ(404, request(port_, "GET", "/changing.asp").status);
 }
 
 TEST_F(HostTest, ScriptTimeoutStopsThePage) {
