@@ -13,11 +13,11 @@
 #include <string.h>
 
 #include <memory>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bench_content.h"
 #include "com_ptr.h"
 #include "fake_page.h"
 #include "late_bound.h"
@@ -42,43 +42,11 @@ const char kCreate[] =
 
 std::string g_dir;
 
-std::string random_bytes() {
-  std::mt19937_64 random(42);
-  std::string out(kSize, '\0');
-  for (size_t i = 0; i + 8 <= out.size(); i += 8) {
-    const uint64_t v = random();
-    memcpy(&out[i], &v, 8);
-  }
-  return out;
-}
-
-// Text as servers store it: log lines of words, numbers and paths.
-std::string text_bytes() {
-  static const char* const words[] = {"GET",   "POST",   "upload", "report", "files",
-                                      "image", "status", "user",   "ok",     "error",
-                                      "page",  "admin",  "2026",   "photo",  "index"};
-  std::mt19937 random(7);
-  std::string out;
-  out.reserve(kSize + 200);
-  while (out.size() < kSize) {
-    out += std::to_string(1700000000 + random() % 100000);
-    for (int w = 0; w < 8; ++w) {
-      out += ' ';
-      out += words[random() % 15];
-      if (random() % 3 == 0)
-        out += "/" + std::to_string(random() % 5000);
-    }
-    out += '\n';
-  }
-  out.resize(kSize);
-  return out;
-}
-
 enum Content { kRandom = 0, kText = 1 };
 
 const std::string& content(int which) {
-  static const std::string random = random_bytes();
-  static const std::string text = text_bytes();
+  static const std::string random = bench_content::random_bytes(kSize);
+  static const std::string text = bench_content::text_bytes(kSize);
   return which == kRandom ? random : text;
 }
 

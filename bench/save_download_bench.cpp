@@ -13,11 +13,11 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
 #include "VtrlSrv.h"
+#include "bench_content.h"
 #include "fake_page.h"
 #include "windows.h"
 
@@ -26,41 +26,9 @@ namespace {
 constexpr size_t kSize = 64u << 20;
 const char kBoundary[] = "----SaveDownloadBenchmark42";
 
-std::string random_bytes() {
-  std::mt19937_64 random(42);
-  std::string out(kSize, '\0');
-  for (size_t i = 0; i + 8 <= out.size(); i += 8) {
-    const uint64_t v = random();
-    memcpy(&out[i], &v, 8);
-  }
-  return out;
-}
-
-// Text as servers store it: log lines of words, numbers and paths.
-std::string text_bytes() {
-  static const char* const words[] = {"GET",   "POST",   "upload", "report", "files",
-                                      "image", "status", "user",   "ok",     "error",
-                                      "page",  "admin",  "2026",   "photo",  "index"};
-  std::mt19937 random(7);
-  std::string out;
-  out.reserve(kSize + 200);
-  while (out.size() < kSize) {
-    out += std::to_string(1700000000 + random() % 100000);
-    for (int w = 0; w < 8; ++w) {
-      out += ' ';
-      out += words[random() % 15];
-      if (random() % 3 == 0)
-        out += "/" + std::to_string(random() % 5000);
-    }
-    out += '\n';
-  }
-  out.resize(kSize);
-  return out;
-}
-
 const std::string& content(int which) {
-  static const std::string random = random_bytes();
-  static const std::string text = text_bytes();
+  static const std::string random = bench_content::random_bytes(kSize);
+  static const std::string text = bench_content::text_bytes(kSize);
   return which == 0 ? random : text;
 }
 
