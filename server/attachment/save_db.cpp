@@ -4,6 +4,7 @@
 
 #include "adoint.h"
 #include "attachment.h"
+#include "byte_array.h"
 #include "com_ptr.h"
 #include "compression.h"
 #include "db_error.h"
@@ -13,41 +14,18 @@
 
 namespace {
 
-// A byte-array variant (lower bound 0) holding a copy of size bytes at data.
-HRESULT byte_array(const char* data, int size, ScopedVariant* out) {
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
-  if (!array)
-    return E_OUTOFMEMORY;
-  if (size > 0) {
-    void* bytes = nullptr;
-    const HRESULT hr = SafeArrayAccessData(array, &bytes);
-    if (FAILED(hr)) {
-      SafeArrayDestroy(array);
-      return hr;
-    }
-    memcpy(bytes, data, static_cast<size_t>(size));
-    SafeArrayUnaccessData(array);
-  }
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_ARRAY | VT_UI1;
-  v.parray = array;
-  out->Reset(v);
-  return S_OK;
-}
-
 // The bytes to store in *bytes: the record's own, or their compressed form, whose size then
 // becomes the record's ZipSize.
 HRESULT bytes_to_store(FormPart* record, bool compress, ScopedVariant* bytes) {
   if (!compress)
-    return byte_array(record->Data, record->Size, bytes);
+    return MakeByteArray(record->Data, record->Size, bytes);
   CKaZlib zlib;
   if (record->Size < 0 || !zlib.Compress(record->Data, static_cast<unsigned long>(record->Size))) {
     ReportError(CLSID_KaFileUpload, VtrlMessageText(VtrlMessage::kCompressFailed), GUID_NULL, 0);
     return E_FAIL;
   }
   record->ZipSize = static_cast<int>(zlib.m_dwResultSize);
-  return byte_array(zlib.m_pResultData, record->ZipSize, bytes);
+  return MakeByteArray(zlib.m_pResultData, record->ZipSize, bytes);
 }
 
 // A reference a step needs came back empty: reported without text.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <new>
 
+#include "byte_array.h"
 #include "com_ptr.h"
 #include "compression.h"
 #include "faultsim.h"
@@ -22,30 +23,6 @@ constexpr DWORD kMaxRead = DWORD{1} << 30;
 const char* file_name_of(const CKaText& path) {
   const int separator = path.ReverseFind('\\');
   return static_cast<const char*>(path) + separator + 1;
-}
-
-// A new variant array of size bytes in *out, a copy of data when it is given (zero bytes
-// otherwise); E_OUTOFMEMORY when it cannot be made.
-HRESULT byte_array(const char* data, long size, ScopedVariant* out) {
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
-  if (!array)
-    return E_OUTOFMEMORY;
-  if (data && size > 0) {
-    void* bytes = nullptr;
-    const HRESULT hr = SafeArrayAccessData(array, &bytes);
-    if (FAILED(hr)) {
-      SafeArrayDestroy(array);
-      return hr;
-    }
-    memcpy(bytes, data, static_cast<size_t>(size));
-    SafeArrayUnaccessData(array);
-  }
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_ARRAY | VT_UI1;
-  v.parray = array;
-  out->Reset(v);
-  return S_OK;
 }
 
 // Owns a file handle.
@@ -137,7 +114,7 @@ HRESULT KaFileDownLoad::DownFromFile(BSTR bstrPath) {
     return E_INVALIDARG;
   // Read straight into the array that is sent: one block of the file's size, no second copy.
   ScopedVariant body;
-  hr = byte_array(nullptr, static_cast<long>(low), &body);
+  hr = MakeByteArray(nullptr, static_cast<long>(low), &body);
   if (FAILED(hr))
     return hr;
   char* bytes = nullptr;
@@ -159,7 +136,7 @@ HRESULT KaFileDownLoad::DownFromFile(BSTR bstrPath) {
   }
   ScopedVariant shorter;
   if (!read_failed && done < low)
-    hr = byte_array(bytes, static_cast<long>(done), &shorter);
+    hr = MakeByteArray(bytes, static_cast<long>(done), &shorter);
   SafeArrayUnaccessData(body.Get().parray);
   if (read_failed)
     return E_INVALIDARG;
@@ -182,7 +159,7 @@ HRESULT KaFileDownLoad::DownFromUnzipFile(BSTR bstrPath) {
     hr = UnzipFromFile(CLSID_KaFileDownLoad, path, &zlib);
     if (FAILED(hr))
       return hr;
-    hr = byte_array(zlib.m_pResultData, static_cast<long>(zlib.m_dwResultSize), &body);
+    hr = MakeByteArray(zlib.m_pResultData, static_cast<long>(zlib.m_dwResultSize), &body);
     if (FAILED(hr))
       return hr;
   }

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "adoint.h"
+#include "byte_array.h"
 #include "com_ptr.h"
 #include "compression.h"
 #include "db_error.h"
@@ -57,29 +58,6 @@ class Block {
   long size_ = 0;
   size_t capacity_ = 0;
 };
-
-// A byte-array variant (lower bound 0) holding a copy of size bytes at data.
-HRESULT byte_array(const char* data, long size, ScopedVariant* out) {
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
-  if (!array)
-    return E_OUTOFMEMORY;
-  if (size > 0) {
-    void* bytes = nullptr;
-    const HRESULT hr = SafeArrayAccessData(array, &bytes);
-    if (FAILED(hr)) {
-      SafeArrayDestroy(array);
-      return hr;
-    }
-    memcpy(bytes, data, static_cast<size_t>(size));
-    SafeArrayUnaccessData(array);
-  }
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_ARRAY | VT_UI1;
-  v.parray = array;
-  out->Reset(v);
-  return S_OK;
-}
 
 // Appends at most limit bytes of chunk to block when chunk is a byte array; *count is the
 // number of bytes the array held (0 for anything else).
@@ -211,11 +189,11 @@ HRESULT KaFileDownLoad::DownFromField(IUnknown* pvField, BSTR bstrFname, bool un
                   0);
       return E_FAIL;
     }
-    hr = byte_array(zlib.m_pResultData, static_cast<long>(zlib.m_dwResultSize), &body);
+    hr = MakeByteArray(zlib.m_pResultData, static_cast<long>(zlib.m_dwResultSize), &body);
   } else if (whole.Type() != VT_EMPTY) {
     body.Swap(whole);
   } else {
-    hr = byte_array(block.data(), block.size(), &body);
+    hr = MakeByteArray(block.data(), block.size(), &body);
   }
   if (FAILED(hr))
     return hr;
