@@ -12,6 +12,7 @@
 namespace {
 
 _ATL_MODULE g_module;
+LONG g_live_calcs = 0;
 
 class Calc final : public IDispatchImpl<ICalc, &IID_ICalc, &LIBID_TESTDISPLib, &g_module>,
                    public ISupportErrorInfo {
@@ -124,6 +125,11 @@ class Calc final : public IDispatchImpl<ICalc, &IID_ICalc, &LIBID_TESTDISPLib, &
     *pResult = 7;
     return S_OK;
   }
+  // The Calc objects that exist now, this one among them.
+  HRESULT STDMETHODCALLTYPE get_Live(LONG* pCount) override {
+    *pCount = g_live_calcs;
+    return S_OK;
+  }
   // 10 * (other given) + (any given); other's own NoId is added when it is given.
   HRESULT STDMETHODCALLTYPE Peer(ICalc* other, IUnknown* any, LONG* pResult) override {
     LONG seven = 0;
@@ -134,9 +140,13 @@ class Calc final : public IDispatchImpl<ICalc, &IID_ICalc, &LIBID_TESTDISPLib, &
   }
 
  private:
-  Calc() { InterlockedIncrement(&g_module.m_nLockCnt); }
+  Calc() {
+    InterlockedIncrement(&g_module.m_nLockCnt);
+    InterlockedIncrement(&g_live_calcs);
+  }
   ~Calc() {
     SysFreeString(name_);
+    InterlockedDecrement(&g_live_calcs);
     InterlockedDecrement(&g_module.m_nLockCnt);
   }
   ULONG refs_ = 0;
