@@ -33,6 +33,9 @@ constexpr char kPageKey[] =
 constexpr char kFailureKey[] =
     "\xFF"
     "failure";
+constexpr char kReferencesKey[] =
+    "\xFF"
+    "references";
 constexpr char kEndKey[] =
     "\xFF"
     "end";
@@ -314,12 +317,16 @@ duk_ret_t release_finalizer(duk_context* ctx) {
   if (p) {
     duk_push_pointer(ctx, nullptr);
     duk_put_prop_string(ctx, 0, kDispKey);  // finalizers can run more than once
+    if (auto* references = static_cast<ScriptReferences*>(stash_pointer(ctx, kReferencesKey)))
+      references->Forget(p);
     p->Release();
   }
   return 0;
 }
 
 void attach_pointer(duk_context* ctx, IUnknown* p) {
+  if (auto* references = static_cast<ScriptReferences*>(stash_pointer(ctx, kReferencesKey)))
+    references->Hold(p);
   p->AddRef();
   duk_push_pointer(ctx, p);
   duk_put_prop_string(ctx, -2, kDispKey);
@@ -616,10 +623,32 @@ bool bridge_is_end(duk_context* ctx, duk_idx_t idx) {
   return same;
 }
 
-void bridge_install(duk_context* ctx, PageContext* page, AutomationFailure* last_failure) {
+void ScriptReferences::Hold(IUnknown* p) {
+  ++held_[p];
+}
+
+void ScriptReferences::Forget(IUnknown* p) {
+  const auto found = held_.find(p);
+  if (found != held_.end() && --found->second == 0)
+    held_.erase(found);
+}
+
+void ScriptReferences::ReleaseAll() {
+  // The list is emptied first, so that nothing a Release sets off can change it under the walk.
+  auto held = std::move(held_);
+  held_.clear();
+  for (auto& [p, count] : held)
+    for (size_t i = 0; i < count; ++i)
+      p->Release();
+}
+
+void bridge_install(duk_context* ctx, PageContext* page, AutomationFailure* last_failure,
+                    ScriptReferences* references) {
   duk_push_global_stash(ctx);
   duk_push_pointer(ctx, page);
   duk_put_prop_string(ctx, -2, kPageKey);
+  duk_push_pointer(ctx, references);
+  duk_put_prop_string(ctx, -2, kReferencesKey);
   duk_push_pointer(ctx, last_failure);
   duk_put_prop_string(ctx, -2, kFailureKey);
   duk_push_bare_object(ctx);

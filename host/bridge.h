@@ -1,12 +1,15 @@
 // The bridge between page scripts (Duktape) and automation objects, through IDispatch and the
 // objects' type information only. Each object is an ES6 Proxy whose target holds the
-// interface pointer (released by the target's finalizer): property reads call the property
+// interface pointer (released by the target's finalizer, or with the page's other references
+// when its heap is dropped): property reads call the property
 // at once, methods and parameterised properties come back as functions, calling the object
 // itself calls its default member, and `new Enumerator(c)` walks _NewEnum. A failed call is
 // thrown as an Error with `number` (the HRESULT) and `description`.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <unordered_map>
 
 #include "duktape.h"
 #include "oaidl.h"
@@ -21,9 +24,30 @@ struct AutomationFailure {
   std::u16string description;
 };
 
+// The interface pointers a page's proxies hold, one count for each proxy. A page's heap is
+// dropped without running finalizers, so what is still held then is let go by ReleaseAll.
+class ScriptReferences {
+ public:
+  ScriptReferences() = default;
+  ScriptReferences(const ScriptReferences&) = delete;
+  ScriptReferences& operator=(const ScriptReferences&) = delete;
+  ~ScriptReferences() { ReleaseAll(); }
+
+  // A proxy took a reference to p.
+  void Hold(IUnknown* p);
+  // A proxy's finalizer is letting go of its reference to p.
+  void Forget(IUnknown* p);
+  // Releases every reference still held.
+  void ReleaseAll();
+
+ private:
+  std::unordered_map<IUnknown*, size_t> held_;
+};
+
 // Prepares a fresh heap: the proxy handler, Enumerator, and the page state the bridge reports
-// into (failure, end of page).
-void bridge_install(duk_context* ctx, PageContext* page, AutomationFailure* last_failure);
+// into (failure, end of page, the references its proxies hold when references is not null).
+void bridge_install(duk_context* ctx, PageContext* page, AutomationFailure* last_failure,
+                    ScriptReferences* references);
 
 // Pushes a JavaScript value for v (objects as proxies; byte arrays as Uint8Array).
 void bridge_push_variant(duk_context* ctx, const VARIANT& v);

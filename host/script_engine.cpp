@@ -9,28 +9,13 @@
 
 #include "bridge.h"
 #include "intrinsics.h"
-#include "script_memory.h"
+#include "script_heap_image.h"
 #include "text.h"
-
-namespace {
-
-// The heap's user data: its memory, and the page for the time-out check.
-struct HeapState : vhost::ScriptMemory {
-  explicit HeapState(vhost::PageContext* p) : page(p) {}
-  vhost::PageContext* page;
-};
-
-void fatal_handler(void*, const char* message) {
-  std::fprintf(stderr, "vhost: fatal script engine error: %s\n", message ? message : "");
-  std::abort();
-}
-
-}  // namespace
 
 // Called by Duktape's interrupt counter; a true result throws a RangeError into the script, and
 // keeps throwing, so a catch block cannot swallow the time-out.
 int vhost_script_timed_out(void* udata) {
-  auto* state = static_cast<HeapState*>(static_cast<vhost::ScriptMemory*>(udata));
+  auto* state = static_cast<vhost::ScriptHeapState*>(static_cast<vhost::ScriptMemory*>(udata));
   if (!state || !state->page)
     return 0;
   const auto limit = std::chrono::seconds(state->page->script_timeout_seconds);
@@ -89,11 +74,12 @@ struct RunArgs {
   PageContext* page;
   const CachedPage* cached;
   AutomationFailure* failure;
+  ScriptReferences* references;
 };
 
 duk_ret_t run_unprotected(duk_context* ctx, void* udata) {
   auto* args = static_cast<RunArgs*>(udata);
-  bridge_install(ctx, args->page, args->failure);
+  bridge_install(ctx, args->page, args->failure, args->references);
   duk_push_global_stash(ctx);
   duk_push_pointer(ctx, const_cast<CompiledPage*>(&args->cached->page()));
   duk_put_prop_string(ctx, -2, kCompiledKey);
@@ -191,17 +177,21 @@ bool run_script_page(PageContext& page, const CachedPage& cached) {
   const CompiledPage& compiled = cached.page();
   if (compiled.code_page)
     page.code_page = compiled.code_page;
-  HeapState state(&page);
-  duk_context* ctx = duk_create_heap(vhost::ScriptMemory::Allocate, vhost::ScriptMemory::Reallocate,
-                                     vhost::ScriptMemory::Free,
-                                     static_cast<vhost::ScriptMemory*>(&state), fatal_handler);
-  if (!ctx) {
+  ScriptHeapImage* heap = ScriptHeapImage::OfThisThread();
+  if (!heap) {
     page.end();
     write_error_page(page.response, page.page_path, 0, "out of memory for the script engine", "");
     return false;
   }
+  // Declared first, so that on every way out the references go before the heap is put back.
+  struct HeapInUse {
+    ScriptHeapImage* heap;
+    ~HeapInUse() { heap->End(); }
+  } in_use{heap};
+  ScriptReferences references;
+  duk_context* ctx = heap->Begin(&page);
   AutomationFailure failure;
-  RunArgs args{&page, &cached, &failure};
+  RunArgs args{&page, &cached, &failure, &references};
   const duk_int_t rc = duk_safe_call(ctx, run_unprotected, &args, 0, 1);
   bool ok = true;
   std::string file, message, detail;
@@ -230,7 +220,7 @@ bool run_script_page(PageContext& page, const CachedPage& cached) {
   }
   duk_pop(ctx);
   page.end();
-  duk_destroy_heap(ctx);  // finalizers release the script's objects
+  references.ReleaseAll();
   if (!ok)
     write_error_page(page.response, file, line, message, detail);
   return ok;

@@ -2,12 +2,20 @@
 //
 // Every block has a 16-byte header before it:
 //   offset 0  size_t  capacity: the usable bytes (a multiple of 16); above the small-block
-//                     limit the block came from malloc on its own
+//                     limit the block came from malloc on its own, or (when it lies in the
+//                     region) was carved there before the image was captured
 //   offset 8  size_t  unused (keeps the block 16-byte aligned)
+// A large block from malloc has a LargeLink before its header, so that all of them can be
+// freed without the heap's help.
 #include "script_memory.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "faultsim.h"
 
@@ -26,14 +34,65 @@ void* system_allocate(size_t bytes) {
   return FaultSimStep() ? nullptr : std::malloc(bytes);
 }
 
+// Region pages past the image that stay with the process after a page that used them.
+constexpr size_t kKeptResident = size_t{1} << 20;
+constexpr size_t kPage = 4096;
+
 }  // namespace
 
+ScriptMemory::ScriptMemory(char* region, size_t region_size)
+    : next_(region), end_(region + region_size), region_(region), region_end_(end_) {}
+
 ScriptMemory::~ScriptMemory() {
+  free_outside();
+  std::free(image_.bytes);
+}
+
+void ScriptMemory::free_outside() {
+  while (large_) {
+    LargeLink* next = large_->next;
+    std::free(large_);
+    large_ = next;
+  }
   while (chunks_) {
     Chunk* next = chunks_->next;
     std::free(chunks_);
     chunks_ = next;
   }
+  chunk_bytes_ = 0;
+}
+
+size_t ScriptMemory::region_used() const {
+  return in_region(next_) || next_ == region_end_ ? static_cast<size_t>(next_ - region_)
+                                                  : static_cast<size_t>(region_end_ - region_);
+}
+
+bool ScriptMemory::CaptureImage() {
+  if (!region_ || chunks_ || large_)
+    return false;
+  const size_t size = static_cast<size_t>(next_ - region_);
+  char* bytes = static_cast<char*>(system_allocate(size ? size : 1));
+  if (!bytes)
+    return false;
+  std::memcpy(bytes, region_, size);
+  std::free(image_.bytes);
+  image_.bytes = bytes;
+  image_.size = size;
+  std::copy(std::begin(free_lists_), std::end(free_lists_), image_.free_lists);
+  return true;
+}
+
+void ScriptMemory::RestoreImage() {
+  const size_t reached = region_used();
+  free_outside();
+  std::memcpy(region_, image_.bytes, image_.size);
+  std::copy(std::begin(image_.free_lists), std::end(image_.free_lists), free_lists_);
+  next_ = region_ + image_.size;
+  end_ = region_end_;
+  const size_t kept = (image_.size + kKeptResident + kPage - 1) / kPage * kPage;
+  if (reached > kept && region_ + kept < region_end_)
+    madvise(region_ + kept, std::min(reached, static_cast<size_t>(region_end_ - region_)) - kept,
+            MADV_DONTNEED);
 }
 
 void* ScriptMemory::Allocate(void* udata, size_t size) {
@@ -49,20 +108,14 @@ void* ScriptMemory::Reallocate(void* udata, void* block, size_t size) {
     return nullptr;
   }
   const size_t capacity = capacity_of(block);
-  // A small block keeps its place while the size stays within it; a large one is resized by
-  // the system allocator, which may grow it where it is.
-  if (capacity <= kSmallLimit && size <= capacity)
+  // A block of the pool's own keeps its place while the size stays within it; a large one
+  // from the system is resized by the system allocator, which may grow it where it is.
+  if (size <= capacity && (capacity <= kSmallLimit || memory->in_region(block)))
     return block;
-  if (capacity > kSmallLimit && size > kSmallLimit) {
-    if (size > SIZE_MAX - kHeader - kGranule || FaultSimStep())
+  if (capacity > kSmallLimit && size > kSmallLimit && !memory->in_region(block)) {
+    if (size > SIZE_MAX - sizeof(LargeLink) - kHeader - kGranule)
       return nullptr;
-    const size_t rounded = (size + kGranule - 1) / kGranule * kGranule;
-    void* moved = std::realloc(static_cast<char*>(block) - kHeader, kHeader + rounded);
-    if (!moved)
-      return nullptr;
-    void* result = static_cast<char*>(moved) + kHeader;
-    capacity_of(result) = rounded;
-    return result;
+    return memory->reallocate_large(block, (size + kGranule - 1) / kGranule * kGranule);
   }
   void* result = memory->allocate(size);
   if (!result)
@@ -84,10 +137,12 @@ void* ScriptMemory::allocate(size_t size) {
     return nullptr;
   const size_t rounded = (size + kGranule - 1) / kGranule * kGranule;
   if (rounded > kSmallLimit) {
-    void* raw = system_allocate(kHeader + rounded);
-    if (!raw)
-      return nullptr;
-    void* block = static_cast<char*>(raw) + kHeader;
+    // Before the capture, a heap being made in the region is kept in it whole.
+    const bool into_region = region_ && !image_.bytes && in_region(next_) &&
+                             static_cast<size_t>(end_ - next_) >= kHeader + rounded;
+    if (!into_region)
+      return allocate_large(rounded);
+    void* block = static_cast<char*>(carve(kHeader + rounded)) + kHeader;
     capacity_of(block) = rounded;
     return block;
   }
@@ -105,10 +160,57 @@ void* ScriptMemory::allocate(size_t size) {
   return block;
 }
 
+void* ScriptMemory::allocate_large(size_t rounded) {
+  if (rounded > SIZE_MAX - sizeof(LargeLink) - kHeader)
+    return nullptr;
+  auto* link = static_cast<LargeLink*>(system_allocate(sizeof(LargeLink) + kHeader + rounded));
+  if (!link)
+    return nullptr;
+  link->previous = nullptr;
+  link->next = large_;
+  if (large_)
+    large_->previous = link;
+  large_ = link;
+  void* block = reinterpret_cast<char*>(link + 1) + kHeader;
+  capacity_of(block) = rounded;
+  return block;
+}
+
+// The system allocator may grow the block where it is; when it moves it, the neighbours in
+// the list are pointed at the new place.
+void* ScriptMemory::reallocate_large(void* block, size_t rounded) {
+  if (FaultSimStep())
+    return nullptr;
+  auto* old_link = reinterpret_cast<LargeLink*>(static_cast<char*>(block) - kHeader) - 1;
+  auto* link =
+      static_cast<LargeLink*>(std::realloc(old_link, sizeof(LargeLink) + kHeader + rounded));
+  if (!link)
+    return nullptr;
+  if (link->previous)
+    link->previous->next = link;
+  else
+    large_ = link;
+  if (link->next)
+    link->next->previous = link;
+  void* result = reinterpret_cast<char*>(link + 1) + kHeader;
+  capacity_of(result) = rounded;
+  return result;
+}
+
 void ScriptMemory::release(void* block) {
   const size_t capacity = capacity_of(block);
   if (capacity > kSmallLimit) {
-    std::free(static_cast<char*>(block) - kHeader);
+    // A large block in the region stays there until the region is put back.
+    if (in_region(block))
+      return;
+    auto* link = reinterpret_cast<LargeLink*>(static_cast<char*>(block) - kHeader) - 1;
+    if (link->previous)
+      link->previous->next = link->next;
+    else
+      large_ = link->next;
+    if (link->next)
+      link->next->previous = link->previous;
+    std::free(link);
     return;
   }
   auto* free_block = static_cast<FreeBlock*>(block);
@@ -117,8 +219,8 @@ void ScriptMemory::release(void* block) {
   list = free_block;
 }
 
-// Takes bytes from the newest chunk, starting a new chunk when it has too few left (the rest
-// of the old one is not used again).
+// Takes bytes from the region or the newest chunk, starting a new chunk when it has too few
+// left (the rest of the old one is not used again).
 void* ScriptMemory::carve(size_t bytes) {
   if (static_cast<size_t>(end_ - next_) < bytes) {
     auto* chunk = static_cast<Chunk*>(system_allocate(kChunkSize));

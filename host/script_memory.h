@@ -3,6 +3,11 @@
 // to the general allocator (one malloc and one free for each of thousands of small blocks);
 // here small blocks come from larger chunks and go back to per-size free lists, and dropping
 // the pool returns the chunks at once.
+//
+// A pool may also be given a region of address space that outlives heaps (see
+// ScriptHeapImage): small blocks are then carved from the region first, a heap made there can
+// be recorded with CaptureImage, and RestoreImage puts the region back as it was recorded, so
+// that one heap serves page after page without being made or destroyed again.
 #pragma once
 
 #include <cstddef>
@@ -12,10 +17,12 @@ namespace vhost {
 class ScriptMemory {
  public:
   ScriptMemory() = default;
+  // A pool over [region, region + region_size), which the caller owns and keeps mapped for
+  // the pool's life. region_size is a multiple of 16.
+  ScriptMemory(char* region, size_t region_size);
   ScriptMemory(const ScriptMemory&) = delete;
   ScriptMemory& operator=(const ScriptMemory&) = delete;
-  // Returns every chunk. Blocks above the small-block limit are the heap's to free first
-  // (duk_destroy_heap frees everything it allocated).
+  // Returns every chunk and every large block still taken.
   ~ScriptMemory();
 
   // Duktape's allocation functions; udata is the ScriptMemory. Blocks are 16-byte aligned.
@@ -26,8 +33,19 @@ class ScriptMemory {
   static void* Reallocate(void* udata, void* block, size_t size);
   static void Free(void* udata, void* block);
 
+  // Records the region's used bytes and the pool's state. Until the first capture, large
+  // blocks are carved from the region too, so that a heap made there lies in it whole; false
+  // (and nothing recorded) when some block lies outside it or the copy cannot be made.
+  bool CaptureImage();
+  // Frees every block outside the region and puts the region back as captured: every block
+  // taken since is gone. When the blocks had reached far past the image, the region's pages
+  // past it go back to the system. Needs a captured image.
+  void RestoreImage();
+
   // Bytes taken from the system for chunks, for tests.
   size_t chunk_bytes() const { return chunk_bytes_; }
+  // Bytes of the region in use (the image's size right after a capture or restore).
+  size_t region_used() const;
 
  private:
   static constexpr size_t kGranule = 16;
@@ -42,16 +60,34 @@ class ScriptMemory {
     Chunk* next;
     size_t padding;  // keeps the blocks after it 16-byte aligned
   };
+  // Before the header of a large block from the system allocator: the list of them all.
+  struct LargeLink {
+    LargeLink* previous;
+    LargeLink* next;
+  };
+  struct Image {
+    char* bytes = nullptr;  // a copy of the region's first `size` bytes
+    size_t size = 0;
+    FreeBlock* free_lists[kClassCount] = {};
+  };
 
   void* allocate(size_t size);
   void release(void* block);
   void* carve(size_t bytes);
+  void* allocate_large(size_t rounded);
+  void* reallocate_large(void* block, size_t rounded);
+  bool in_region(const void* block) const { return block >= region_ && block < region_end_; }
+  void free_outside();
 
   FreeBlock* free_lists_[kClassCount] = {};
   Chunk* chunks_ = nullptr;
-  char* next_ = nullptr;  // the unused end of the newest chunk
+  char* next_ = nullptr;  // the unused end of the region or of the newest chunk
   char* end_ = nullptr;
   size_t chunk_bytes_ = 0;
+  LargeLink* large_ = nullptr;
+  char* region_ = nullptr;
+  char* region_end_ = nullptr;
+  Image image_;
 };
 
 }  // namespace vhost

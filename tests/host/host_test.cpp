@@ -10,6 +10,7 @@
 #include <chrono>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -156,6 +157,15 @@ class HostTest : public ::testing::Test {
         " Application.Lock(); Application.hits = (Application(\"hits\") || 0) + 1; "
         "Application.UnLock();"
         " Response.Write(n); %>");
+    // What one page leaves in its heap (globals, changed built-ins, objects kept in globals)
+    // and what the next one sees.
+    write_file(site_ + "/leave_state.asp",
+               "<% leftover = 1; Array.prototype.extra = 2; String.prototype.trim = null;"
+               " kept = Server.CreateObject(\"Test.Calc\"); alsoKept = [kept.Self, kept.Self];"
+               " Response.Write(Math.random()); %>");
+    write_file(site_ + "/see_state.asp",
+               "<%= [typeof leftover, typeof [].extra, typeof ''.trim,"
+               " Server.CreateObject(\"Test.Calc\").Live].join() %>|<%= Math.random() %>");
     write_file(site_ + "/timeout.asp", "<% Server.ScriptTimeout = 1; while (true) {} %>");
     write_file(site_ + "/end.asp", "before<% Response.End(); %>after");
     write_file(site_ + "/redirect.asp", "<% Response.Redirect(\"/hello.txt\"); %>not shown");
@@ -369,6 +379,23 @@ TEST_F(HostTest, OnStartPageAndOnEndPageAreCalled) {
   Response r = request(port_, "GET", "/events.asp");
   EXPECT_EQ(200, r.status);
   EXPECT_EQ("[start](body:true)[end]", r.body);
+}
+
+// Every page runs in a heap as fresh as a new one, whichever worker ran what before it, and
+// the objects a page's script still held when it ended are released with it.
+TEST_F(HostTest, NothingAPageDidOutlivesIt) {
+  std::set<std::string> randoms;
+  for (int i = 0; i < 24; ++i) {
+    const Response left = request(port_, "GET", "/leave_state.asp");
+    ASSERT_EQ(200, left.status) << left.body;
+    randoms.insert(left.body);
+    const Response seen = request(port_, "GET", "/see_state.asp");
+    ASSERT_EQ(200, seen.status) << seen.body;
+    const size_t bar = seen.body.find('|');
+    EXPECT_EQ("undefined,undefined,function,1", seen.body.substr(0, bar)) << "request " << i;
+    randoms.insert(seen.body.substr(bar + 1));
+  }
+  EXPECT_EQ(48u, randoms.size()) << "Math.random began alike in two pages";
 }
 
 TEST_F(HostTest, EnumeratorWalksACollection) {

@@ -1,0 +1,75 @@
+// The per-thread script heap (see script_heap_image.h).
+#include "script_heap_image.h"
+
+#include <sys/mman.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "duktape_extras.h"
+
+namespace vhost {
+
+namespace {
+
+void fatal_handler(void*, const char* message) {
+  std::fprintf(stderr, "vhost: fatal script engine error: %s\n", message ? message : "");
+  std::abort();
+}
+
+}  // namespace
+
+ScriptHeapImage::ScriptHeapImage(char* region, size_t region_size)
+    : region_(region), region_size_(region_size), state_(region, region_size) {}
+
+ScriptHeapImage::~ScriptHeapImage() {
+  if (ctx_)
+    duk_destroy_heap(ctx_);
+  munmap(region_, region_size_);
+}
+
+std::unique_ptr<ScriptHeapImage> ScriptHeapImage::Create(size_t region_size) {
+  void* region = mmap(nullptr, region_size, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (region == MAP_FAILED)
+    return nullptr;
+  std::unique_ptr<ScriptHeapImage> image(
+      new (std::nothrow) ScriptHeapImage(static_cast<char*>(region), region_size));
+  if (!image) {
+    munmap(region, region_size);
+    return nullptr;
+  }
+  image->ctx_ =
+      duk_create_heap(ScriptMemory::Allocate, ScriptMemory::Reallocate, ScriptMemory::Free,
+                      static_cast<ScriptMemory*>(&image->state_), fatal_handler);
+  if (!image->ctx_)
+    return nullptr;
+  // Duktape collects once soon after a heap is made; done here, it is in the image.
+  duk_gc(image->ctx_, 0);
+  if (!image->state_.CaptureImage())
+    return nullptr;
+  std::random_device device;
+  image->seeds_.seed((static_cast<uint64_t>(device()) << 32) ^ device());
+  return image;
+}
+
+ScriptHeapImage* ScriptHeapImage::OfThisThread() {
+  thread_local std::unique_ptr<ScriptHeapImage> image;
+  if (!image)
+    image = Create();
+  return image.get();
+}
+
+duk_context* ScriptHeapImage::Begin(PageContext* page) {
+  state_.page = page;
+  vhost_reseed_random(ctx_, seeds_());
+  return ctx_;
+}
+
+void ScriptHeapImage::End() {
+  state_.page = nullptr;
+  state_.RestoreImage();
+}
+
+}  // namespace vhost

@@ -1,0 +1,61 @@
+// One script heap for each worker thread, made once and put back to its first state after every
+// page. Making a Duktape heap (its built-in objects and their strings) and destroying it (three
+// collections, then a free for every block) took most of a small page's time; a heap put back
+// from a copy of its first state is just as fresh for the next page (nothing a script did
+// remains), for the cost of copying about a hundred kilobytes.
+//
+// The heap never leaves its region of address space, so the copy needs no pointer fixed. Its
+// finalizers do not run when a page ends: whoever gave the script objects that must be let go
+// (automation objects) keeps a list of them and releases them before End.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <random>
+
+#include "duktape.h"
+#include "script_memory.h"
+
+namespace vhost {
+
+class PageContext;
+
+// The heap's user data: its memory, and the page that the time-out check reads.
+struct ScriptHeapState : ScriptMemory {
+  using ScriptMemory::ScriptMemory;
+  PageContext* page = nullptr;
+};
+
+class ScriptHeapImage {
+ public:
+  // Address space for a heap's small blocks; beyond it they come from the system allocator.
+  static constexpr size_t kRegionSize = size_t{32} << 20;
+
+  // Makes a heap in a region of its own and records it; null when there is no memory for it.
+  static std::unique_ptr<ScriptHeapImage> Create(size_t region_size = kRegionSize);
+  // The calling thread's heap, made on first use; null when it cannot be made (the next call
+  // tries again).
+  static ScriptHeapImage* OfThisThread();
+
+  ScriptHeapImage(const ScriptHeapImage&) = delete;
+  ScriptHeapImage& operator=(const ScriptHeapImage&) = delete;
+  ~ScriptHeapImage();
+
+  // A fresh heap for one page (Math.random seeded anew); page is for the time-out check.
+  duk_context* Begin(PageContext* page);
+  // Drops everything the page made and puts the heap back to its first state.
+  void End();
+
+  const ScriptMemory& memory() const { return state_; }
+
+ private:
+  ScriptHeapImage(char* region, size_t region_size);
+
+  char* region_;
+  size_t region_size_;
+  ScriptHeapState state_;
+  duk_context* ctx_ = nullptr;
+  std::mt19937_64 seeds_;
+};
+
+}  // namespace vhost

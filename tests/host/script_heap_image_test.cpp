@@ -1,0 +1,156 @@
+// Tests of the heap that is put back after every page: the pool over a region (capture and
+// restore, blocks beyond the region), and a Duktape heap that serves page after page with
+// nothing of one page left in the next, failed allocations included.
+#include "script_heap_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "faultsim.h"
+
+namespace {
+
+using vhost::ScriptHeapImage;
+using vhost::ScriptMemory;
+
+struct FreeDeleter {
+  void operator()(char* p) const { std::free(p); }
+};
+
+bool in(const void* block, const char* region, size_t size) {
+  return block >= region && block < region + size;
+}
+
+TEST(ScriptRegionPoolTest, RestoreGivesBackTheCapturedPoolAndFreesEverythingSince) {
+  constexpr size_t kSize = 256 * 1024;
+  std::unique_ptr<char, FreeDeleter> region(static_cast<char*>(std::aligned_alloc(16, kSize)));
+  ScriptMemory memory(region.get(), kSize);
+  auto* small = static_cast<char*>(ScriptMemory::Allocate(&memory, 64));
+  auto* large = static_cast<char*>(ScriptMemory::Allocate(&memory, 5000));
+  ASSERT_TRUE(in(small, region.get(), kSize));
+  ASSERT_TRUE(in(large, region.get(), kSize)) << "before the capture, large blocks stay inside";
+  std::memset(small, 'a', 64);
+  std::memset(large, 'b', 5000);
+  void* dropped = ScriptMemory::Allocate(&memory, 200);
+  ScriptMemory::Free(&memory, dropped);
+  ASSERT_TRUE(memory.CaptureImage());
+  const size_t image_size = memory.region_used();
+
+  void* first_after = ScriptMemory::Allocate(&memory, 200);
+  EXPECT_EQ(dropped, first_after) << "the captured free list is used";
+  void* outside = ScriptMemory::Allocate(&memory, 5000);
+  EXPECT_FALSE(in(outside, region.get(), kSize)) << "after the capture, large blocks go outside";
+  std::memset(small, 'x', 64);
+  auto* grown = static_cast<char*>(ScriptMemory::Reallocate(&memory, large, 20000));
+  ASSERT_NE(nullptr, grown);
+  EXPECT_FALSE(in(grown, region.get(), kSize));
+  EXPECT_EQ(std::string(5000, 'b'), std::string(grown, 5000)) << "moved out with its bytes";
+  ScriptMemory::Free(&memory, large);  // already moved: a free in the region is a no-op
+  for (int i = 0; i < 400; ++i)
+    ASSERT_NE(nullptr, ScriptMemory::Allocate(&memory, 1000));
+  EXPECT_GT(memory.chunk_bytes(), 0u) << "the region ran out into chunks";
+
+  memory.RestoreImage();
+  EXPECT_EQ(0u, memory.chunk_bytes());
+  EXPECT_EQ(image_size, memory.region_used());
+  EXPECT_EQ(std::string(64, 'a'), std::string(small, 64));
+  EXPECT_EQ(std::string(5000, 'b'), std::string(large, 5000));
+  EXPECT_EQ(first_after, ScriptMemory::Allocate(&memory, 200)) << "allocation starts over";
+}
+
+TEST(ScriptRegionPoolTest, NoCaptureWhileABlockLiesOutsideTheRegion) {
+  ScriptMemory plain;
+  ScriptMemory::Free(&plain, ScriptMemory::Allocate(&plain, 64));
+  EXPECT_FALSE(plain.CaptureImage()) << "a pool without a region";
+
+  constexpr size_t kSize = 4096;
+  std::unique_ptr<char, FreeDeleter> region(static_cast<char*>(std::aligned_alloc(16, kSize)));
+  ScriptMemory memory(region.get(), kSize);
+  void* large = ScriptMemory::Allocate(&memory, 8000);
+  ASSERT_FALSE(in(large, region.get(), kSize));
+  EXPECT_FALSE(memory.CaptureImage());
+  ScriptMemory::Free(&memory, large);
+  EXPECT_TRUE(memory.CaptureImage());
+}
+
+std::string run(duk_context* ctx, const char* script) {
+  if (duk_peval_string(ctx, script) != 0) {
+    const std::string error = std::string("error: ") + duk_safe_to_string(ctx, -1);
+    duk_pop(ctx);
+    return error;
+  }
+  const std::string result = duk_safe_to_string(ctx, -1);
+  duk_pop(ctx);
+  return result;
+}
+
+// A page that makes far more than the region holds, changes built-ins and leaves globals;
+// the next page sees a heap as it was made, and the region is as small as the image again.
+TEST(ScriptHeapImageTest, EveryPageGetsTheHeapAsItWasMade) {
+  std::unique_ptr<ScriptHeapImage> heap = ScriptHeapImage::Create(1 << 20);
+  ASSERT_TRUE(heap);
+  const size_t image_size = heap->memory().region_used();
+  std::set<std::string> randoms;
+  for (int page = 0; page < 3; ++page) {
+    duk_context* ctx = heap->Begin(nullptr);
+    EXPECT_EQ("undefined,undefined,function", run(ctx,
+                                                  "[typeof left, typeof [].extra,"
+                                                  " typeof ''.trim].join()"))
+        << "page " << page;
+    randoms.insert(run(ctx, "Math.random()"));
+    EXPECT_EQ("50000:4096000", run(ctx,
+                                   "left = []; var s;"
+                                   "for (var i = 0; i < 50000; i++) left.push({ i: i });"
+                                   "var k = 'x', parts = []; while (k.length < 1024) k += k;"
+                                   "for (var j = 0; j < 4000; j++) parts.push(k);"
+                                   "s = parts.join('');"
+                                   "Array.prototype.extra = 1; String.prototype.trim = null;"
+                                   "left.length + ':' + s.length"));
+    EXPECT_GT(heap->memory().chunk_bytes(), 0u);
+    heap->End();
+    EXPECT_EQ(0u, heap->memory().chunk_bytes());
+    EXPECT_EQ(image_size, heap->memory().region_used());
+  }
+  EXPECT_EQ(3u, randoms.size()) << "Math.random began alike in two pages";
+}
+
+duk_ret_t run_sample(duk_context* ctx, void*) {
+  duk_eval_string(ctx, "var o = []; for (var i = 0; i < 50; i++) o.push({i: i}); o.length");
+  return 1;
+}
+
+// Every allocation of a page fails in turn, once and for good: whatever the page got to, the
+// next one runs in a whole heap.
+TEST(ScriptHeapImageTest, APageAfterFailedAllocationsRunsInAWholeHeap) {
+  std::unique_ptr<ScriptHeapImage> heap = ScriptHeapImage::Create(1 << 20);
+  ASSERT_TRUE(heap);
+  for (const BOOL persistent : {FALSE, TRUE}) {
+    int n = 1;
+    for (;; ++n) {
+      duk_context* ctx = heap->Begin(nullptr);
+      FaultSimConfig(n, persistent);
+      if (duk_safe_call(ctx, run_sample, nullptr, 0, 1) == DUK_EXEC_SUCCESS) {
+        EXPECT_EQ(50, duk_get_int(ctx, -1));
+      }
+      const int faults = FaultSimFaults();
+      FaultSimConfig(0, FALSE);
+      heap->End();
+      ctx = heap->Begin(nullptr);
+      EXPECT_EQ("undefined", run(ctx, "typeof o"));
+      ASSERT_EQ(DUK_EXEC_SUCCESS, duk_safe_call(ctx, run_sample, nullptr, 0, 1));
+      EXPECT_EQ(50, duk_get_int(ctx, -1));
+      heap->End();
+      if (faults == 0)
+        break;
+      ASSERT_LT(n, 100000) << "the loop does not end";
+    }
+    EXPECT_GT(n, 1) << "no allocation of the page reached the simulator";
+  }
+}
+
+}  // namespace
