@@ -69,23 +69,24 @@ static HRESULT AutoTagName(CKaText* path, HANDLE* claimed) {
     }
     const char* name =
         n > 0 ? static_cast<const char*>(candidate) : static_cast<const char*>(*path);
-    if (kaIsFileExist(name) != 0) {
-      *claimed = create_file(name, CREATE_NEW);
-      // Another saver won the race only when the name is now taken; any other failure is
-      // the open's to report.
-      if (*claimed != INVALID_HANDLE_VALUE || kaIsFileExist(name) != 0) {
-        if (n == 0)
-          return S_OK;
-        *path = candidate;
-        if (path->Compare(candidate) == 0)
-          return S_OK;
-        if (*claimed != INVALID_HANDLE_VALUE) {
-          CloseHandle(*claimed);
-          DeleteFileA(candidate);
-          *claimed = INVALID_HANDLE_VALUE;
-        }
-        return E_OUTOFMEMORY;
+    // The exclusive create is the test of the name too: only a name that is taken (by a file,
+    // a folder, or another saver a moment ago) sends the count on; any other failure is the
+    // open's to report. A folder may fail the create for another reason than its name.
+    *claimed = create_file(name, CREATE_NEW);
+    const bool taken = *claimed == INVALID_HANDLE_VALUE &&
+                       (GetLastError() == ERROR_FILE_EXISTS || kaIsFileExist(name) == 0);
+    if (!taken) {
+      if (n == 0)
+        return S_OK;
+      *path = candidate;
+      if (path->Compare(candidate) == 0)
+        return S_OK;
+      if (*claimed != INVALID_HANDLE_VALUE) {
+        CloseHandle(*claimed);
+        DeleteFileA(candidate);
+        *claimed = INVALID_HANDLE_VALUE;
       }
+      return E_OUTOFMEMORY;
     }
     if (n == INT_MAX)
       return E_FAIL;
