@@ -193,8 +193,11 @@ std::string small_request(const Options& o, unsigned connection, unsigned long l
                                     {"note", "two fields and one file"}})
     body += std::string("--") + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name +
             "\"\r\n\r\n" + value + "\r\n";
+  // Names differ from one run of this client to the next too, so that a server that numbers
+  // taken names (as the host's page does) does not pay for the names of earlier runs.
+  static const std::string run = std::to_string(getpid());
   body += file_part_head(
-      "small-" + std::to_string(connection) + "-" + std::to_string(sequence) + ".txt",
+      "small-" + run + "-" + std::to_string(connection) + "-" + std::to_string(sequence) + ".txt",
       "text/plain");
   body += content;
   body += closing_delimiter();
