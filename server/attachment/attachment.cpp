@@ -6,6 +6,7 @@
 
 #include <new>
 
+#include "byte_array.h"
 #include "faultsim.h"
 
 KaoAttachment* KaoAttachment::Create(UploadParts* parts, FormPart* record) {
@@ -63,18 +64,11 @@ HRESULT KaoAttachment::get_Data(VARIANT* pVal) {
   if (!pVal)
     return E_POINTER;
   VariantInit(pVal);
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(record_->Size));
-  // An array that cannot be made leaves the result empty; the property still succeeds.
-  if (!array)
-    return S_OK;
-  if (record_->Data && record_->Size > 0) {
-    void* bytes = nullptr;
-    if (SUCCEEDED(SafeArrayAccessData(array, &bytes))) {
-      memcpy(bytes, record_->Data, static_cast<size_t>(record_->Size));
-      SafeArrayUnaccessData(array);
-    }
-  }
-  pVal->vt = VT_ARRAY | VT_UI1;
-  pVal->parray = array;
+  // An array that cannot be made is a failure: an empty result would pass for empty content.
+  ScopedVariant data;
+  const HRESULT hr = MakeByteArray(record_->Data, record_->Size, &data);
+  if (FAILED(hr))
+    return hr;
+  *pVal = data.Release();
   return S_OK;
 }

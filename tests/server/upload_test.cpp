@@ -104,6 +104,40 @@ TEST_F(Upload, BrowserBodyGivesRecordsAndCollections) {
   EXPECT_EQ(1, v.Get().lVal) << "file parts count too";
 }
 
+// Every allocation of a Data read fails in turn: the read either succeeds with all the bytes or
+// fails with nothing, never succeeds with nothing (which a script would take for no content).
+TEST_F(Upload, DataThatCannotBeMadeIsAFailureNotEmptyContent) {
+  ASSERT_EQ(S_OK, start(kContentType, browser_body()));
+  ComPtr<IDispatch> attachments = collection(u"Attachments");
+  ScopedVariant element;
+  ASSERT_EQ(S_OK, Get(attachments.Get(), u"Item", {Str(u"upfile")}, element.Receive()));
+  IDispatch* file = element.Get().pdispVal;
+  const std::string expected = binary_content();
+  int failures = 0;
+  for (int n = 1;; ++n) {
+    ScopedVariant v;
+    FaultSimConfig(n, FALSE);
+    const HRESULT hr = Get(file, u"Data", {}, v.Receive());
+    const int faults = FaultSimFaults();
+    FaultSimConfig(0, FALSE);
+    if (SUCCEEDED(hr)) {
+      ASSERT_EQ(VT_ARRAY | VT_UI1, v.Type()) << "step " << n;
+      void* bytes = nullptr;
+      ASSERT_EQ(S_OK, SafeArrayAccessData(v.Get().parray, &bytes));
+      EXPECT_EQ(expected, std::string(static_cast<char*>(bytes), expected.size()));
+      SafeArrayUnaccessData(v.Get().parray);
+    } else {
+      EXPECT_EQ(E_OUTOFMEMORY, hr) << "step " << n;
+      EXPECT_EQ(VT_EMPTY, v.Type()) << "step " << n;
+      ++failures;
+    }
+    if (faults == 0)
+      break;
+    ASSERT_LT(n, 100);
+  }
+  EXPECT_GT(failures, 0) << "no allocation of the read reached the simulator";
+}
+
 TEST_F(Upload, AttachmentPropertiesAndBytes) {
   ASSERT_EQ(S_OK, start(kContentType, browser_body()));
   ComPtr<IDispatch> attachments = collection(u"Attachments");
