@@ -6,7 +6,9 @@
 # small uploads (two fields and a 1 KiB file) at 1 and 16 connections, MB/s for a 100 MB file
 # (median of a few), the host's peak resident memory during the big uploads against
 # 2.2 x body + 50 MB, and the ratios ours / busboy. Saved files are counted and sized after
-# every phase: a server that does not save gives no figure.
+# every phase: a server that does not save gives no figure. It also measures what making the
+# small files alone costs in the same folder (bench/file_create.cpp), the part of a small
+# upload that no server can save, and the ratio that leaves at best.
 #   bench/host.sh [build-dir]     (default build-bench, a release build)
 # Settings: BENCH_SECONDS (seconds of each small phase for each server, default 5),
 # BENCH_REPEAT (big uploads, default 5), BENCH_WORKERS (the host's worker threads, default the
@@ -20,7 +22,7 @@ big=100000000
 small_file=1024
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target vhost VtrlSrv regsvr upload_load -j 2 >/dev/null
+cmake --build "$build" --target vhost VtrlSrv regsvr upload_load file_create -j 2 >/dev/null
 (cd bench && [ -d node_modules/busboy ] || npm install --no-audit --no-fund --silent busboy@1 >/dev/null)
 
 work=$(mktemp -d)
@@ -135,6 +137,8 @@ done
 for server in host node; do
   check_saved $server "${saved[$server]}" "$small_file"
 done
+# Making the files alone, in the same folder as full as the servers left it.
+echo "floor $("$build/bin/file_create" "$files" 10000 "$small_file")" >>"$results"
 find "$files" -type f -delete
 
 # One big upload each first, not counted, as for the small ones: the first one of a process
@@ -160,11 +164,11 @@ for server in host node; do
   echo "hwm $server $(awk '/^VmHWM:/ {print $2}' "/proc/${pid[$server]}/status")" >>"$results"
 done
 
-python3 - "$work" "$(getconf CLK_TCK)" <<'PY'
+python3 - "$work" "$(getconf CLK_TCK)" "$small_file" <<'PY'
 import os, statistics, sys
-work, tick = sys.argv[1], int(sys.argv[2])
+work, tick, small_file = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 results = os.path.join(work, "results.txt")
-small, checks, hwm = {}, {}, {}
+small, checks, hwm, floor = {}, {}, {}, {}
 bigs = {s: {"rates": [], "cpu": [], "failures": 0, "body": 0} for s in ("host", "node")}
 for line in open(results):
     f = line.split()
@@ -187,6 +191,8 @@ for line in open(results):
         b["cpu"].append(int(f[-1]) / tick)
     elif f[0] == "hwm":
         hwm[f[1]] = int(f[2]) * 1024
+    elif f[0] == "floor":
+        floor = dict(zip(f[1::2], f[2::2]))
 names = {"host": "vhost", "node": "busboy"}
 
 def percentile(sorted_values, p):
@@ -249,6 +255,13 @@ def cpu_per_request(s, phase):
 print(f"  small uploads, requests per CPU second at 16 connections (the load of the rest of the")
 print(f"  machine counts less here): "
       f"{ratio(cpu_per_request('node', 'c16'), cpu_per_request('host', 'c16')):.2f}")
+file_ms = float(floor.get("cpu_ms_per_file", 0))
+if file_ms:
+    node_ms = 1000 * cpu_per_request("node", "c16") / tick
+    print(f"  making a {small_file}-byte file alone (exclusive create, write, close) in the same folder:")
+    print(f"  {file_ms:.3f} CPU ms, against busboy's {node_ms:.3f} CPU ms per request: a server")
+    print(f"  whose own work cost nothing would reach {ratio(node_ms, file_ms):.2f} x busboy's "
+          f"requests per CPU second")
 print(f"  100 MB upload, MB/s:                    "
       f"{ratio(median(bigs['host']['rates']), median(bigs['node']['rates'])):.2f} (target >= 1.5)")
 body = bigs["host"]["body"]
