@@ -111,6 +111,11 @@ class RequestObject final : public DispatchObject<IRequest, &IID_IRequest>, publ
   HRESULT form_entries(std::vector<RequestDictionary::Entry>* out, std::u16string* whole);
   std::vector<RequestDictionary::Entry> server_variables();
   std::vector<RequestDictionary::Entry> cookies();
+
+  // ServerVariables stays the same for the whole page: it is built once for each code page
+  // its values were decoded with (a page may change its code page).
+  ComPtr<IRequestDictionary> server_variables_;
+  UINT server_variables_code_page_ = 0;
 };
 
 class ResponseObject final : public DispatchObject<IResponse, &IID_IResponse>, public PageBound {

@@ -197,10 +197,21 @@ HRESULT RequestObject::get_Body(IRequestDictionary** ppDictReturn) {
 }
 
 HRESULT RequestObject::get_ServerVariables(IRequestDictionary** ppDictReturn) {
+  if (!ppDictReturn)
+    return E_POINTER;
+  *ppDictReturn = nullptr;
   HRESULT hr = check_page();
   if (FAILED(hr))
     return hr;
-  return dictionary_out(server_variables(), std::u16string(), ppDictReturn);
+  if (!server_variables_ || server_variables_code_page_ != page_->code_page) {
+    ComPtr<IRequestDictionary> made;
+    hr = dictionary_out(server_variables(), std::u16string(), made.Receive());
+    if (FAILED(hr))
+      return hr;
+    server_variables_ = std::move(made);
+    server_variables_code_page_ = page_->code_page;
+  }
+  return server_variables_.CopyTo(ppDictReturn);
 }
 
 HRESULT RequestObject::get_ClientCertificate(IRequestDictionary** ppDictReturn) {

@@ -166,6 +166,15 @@ class HostTest : public ::testing::Test {
     write_file(site_ + "/see_state.asp",
                "<%= [typeof leftover, typeof [].extra, typeof ''.trim,"
                " Server.CreateObject(\"Test.Calc\").Live].join() %>|<%= Math.random() %>");
+    // A header's bytes as ServerVariables gives them, before and after the page changes its
+    // code page, and whether two reads give one collection.
+    write_file(site_ + "/variables.asp",
+               "<% var v = Request.ServerVariables; var before = '' + v('HTTP_X_WORD');"
+               " var same = Request.ServerVariables('HTTP_X_WORD') == before;"
+               " Response.CodePage = 1252;"
+               " Response.Write([before.length, same, ('' + "
+               "Request.ServerVariables('HTTP_X_WORD')).length,"
+               " Request.ServerVariables('REQUEST_METHOD')].join()); %>");
     write_file(site_ + "/timeout.asp", "<% Server.ScriptTimeout = 1; while (true) {} %>");
     write_file(site_ + "/end.asp", "before<% Response.End(); %>after");
     write_file(site_ + "/redirect.asp", "<% Response.Redirect(\"/hello.txt\"); %>not shown");
@@ -426,6 +435,13 @@ TEST_F(HostTest, EndRedirectStatusAndCodePage) {
   EXPECT_EQ(404, status.status);
   EXPECT_EQ("x", status.body);
   EXPECT_EQ("\xED\x95\x9C\xEA\xB8\x80", request(port_, "GET", "/korean.asp?k=%EA%B8%80").body);
+}
+
+TEST_F(HostTest, ServerVariablesFollowThePagesCodePage) {
+  // "\uD55C" in UTF-8: one character in code page 65001, three in 1252.
+  const Response r = request(port_, "GET", "/variables.asp", "", {"X-Word: \xED\x95\x9C"});
+  ASSERT_EQ(200, r.status) << r.body;
+  EXPECT_EQ("1,true,3,GET", r.body);
 }
 
 TEST_F(HostTest, ManyParallelRequests) {
