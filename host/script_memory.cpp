@@ -83,6 +83,8 @@ bool ScriptMemory::CaptureImage() {
 }
 
 void ScriptMemory::RestoreImage() {
+  if (!image_.bytes)
+    return;
   const size_t reached = region_used();
   free_outside();
   std::memcpy(region_, image_.bytes, image_.size);

@@ -39,7 +39,7 @@ class ScriptMemory {
   bool CaptureImage();
   // Frees every block outside the region and puts the region back as captured: every block
   // taken since is gone. When the blocks had reached far past the image, the region's pages
-  // past it go back to the system. Needs a captured image.
+  // past it go back to the system. Without a captured image it does nothing.
   void RestoreImage();
 
   // Bytes taken from the system for chunks, for tests.
