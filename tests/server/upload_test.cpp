@@ -108,10 +108,9 @@ TEST_F(Upload, BrowserBodyGivesRecordsAndCollections) {
 // fails with nothing, never succeeds with nothing (which a script would take for no content).
 TEST_F(Upload, DataThatCannotBeMadeIsAFailureNotEmptyContent) {
   ASSERT_EQ(S_OK, start(kContentType, browser_body()));
-  ComPtr<IDispatch> attachments = collection(u"Attachments");
-  ScopedVariant element;
-  ASSERT_EQ(S_OK, Get(attachments.Get(), u"Item", {Str(u"upfile")}, element.Receive()));
-  IDispatch* file = element.Get().pdispVal;
+  ComPtr<IDispatch> upfile = attachment(u"upfile");
+  ASSERT_TRUE(upfile);
+  IDispatch* file = upfile.Get();
   const std::string expected = binary_content();
   int failures = 0;
   for (int n = 1;; ++n) {
@@ -140,10 +139,9 @@ TEST_F(Upload, DataThatCannotBeMadeIsAFailureNotEmptyContent) {
 
 TEST_F(Upload, AttachmentPropertiesAndBytes) {
   ASSERT_EQ(S_OK, start(kContentType, browser_body()));
-  ComPtr<IDispatch> attachments = collection(u"Attachments");
-  ScopedVariant element;
-  ASSERT_EQ(S_OK, Get(attachments.Get(), u"Item", {Str(u"upfile")}, element.Receive()));
-  IDispatch* file = element.Get().pdispVal;
+  ComPtr<IDispatch> upfile = attachment(u"upfile");
+  ASSERT_TRUE(upfile);
+  IDispatch* file = upfile.Get();
   ScopedVariant v;
   ASSERT_EQ(S_OK, Get(file, u"FileName", {}, (v.Reset(), v.Receive())));
   EXPECT_EQ(std::u16string(u"a.bin"), v.Get().bstrVal);
@@ -180,7 +178,7 @@ TEST_F(Upload, AttachmentPropertiesAndBytes) {
   self.vt = VT_DISPATCH;
   self.pdispVal = file;
   file->AddRef();
-  ASSERT_EQ(S_OK, Get(attachments.Get(), u"Item", {self}, again.Receive()));
+  ASSERT_EQ(S_OK, Get(collection(u"Attachments").Get(), u"Item", {self}, again.Receive()));
   EXPECT_EQ(file, again.Get().pdispVal);
 }
 

@@ -68,6 +68,20 @@ class UploadFixture : public ::testing::Test {
     return out;
   }
 
+  // The attachment of the file field named field, through Attachments.Item.
+  ComPtr<IDispatch> attachment(const char16_t* field) {
+    ComPtr<IDispatch> out;
+    ComPtr<IDispatch> attachments = collection(u"Attachments");
+    if (!attachments)
+      return out;
+    ScopedVariant v;
+    EXPECT_EQ(S_OK,
+              late_bound::Get(attachments.Get(), u"Item", {late_bound::Str(field)}, v.Receive()));
+    if (v.Type() == VT_DISPATCH)
+      out.Set(v.Get().pdispVal);
+    return out;
+  }
+
   LONG count(IDispatch* c) {
     ScopedVariant v;
     EXPECT_EQ(S_OK, late_bound::Get(c, u"Count", {}, v.Receive()));
