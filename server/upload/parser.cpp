@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "KaString.h"
+#include "header_params.h"
 #include "report_error.h"
 #include "scoped_variant.h"
 #include "upload.h"
@@ -12,30 +13,31 @@ namespace {
 // Longest header line, line feed included.
 constexpr int kLineWindow = 4095;
 
-// The boundary parameter of a content type. A quoted value is the text between its quotes; an
-// unquoted one is a token and ends at ';' or white space (a token cannot hold them).
-CKaText boundary_of(const char* content_type) {
-  CKaText boundary;
-  const int at = kaFindString(content_type, "boundary=");
-  if (at < 0)
-    return boundary;
-  const char* value = content_type + at + 9;
-  if (*value == '"') {
-    boundary = kaExtractStr(value, "\"", "\"");
-    return boundary;
-  }
-  size_t n = strcspn(value, "; \t\r\n");
-  if (n > 255)
-    n = 255;
-  boundary = CKaText(value).Left(static_cast<int>(n));
-  return boundary;
-}
-
 // Swaps the blocks of two texts.
 void exchange_texts(CKaText* a, CKaText* b) {
   char* block = a->GetData();
   a->SetData(b->GetData());
   b->SetData(block);
+}
+
+// Reads the name, file name and content type that a header line gives.
+HRESULT read_header_line(const char* line, CKaText* name, CKaText* file_name, CKaText* mime_type) {
+  HRESULT hr = ReadParameter(line, "name", ValueWindow::kFromKeyword, name);
+  if (FAILED(hr))
+    return hr;
+  hr = ReadParameter(line, "filename", ValueWindow::kFromKeyword, file_name);
+  if (hr == S_OK)
+    hr = CutClientPath(file_name);
+  if (FAILED(hr))
+    return hr;
+  // The raw rest of the line after the header name, its leading blank and line end included.
+  if (IsHeaderLine(line, "Content-Type:")) {
+    const char* type = line + 13;
+    *mime_type = type;
+    if (strcmp(*mime_type, type) != 0)
+      return E_OUTOFMEMORY;
+  }
+  return S_OK;
 }
 
 }  // namespace
@@ -44,14 +46,22 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
   HRESULT hr = ReadBody();
   if (FAILED(hr))
     return hr;
-  ParsePos = 0;  // each body is read from its start
-  // The delimiter ("--" and the boundary) and the closing one ("--", boundary, "--"), made once.
-  const CKaText boundary = boundary_of(contentType);
+  // The delimiter is a line that starts with "--" and the boundary: CR LF "--" boundary, with
+  // the line end of the line before it; the closing one ends in "--" as well.
+  CKaText boundary;
+  if (FAILED(ReadParameter(contentType, "boundary", ValueWindow::kFromValue, &boundary)))
+    return E_OUTOFMEMORY;
   PartDelimiters marks;
-  marks.delimiter.Format("--%s", static_cast<const char*>(boundary));
+  marks.delimiter.Format("\r\n--%s", static_cast<const char*>(boundary));
   marks.closing.Format("--%s--", static_cast<const char*>(boundary));
-  char line[kLineWindow + 1];
+  if (marks.delimiter.GetLength() != boundary.GetLength() + 4 ||
+      marks.closing.GetLength() != boundary.GetLength() + 4)
+    return E_OUTOFMEMORY;
   int last_part = 0;
+  hr = ReadFirstDelimiter(marks, &last_part);
+  if (FAILED(hr))
+    return hr;
+  char line[kLineWindow + 1];
   // The texts of the part being read. They go into its record by exchange with the record's
   // own empty texts, which then start the next part: no text is copied or allocated twice.
   CKaText name;
@@ -61,19 +71,9 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
     while (ReadHeaderLine(line) > 0) {
       if (strcmp(line, "\r\n") == 0)
         break;
-      const int name_at = kaFindString(line, "name=");
-      if (name_at >= 0)
-        name = kaExtractStr(line + name_at, "\"", "\"");
-      const int file_at = kaFindString(line, "filename=");
-      if (file_at >= 0) {
-        file_name = kaExtractStr(line + file_at, "\"", "\"");
-        const int slash = file_name.ReverseFind('\\');
-        if (slash >= 0)
-          file_name = file_name.Mid(slash + 1);
-      }
-      const int type_at = kaFindString(line, "Content-Type:");
-      if (type_at >= 0)
-        mime_type = line + type_at + 13;
+      hr = read_header_line(line, &name, &file_name, &mime_type);
+      if (FAILED(hr))
+        return hr;
     }
     int size = 0;
     char* data = ReadPartData(marks, &size, &last_part);
@@ -96,6 +96,37 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
     part->Size = size;
   }
   return S_OK;
+}
+
+HRESULT KaFileUpload::ReadFirstDelimiter(const PartDelimiters& marks, int* lastPart) {
+  // The first delimiter may also stand at the very start of the body; whatever comes before it
+  // (a preamble) is no part.
+  const char* dashes = marks.delimiter.GetData() + 2;
+  const int dashes_length = marks.delimiter.GetLength() - 2;
+  int at = 0;
+  if (BodyLength < dashes_length || memcmp(Body, dashes, static_cast<size_t>(dashes_length)) != 0) {
+    at = kaFindData(Body, BodyLength, marks.delimiter);
+    if (at < 0)
+      return E_FAIL;
+    at += 2;
+  }
+  ParsePos = at;
+  // A body that is only the closing delimiter is a form without parts.
+  if (StartsWithClosing(marks)) {
+    *lastPart = 1;
+    return S_OK;
+  }
+  const int b = kaFindData(Body + ParsePos, BodyLength - ParsePos, "\n");
+  if (b < 0)
+    return E_FAIL;
+  ParsePos += b + 1;
+  return S_OK;
+}
+
+bool KaFileUpload::StartsWithClosing(const PartDelimiters& marks) const {
+  const int length = marks.closing.GetLength();
+  return length <= BodyLength - ParsePos &&
+         memcmp(Body + ParsePos, marks.closing.GetData(), static_cast<size_t>(length)) == 0;
 }
 
 HRESULT KaFileUpload::ReadBody() {
@@ -164,30 +195,23 @@ int KaFileUpload::ReadHeaderLine(char* line) {
 }
 
 char* KaFileUpload::ReadPartData(const PartDelimiters& marks, int* size, int* lastPart) {
-  const CKaText& delimiter = marks.delimiter;
-  const int a = kaFindData(Body + ParsePos, BodyLength - ParsePos, delimiter);
-  // A delimiter right at, or one byte after, the read position leaves no room for the CR LF
-  // that precedes it: no part content.
-  if (a < 2)
+  // The content ends where the delimiter's CR LF starts.
+  const int a = kaFindData(Body + ParsePos, BodyLength - ParsePos, marks.delimiter);
+  if (a < 0)
     return nullptr;
   char* copy = kaDataDup(Body + ParsePos, static_cast<unsigned>(a));
   if (!copy) {
     ReportError(CLSID_KaFileUpload, VtrlMessageText(VtrlMessage::kOutOfMemory), GUID_NULL, 0);
     return nullptr;
   }
-  copy[a - 2] = '\0';
-  *size = a - 2;
-  ParsePos += a;
-  const int rest = BodyLength - ParsePos;
-  const int b = kaFindData(Body + ParsePos, rest, "\n");
+  *size = a;
+  ParsePos += a + 2;
+  const int b = kaFindData(Body + ParsePos, BodyLength - ParsePos, "\n");
   if (b < 0) {
     *lastPart = 1;
     return copy;
   }
-  const CKaText& closing = marks.closing;
-  const int closing_length = closing.GetLength();
-  if (closing_length <= rest &&
-      memcmp(Body + ParsePos, closing.GetData(), static_cast<size_t>(closing_length)) == 0)
+  if (StartsWithClosing(marks))
     *lastPart = 1;
   ParsePos += b + 1;
   return copy;

@@ -47,9 +47,13 @@ class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
   HRESULT ReadBody();
   int ReadHeaderLine(char* line);
   struct PartDelimiters {
-    CKaText delimiter;
-    CKaText closing;
+    CKaText delimiter;  // CR LF "--" boundary
+    CKaText closing;    // "--" boundary "--"
   };
+  // Moves the read position past the first delimiter line; sets lastPart when that delimiter
+  // is the closing one (a form without parts).
+  HRESULT ReadFirstDelimiter(const PartDelimiters& marks, int* lastPart);
+  bool StartsWithClosing(const PartDelimiters& marks) const;
   char* ReadPartData(const PartDelimiters& marks, int* size, int* lastPart);
   HRESULT BuildCollections();
 

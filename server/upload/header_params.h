@@ -1,0 +1,29 @@
+// Reading the header lines of a multipart body and the request's content type: parameters as
+// parameters (a keyword at the start or after ';', quoted strings skipped as units), header names
+// without regard to case, and the file name a client sent cut to a bare name.
+#pragma once
+
+#include "KaText.h"
+#include "windows.h"
+
+// Where the value of a parameter may be read from: at most 255 bytes, counted from the keyword
+// (the part headers' name and filename) or from the value itself (the boundary).
+enum class ValueWindow { kFromKeyword, kFromValue };
+
+// Reads parameter keyword of text into value. The keyword counts where it stands at the start of
+// text or after a ';' (white space allowed before it and around '='), compared without regard to
+// case; a ';' inside a quoted string separates nothing, and the first such parameter counts. A
+// quoted value is the text up to the next double quote, or up to the line end or the window's
+// end when none closes it; an unquoted value is a token and ends at ';', white space, CR or LF.
+// S_OK when found, S_FALSE (value untouched) when absent, E_OUTOFMEMORY when the value could not
+// be stored.
+HRESULT ReadParameter(const char* text, const char* keyword, ValueWindow window, CKaText* value);
+
+// Whether line starts with the header name nameWithColon ("Content-Type:"), compared without
+// regard to case.
+bool IsHeaderLine(const char* line, const char* nameWithColon);
+
+// Cuts a file name a client sent to a bare name: what follows its last '\' or '/', without a
+// leading drive ("C:"); "." and ".." name no file and give the empty text. E_OUTOFMEMORY when the
+// cut name could not be stored.
+HRESULT CutClientPath(CKaText* fileName);
