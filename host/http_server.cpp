@@ -5,6 +5,7 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 #include "intrinsics.h"
 #include "objbase.h"
+#include "platform_config.h"
 #include "script_engine.h"
 #include "text.h"
 
@@ -22,6 +24,11 @@ namespace vhost {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Handles kept for what pages open, and the bounds of the connection limit.
+constexpr DWORD kHandleReserve = 512;
+constexpr unsigned kMinConnections = 256;
+constexpr unsigned kMaxConnections = 65536;
 
 // One request from its first line to the end of its response.
 struct RequestState {
@@ -408,12 +415,18 @@ bool HttpServer::start(const std::string& address, unsigned port, unsigned worke
     return false;
   }
   config_.site_root = root.string();
+  // Idle keep-alive clients must not keep new ones out: connections may take every handle the
+  // system allows but a reserve for the pages' files, databases and modules.
+  const DWORD handles = PlatformRaiseHandleLimit();
+  const unsigned connections =
+      handles > kHandleReserve + kMinConnections ? handles - kHandleReserve : kMinConnections;
   daemon_ = MHD_start_daemon(
       MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_AUTO, 0, nullptr, nullptr,
       &on_request, this, MHD_OPTION_SOCK_ADDR, &where, MHD_OPTION_THREAD_POOL_SIZE,
       static_cast<unsigned>(workers), MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this,
       MHD_OPTION_NOTIFY_COMPLETED, &on_completed, this, MHD_OPTION_CONNECTION_TIMEOUT,
-      static_cast<unsigned>(config_.client_timeout_seconds), MHD_OPTION_END);
+      static_cast<unsigned>(config_.client_timeout_seconds), MHD_OPTION_CONNECTION_LIMIT,
+      std::min(connections, kMaxConnections), MHD_OPTION_END);
   if (!daemon_) {
     *error = "cannot listen on " + address + ":" + std::to_string(port);
     return false;

@@ -28,3 +28,10 @@ WINAPI_EXPORT BOOL PlatformSetDriveRoot(CHAR Drive, LPCSTR lpRoot);
 //          refer to the same paths in the new file. Missing parent folders are created at the
 //          first write.
 WINAPI_EXPORT BOOL PlatformSetRegistryPath(const char* path);
+
+// PlatformRaiseHandleLimit
+// Raises the number of handles (files and sockets) the process may hold at once to the most
+// the system allows it.
+// Returns: the limit now in force.
+// Notes:   a server that keeps many client connections open calls it once at its start.
+WINAPI_EXPORT DWORD PlatformRaiseHandleLimit(void);

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -417,6 +418,35 @@ TEST_F(HostUploadTest, OversizedRequestLineOrHeadersAreRefused) {
       request(host_.port, "GET", "/hello.txt", "", {"X-Long: " + std::string(128 * 1024, 'c')});
   EXPECT_TRUE(refused(one, 431)) << one.status;
   EXPECT_EQ(200, request(host_.port, "GET", "/hello.txt").status);
+}
+
+TEST_F(HostUploadTest, IdleKeepAliveClientsDoNotKeepANewOneOut) {
+  // Each connection is a descriptor of this process too.
+  rlimit limit{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+  if (limit.rlim_cur < 2200)
+    GTEST_SKIP() << "this process may hold only " << limit.rlim_cur << " descriptors";
+  // Half of them had a request answered and stay open; half never said anything.
+  const std::string get = "GET /hello.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  std::vector<int> idle;
+  for (int i = 0; i < 2000; ++i) {
+    const int fd = host_test::connect_loopback(host_.port);
+    ASSERT_GE(fd, 0) << "connection " << i;
+    if (i % 2 == 0) {
+      ASSERT_TRUE(host_test::send_all(fd, get.data(), get.size()));
+    }
+    idle.push_back(fd);
+  }
+  const Response fresh = request(host_.port, "GET", "/hello.txt");
+  const Response upload = request(host_.port, "POST", "/upload.asp?d=idle",
+                                  multipart({{"f", "idle.txt", "kept"}}), {kMultipartType});
+  for (int fd : idle)
+    close(fd);
+  EXPECT_EQ(200, fresh.status);
+  EXPECT_EQ(200, upload.status);
+  EXPECT_EQ("kept", read_bytes(site_ + "/idle/idle.txt"));
 }
 
 }  // namespace
