@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "com_ptr.h"
+#include "dispatch_object.h"
 #include "page_context.h"
 #include "scoped_bstr.h"
 #include "scoped_variant.h"
@@ -117,13 +118,7 @@ std::string hresult_text(HRESULT hr) {
     else if (excep->wCode)
       hr = static_cast<HRESULT>(0x80040200u + excep->wCode);
   } else {
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.Receive()) == S_OK && info) {
-      ScopedBstr text;
-      info->GetDescription(text.Receive());
-      if (text.Get())
-        description = text.Get();
-    }
+    description = take_error_description();
   }
   if (excep) {
     SysFreeString(excep->bstrSource);

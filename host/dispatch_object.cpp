@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 
+#include "scoped_bstr.h"
 #include "text.h"
 
 namespace vhost {
@@ -60,6 +61,15 @@ HRESULT set_error(HRESULT hr, const std::u16string& description) {
   if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.Receive()))))
     SetErrorInfo(0, info.Get());
   return hr;
+}
+
+std::u16string take_error_description() {
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.Receive()) != S_OK || !info)
+    return {};
+  ScopedBstr text;
+  info->GetDescription(text.Receive());
+  return text.Get() ? std::u16string(text.Get()) : std::u16string();
 }
 
 }  // namespace vhost

@@ -23,6 +23,9 @@ ITypeInfo* host_type_info(REFIID iid);
 // one line: `return set_error(E_INVALIDARG, u"...")`.
 HRESULT set_error(HRESULT hr, const std::u16string& description);
 
+// Takes the thread's error information and gives its description; empty when there is none.
+std::u16string take_error_description();
+
 template <class Itf, const IID* piid>
 class DispatchObject : public Itf, public ISupportErrorInfo {
  public:

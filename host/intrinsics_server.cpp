@@ -104,13 +104,17 @@ HRESULT ServerObject::CreateObject(BSTR bstrProgID, IDispatch** ppDispObject) {
     EXCEPINFO excep{};
     hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
                         /*pVarResult=*/nullptr, &excep, /*puArgErr=*/nullptr);
-    const std::u16string description = bstr_text(excep.bstrDescription);
+    // A component's own description arrives in the exception record or, from a dual
+    // interface's failing member, as the thread's error information.
+    std::u16string description = bstr_text(excep.bstrDescription);
     SysFreeString(excep.bstrSource);
     SysFreeString(excep.bstrDescription);
     SysFreeString(excep.bstrHelpFile);
     if (FAILED(hr)) {
       if (hr == DISP_E_EXCEPTION && excep.scode)
         hr = excep.scode;
+      if (description.empty())
+        description = take_error_description();
       return set_error(hr, u"Server.CreateObject: OnStartPage of '" + progid + u"' failed" +
                                (description.empty() ? u"." : u": " + description));
     }

@@ -26,6 +26,8 @@ const char* utf8_text(VtrlMessage message) {
       return "파일의 경로가 틀리거나 데이터를 압축 해제하는 도중 오류가 발생했습니다.";
     case VtrlMessage::kUncompressFailed:
       return "데이터를 압축 해제하는 도중 오류가 발생했습니다.";
+    case VtrlMessage::kTooManyParts:
+      return "폼 데이터의 항목이 너무 많습니다.";
   }
   return "";
 }

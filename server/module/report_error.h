@@ -15,6 +15,7 @@ enum class VtrlMessage {
   kCompressFailed,    // data cannot be compressed
   kUnzipFileFailed,   // a compressed file cannot be read back
   kUncompressFailed,  // data cannot be decompressed
+  kTooManyParts,      // a body holds more parts than one upload takes
 };
 
 // The message in the system's ANSI code page (code page 949 gives its exact Korean bytes).

@@ -68,6 +68,12 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
   CKaText file_name;
   CKaText mime_type;
   while (!last_part) {
+    // Every part costs a record, its texts and an element object (about 300 bytes) whatever
+    // its size: a body of tiny parts would cost many times its own size.
+    if (Parts->Items.size() + Parts->Attachments.size() >= kMaxUploadParts) {
+      ReportError(CLSID_KaFileUpload, VtrlMessageText(VtrlMessage::kTooManyParts), GUID_NULL, 0);
+      return E_FAIL;
+    }
     while (ReadHeaderLine(line) > 0) {
       if (strcmp(line, "\r\n") == 0)
         break;

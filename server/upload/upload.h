@@ -7,6 +7,9 @@
 #include "form_part.h"
 #include "page_objects.h"
 
+// The most parts (fields and files) one upload takes; a body with more fails the page start.
+constexpr size_t kMaxUploadParts = 100000;
+
 class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
                            public ISupportErrorInfo,
                            private PageObjects {

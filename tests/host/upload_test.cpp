@@ -449,4 +449,17 @@ TEST_F(HostUploadTest, IdleKeepAliveClientsDoNotKeepANewOneOut) {
   EXPECT_EQ("kept", read_bytes(site_ + "/idle/idle.txt"));
 }
 
+TEST_F(HostUploadTest, ARefusedBodyTellsWhy) {
+  std::string body;
+  for (int i = 0; i <= 100000; ++i)
+    body += "--" + kBoundary + "\r\n\r\n\r\n";
+  body += "--" + kBoundary + "--\r\n";
+  const Response r = request(host_.port, "POST", "/upload.asp?d=many", body, {kMultipartType});
+  EXPECT_EQ(500, r.status);
+  EXPECT_NE(std::string::npos,
+            r.body.find("OnStartPage of 'Vantrel.FileUpload' failed: "
+                        "\xED\x8F\xBC \xEB\x8D\xB0\xEC\x9D\xB4\xED\x84\xB0"))
+      << "the component's own description reaches the page: " << r.body.substr(0, 400);
+}
+
 }  // namespace

@@ -203,4 +203,17 @@ TEST_F(MultipartRules, WhatStaysAsItWas) {
   EXPECT_EQ(long_line + "\r\n\r\nc", data_of(u"Attachments", 1));
 }
 
+TEST_F(MultipartRules, ABodyOfTooManyPartsFailsCleanly) {
+  constexpr LONG kMaxUploadParts = 100000;  // the documented limit
+  std::string many;
+  for (LONG i = 0; i < kMaxUploadParts; ++i)
+    many += "--BB\r\n\r\n\r\n";
+  late_bound::TakeErrorDescription();
+  ASSERT_EQ(S_OK, parse(type_for("BB"), many + closing("BB")));
+  EXPECT_EQ(kMaxUploadParts, count(collection(u"Items").Get()));
+  EXPECT_EQ(E_FAIL, parse(type_for("BB"), many + "--BB\r\n\r\n\r\n" + closing("BB")));
+  EXPECT_EQ(u"폼 데이터의 항목이 너무 많습니다.", late_bound::TakeErrorDescription());
+  EXPECT_EQ(0, count(collection(u"Items").Get()));
+}
+
 }  // namespace
