@@ -29,6 +29,14 @@ WINAPI_EXPORT BOOL PlatformSetDriveRoot(CHAR Drive, LPCSTR lpRoot);
 //          first write.
 WINAPI_EXPORT BOOL PlatformSetRegistryPath(const char* path);
 
+// PlatformSetRegistryRecheck
+// Sets how long the registry of this process trusts its copy of the file before it looks at the
+// file again for another process's changes; 0 looks on every call. Changes this process makes
+// are seen at once whatever the setting.
+// Notes:   the PLATFORM_REGISTRY_RECHECK_MS environment variable gives the start value (0 to
+//          60000); the default is 250.
+WINAPI_EXPORT void PlatformSetRegistryRecheck(DWORD milliseconds);
+
 // PlatformRaiseHandleLimit
 // Raises the number of handles (files and sockets) the process may hold at once to the most
 // the system allows it.

@@ -1,6 +1,8 @@
 // Activation of registered in-process classes: CoInitialize(Ex), CoUninitialize,
 // CoGetClassObject, CoCreateInstance, CLSIDFromProgID, ProgIDFromCLSID, StringFromCLSID and
 // CoFreeUnusedLibraries. Servers are found through the registry and loaded with LoadLibrary.
+// Class objects and ProgID lookups are kept while the registry is unchanged, so creating an
+// object of a class already used costs a lookup, not a registry walk and a DllGetClassObject.
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -12,6 +14,7 @@
 #include "objbase.h"
 #include "oleaut_private.h"
 #include "reg_key_holder.h"
+#include "registry_private.h"
 #include "winnls.h"
 #include "winreg.h"
 
@@ -22,10 +25,28 @@ typedef HRESULT (*DllCanUnloadNowProc)();
 
 thread_local int apartment_depth = 0;
 
-// The servers activation loaded, by the path the registry gave; each is loaded once.
+struct GuidLess {
+  bool operator()(const GUID& a, const GUID& b) const { return std::memcmp(&a, &b, sizeof a) < 0; }
+};
+
+// A class object as its server gave it, with the registry generation it was found under.
+struct CachedClass {
+  ComPtr<IUnknown> factory;
+  uint64_t generation = 0;
+};
+
+struct CachedProgID {
+  CLSID clsid{};
+  uint64_t generation = 0;
+};
+
+// The servers activation loaded, by the path the registry gave (each is loaded once), and what
+// activation keeps of them: their class objects and the ProgIDs that named their classes.
 struct LoadedServers {
   std::mutex mutex;
   std::map<std::string, HMODULE> modules;
+  std::map<CLSID, CachedClass, GuidLess> classes;
+  std::map<std::u16string, CachedProgID> progids;
 };
 
 LoadedServers& servers() {
@@ -100,6 +121,17 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REF
   if (!(dwClsContext & CLSCTX_INPROC_SERVER))
     return REGDB_E_CLASSNOTREG;
   try {
+    const uint64_t generation = reg_generation();
+    LoadedServers& s = servers();
+    ComPtr<IUnknown> kept;
+    if (generation != 0) {
+      std::lock_guard<std::mutex> lock(s.mutex);
+      auto it = s.classes.find(rclsid);
+      if (it != s.classes.end() && it->second.generation == generation)
+        kept.Set(it->second.factory.Get());
+    }
+    if (kept)
+      return kept->QueryInterface(riid, ppv);
     HMODULE module = nullptr;
     HRESULT hr = server_of(rclsid, &module);
     if (FAILED(hr))
@@ -107,7 +139,17 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REF
     auto get_class_object = export_of<DllGetClassObjectProc>(module, "DllGetClassObject");
     if (!get_class_object)
       return CO_E_ERRORINDLL;
-    return get_class_object(rclsid, riid, ppv);
+    // A server that hands out its class object only by another interface is asked each time.
+    if (FAILED(get_class_object(rclsid, IID_IUnknown, reinterpret_cast<void**>(kept.Receive()))) ||
+        !kept)
+      return get_class_object(rclsid, riid, ppv);
+    if (generation != 0) {
+      std::lock_guard<std::mutex> lock(s.mutex);
+      CachedClass& entry = s.classes[rclsid];
+      entry.factory.Set(kept.Get());
+      entry.generation = generation;
+    }
+    return kept->QueryInterface(riid, ppv);
   } catch (const std::bad_alloc&) {
     return oom_fault();
   }
@@ -131,11 +173,28 @@ HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
     return E_INVALIDARG;
   *lpclsid = GUID_NULL;
   try {
+    const uint64_t generation = reg_generation();
+    const std::u16string progid(lpszProgID);
+    LoadedServers& s = servers();
+    if (generation != 0) {
+      std::lock_guard<std::mutex> lock(s.mutex);
+      auto it = s.progids.find(progid);
+      if (it != s.progids.end() && it->second.generation == generation) {
+        *lpclsid = it->second.clsid;
+        return S_OK;
+      }
+    }
     RegKeyHolder key;
     std::u16string text;
-    if (!*lpszProgID || !key.Open(HKEY_CLASSES_ROOT, std::u16string(lpszProgID) + u"\\CLSID") ||
-        !key.ReadString(nullptr, &text) || FAILED(CLSIDFromString(text.c_str(), lpclsid)))
+    CLSID clsid{};
+    if (progid.empty() || !key.Open(HKEY_CLASSES_ROOT, progid + u"\\CLSID") ||
+        !key.ReadString(nullptr, &text) || FAILED(CLSIDFromString(text.c_str(), &clsid)))
       return CO_E_CLASSSTRING;
+    if (generation != 0) {
+      std::lock_guard<std::mutex> lock(s.mutex);
+      s.progids[progid] = CachedProgID{clsid, generation};
+    }
+    *lpclsid = clsid;
     return S_OK;
   } catch (const std::bad_alloc&) {
     return oom_fault();
@@ -176,6 +235,9 @@ HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz) {
 void CoFreeUnusedLibraries(void) {
   LoadedServers& s = servers();
   std::lock_guard<std::mutex> lock(s.mutex);
+  // A kept class object holds its server: let go of them all, so that only objects and locks
+  // that others hold keep a server loaded.
+  s.classes.clear();
   for (auto it = s.modules.begin(); it != s.modules.end();) {
     auto can_unload = export_of<DllCanUnloadNowProc>(it->second, "DllCanUnloadNow");
     if (can_unload && can_unload() == S_OK) {

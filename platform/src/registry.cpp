@@ -2,13 +2,18 @@
 // RegEnumValue, RegDeleteKey, RegDeleteValue, RegDeleteTree, RegCloseKey) over one .reg file.
 //
 // The process keeps the file's tree in memory and remembers which file it came from (device,
-// inode, size, modification time): a read reloads only when another writer replaced the file.
+// inode, size, modification time): a read reloads only when another writer replaced the file,
+// and looks at the file at most every recheck interval (PLATFORM_REGISTRY_RECHECK_MS, 250 ms by
+// default), so another process's change is seen within that time and this process's own
+// changes at once.
 // Every change is a read-modify-write under an exclusive lock on "<file>.lock", and the new file
 // is written beside the old one, flushed and renamed over it, so readers never see half a file
 // and two processes changing different keys lose nothing. A handle remembers its key's path,
 // not a node, because a reload replaces every node.
 #include "winreg.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -22,6 +27,21 @@ namespace {
 
 // A larger file is refused as damaged rather than read into memory.
 constexpr size_t kMaxFileSize = 64u << 20;
+
+// How long reads trust the tree without looking at the file, unless PLATFORM_REGISTRY_RECHECK_MS
+// says otherwise.
+constexpr DWORD kDefaultRecheckMs = 250;
+
+std::chrono::milliseconds recheck_from_environment() {
+  const char* text = std::getenv("PLATFORM_REGISTRY_RECHECK_MS");
+  if (!text || !*text)
+    return std::chrono::milliseconds(kDefaultRecheckMs);
+  char* end = nullptr;
+  const unsigned long ms = std::strtoul(text, &end, 10);
+  if (*end || ms > 60000)
+    return std::chrono::milliseconds(kDefaultRecheckMs);
+  return std::chrono::milliseconds(ms);
+}
 
 struct FileIdentity {
   bool exists = false;
@@ -69,17 +89,24 @@ class Registry {
  public:
   std::mutex mutex;
 
-  // Brings the tree up to date with the file. ERROR_BADDB when the file is damaged.
-  LONG refresh() {
+  // Brings the tree up to date with the file; unless now is set, a tree checked against the file
+  // less than the recheck interval ago counts as up to date. ERROR_BADDB when the file is
+  // damaged.
+  LONG refresh(bool now = false) {
     LONG status = resolve_path();
     if (status != ERROR_SUCCESS)
       return status;
+    const auto when = std::chrono::steady_clock::now();
+    if (loaded_ && !now && when - checked_ < recheck_)
+      return ERROR_SUCCESS;
     FileIdentity id;
     status = os_stat_registry(path_, id);
     if (status != ERROR_SUCCESS)
       return cant(status, "cannot read");
-    if (loaded_ && id == identity_)
+    if (loaded_ && id == identity_) {
+      checked_ = when;
       return ERROR_SUCCESS;
+    }
     RegBytes bytes;
     status = os_read_registry(path_, kMaxFileSize, bytes, id);
     if (status == ERROR_BADDB)
@@ -95,8 +122,13 @@ class Registry {
       std::swap(tree_.roots[i], fresh.roots[i]);
     identity_ = id;
     loaded_ = true;
+    checked_ = when;
+    ++generation_;
     return ERROR_SUCCESS;
   }
+
+  // Changes whenever the tree does (a reload or a write); read it after refresh().
+  uint64_t generation() const { return generation_; }
 
   // Runs change(changed) on an up-to-date tree under the file lock, then writes the file when
   // the change says it changed something. A failure after the tree changed drops the tree, so
@@ -113,7 +145,7 @@ class Registry {
       int fd;
       ~Unlock() { os_unlock_registry(fd); }
     } unlock{lock};
-    status = refresh();
+    status = refresh(true);
     if (status != ERROR_SUCCESS)
       return status;
     bool changed = false;
@@ -124,6 +156,7 @@ class Registry {
       RegBytes bytes;
       reg_file_format(tree_, bytes);
       FileIdentity id;
+      ++generation_;
       LONG written = os_replace_registry(path_, bytes, id);
       if (written != ERROR_SUCCESS) {
         loaded_ = false;
@@ -136,6 +169,8 @@ class Registry {
     }
     return status;
   }
+
+  void set_recheck(std::chrono::milliseconds interval) { recheck_ = interval; }
 
   void set_path(const char* path) {
     path_ = path ? path : "";  // empty: the environment or the default, at the next call
@@ -210,6 +245,9 @@ class Registry {
   std::string path_;
   RegTree tree_;
   bool loaded_ = false;
+  std::chrono::steady_clock::time_point checked_;
+  std::chrono::milliseconds recheck_ = recheck_from_environment();
+  uint64_t generation_ = 0;
   FileIdentity identity_;
   bool reported_ = false;
   FileIdentity reported_identity_;
@@ -674,6 +712,22 @@ int reg_root_from_name(std::u16string_view name) {
 RegKey* reg_find_subkey(const RegKey& key, std::u16string_view name) {
   auto it = key.subkeys.find(reg_fold(name));
   return it == key.subkeys.end() ? nullptr : it->second.get();
+}
+
+uint64_t reg_generation() {
+  try {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> hold(r.mutex);
+    return r.refresh() == ERROR_SUCCESS ? r.generation() : 0;
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+void PlatformSetRegistryRecheck(DWORD milliseconds) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> hold(r.mutex);
+  r.set_recheck(std::chrono::milliseconds(milliseconds));
 }
 
 BOOL PlatformSetRegistryPath(const char* path) {

@@ -62,6 +62,11 @@ int reg_root_from_name(std::u16string_view name);
 // Finds a direct subkey by name (any case); null when missing.
 RegKey* reg_find_subkey(const RegKey& key, std::u16string_view name);
 
+// A number that changes whenever the registry's tree does (in this process or, seen within the
+// registry's recheck interval, in another); 0 when the registry cannot be read. Caches of what
+// the registry says keep it and look again when it differs.
+uint64_t reg_generation();
+
 // Why a .reg file was refused: the 1-based line and what was wrong with it.
 struct RegFileError {
   size_t line = 0;

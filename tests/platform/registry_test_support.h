@@ -23,8 +23,11 @@ class TempRegistry {
     folder_ = pattern;
     path_ = folder_ + "/registry.reg";
     EXPECT_TRUE(PlatformSetRegistryPath(path_.c_str()));
+    // ReplaceFile stands for another process: its changes are to be seen at the next call.
+    PlatformSetRegistryRecheck(0);
   }
   ~TempRegistry() {
+    PlatformSetRegistryRecheck(250);
     PlatformSetRegistryPath(nullptr);
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
