@@ -215,6 +215,42 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
   return queue(connection, state, out.status, response);
 }
 
+// Resolves a request path (absolute, without "..") in the site folder root: *real is the file
+// it names and *status its status (not found when it names nothing). Without symbolic links on
+// the way, one lstat per component decides; a link is followed and its end must lie in the
+// site too. False when the path leaves the site.
+bool resolve_in_site(const std::string& root, const std::string& path, fs::path* real,
+                     fs::file_status* status) {
+  fs::path target(root);
+  std::error_code ec;
+  *status = fs::file_status(fs::file_type::directory);
+  for (size_t start = 1; start <= path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos)
+      end = path.size();
+    if (end > start) {
+      target /= path.substr(start, end - start);
+      *status = fs::symlink_status(target, ec);
+      if (ec) {
+        *real = fs::path(root) / path.substr(1);
+        *status = fs::file_status(fs::file_type::not_found);
+        return true;
+      }
+      if (fs::is_symlink(*status)) {
+        *real = fs::weakly_canonical(fs::path(root) / path.substr(1), ec);
+        const std::string text = real->string();
+        if (ec || (text != root && text.compare(0, root.size() + 1, root + "/") != 0))
+          return false;
+        *status = fs::status(*real, ec);
+        return true;
+      }
+    }
+    start = end + 1;
+  }
+  *real = target;
+  return true;
+}
+
 MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState* state) {
   const HttpRequestData& r = state->request;
   // The path must stay inside the site: no "..", no backslash (the Windows-style namespace
@@ -231,17 +267,14 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
       return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
     start = end + 1;
   }
-  const fs::path root(server->config().site_root);
-  fs::path target = root / r.path.substr(1);
-  std::error_code ec;
-  const fs::path real = fs::weakly_canonical(target, ec);
-  const std::string real_text = real.string();
-  const std::string root_text = server->config().site_root;
-  if (ec ||
-      (real_text != root_text && real_text.compare(0, root_text.size() + 1, root_text + "/") != 0))
+  fs::path real;
+  fs::file_status status;
+  if (!resolve_in_site(server->config().site_root, r.path, &real, &status))
     return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
+  fs::path target;
+  std::error_code ec;
   std::string virtual_path = r.path;
-  if (fs::is_directory(real, ec)) {
+  if (fs::is_directory(status)) {
     if (virtual_path.back() != '/') {
       const std::string location =
           r.raw_path + "/" +
@@ -263,12 +296,12 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
     }
     if (!found)
       return queue_text(connection, state, 403, "Forbidden", "This folder has no index page.");
-  } else {
+  } else if (fs::is_regular_file(status)) {
     target = real;
-  }
-  if (!fs::is_regular_file(target, ec))
+  } else {
     return queue_text(connection, state, 404, "Not Found",
                       "There is no " + r.path + " on this server.");
+  }
   if (is_page(virtual_path))
     return serve_page(server, connection, state, virtual_path);
   if (r.method != "GET" && r.method != "HEAD")

@@ -349,6 +349,22 @@ TEST_F(HostTest, EscapesFromTheSiteAreRefused) {
             map.body);
 }
 
+TEST_F(HostTest, SymbolicLinksOutOfTheSiteAreRefused) {
+  write_file(dir_ + "/outside.txt", "secret\n");
+  write_file(site_ + "/sub/inside.txt", "inside\n");
+  ASSERT_EQ(0, run("ln -sfn '" + dir_ + "/outside.txt' '" + site_ + "/out-link.txt'"));
+  ASSERT_EQ(0, run("ln -sfn '" + dir_ + "' '" + site_ + "/out-dir'"));
+  ASSERT_EQ(0, run("ln -sfn '" + site_ + "/sub' '" + site_ + "/in-dir'"));
+  EXPECT_EQ(403, request(port_, "GET", "/out-link.txt").status);
+  EXPECT_EQ(403, request(port_, "GET", "/out-dir/outside.txt").status);
+  EXPECT_EQ(403, request(port_, "GET", "/sub/../out-dir/outside.txt").status);
+  const Response in = request(port_, "GET", "/in-dir/inside.txt");
+  EXPECT_EQ(200, in.status);
+  EXPECT_EQ("inside\n", in.body);
+  EXPECT_EQ(404, request(port_, "GET", "/in-dir/missing.txt").status);
+  EXPECT_EQ(404, request(port_, "GET", "/hello.txt/under-a-file").status);
+}
+
 TEST_F(HostTest, HeaderNamesAndValuesWithLineBreaksAreRefused) {
   Response r = request(port_, "GET", "/header.asp");
   EXPECT_EQ(200, r.status);
