@@ -9,6 +9,7 @@
 
 #include "com_ptr.h"
 #include "dispatch_object.h"
+#include "member_facts.h"
 #include "page_context.h"
 #include "scoped_bstr.h"
 #include "scoped_variant.h"
@@ -179,83 +180,11 @@ void check_end(duk_context* ctx) {
     bridge_throw_end(ctx);
 }
 
-// What a member is, from the object's type information.
-enum class MemberKind { kProperty, kCallable, kUnknown };
-
+// What member id of object is; kUnknown when the object has no type information or the type
+// does not describe it.
 MemberKind member_kind(IDispatch* object, DISPID id) {
-  ComPtr<ITypeInfo> info;
-  UINT count = 0;
-  if (FAILED(object->GetTypeInfoCount(&count)) || count == 0 ||
-      FAILED(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.Receive())) || !info)
-    return MemberKind::kUnknown;
-  TYPEATTR* attr = nullptr;
-  if (FAILED(info->GetTypeAttr(&attr)))
-    return MemberKind::kUnknown;
-  const WORD funcs = attr->cFuncs;
-  info->ReleaseTypeAttr(attr);
-  bool found = false;
-  MemberKind kind = MemberKind::kProperty;
-  for (UINT i = 0; i < funcs; ++i) {
-    FUNCDESC* f = nullptr;
-    if (FAILED(info->GetFuncDesc(i, &f)))
-      continue;
-    if (f->memid == id) {
-      found = true;
-      if (f->invkind == INVOKE_FUNC) {
-        kind = MemberKind::kCallable;
-      } else if (f->invkind == INVOKE_PROPERTYGET) {
-        int positional = 0;
-        for (SHORT p = 0; p < f->cParams; ++p)
-          if (!(f->lprgelemdescParam[p].paramdesc.wParamFlags &
-                (PARAMFLAG_FRETVAL | PARAMFLAG_FLCID)))
-            ++positional;
-        if (positional > 0)
-          kind = MemberKind::kCallable;
-      }
-    }
-    info->ReleaseFuncDesc(f);
-  }
-  return found ? kind : MemberKind::kUnknown;
-}
-
-// The pointed-to types of a member's by-reference ([in, out]) parameters, by position; VT_EMPTY
-// for the others. Plain values are passed through a temporary, as script engines do.
-std::vector<VARTYPE> byref_types(IDispatch* object, DISPID id, WORD flags) {
-  std::vector<VARTYPE> out;
-  ComPtr<ITypeInfo> info;
-  UINT count = 0;
-  if (FAILED(object->GetTypeInfoCount(&count)) || count == 0 ||
-      FAILED(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.Receive())) || !info)
-    return out;
-  TYPEATTR* attr = nullptr;
-  if (FAILED(info->GetTypeAttr(&attr)))
-    return out;
-  const WORD funcs = attr->cFuncs;
-  info->ReleaseTypeAttr(attr);
-  for (UINT i = 0; i < funcs; ++i) {
-    FUNCDESC* f = nullptr;
-    if (FAILED(info->GetFuncDesc(i, &f)))
-      continue;
-    if (f->memid == id && (f->invkind & flags)) {
-      for (SHORT p = 0; p < f->cParams; ++p) {
-        const ELEMDESC& e = f->lprgelemdescParam[p];
-        if (e.paramdesc.wParamFlags & (PARAMFLAG_FRETVAL | PARAMFLAG_FLCID))
-          continue;
-        VARTYPE vt = VT_EMPTY;
-        if (e.tdesc.vt == VT_PTR && e.tdesc.lptdesc) {
-          const VARTYPE target = e.tdesc.lptdesc->vt;
-          if (target != VT_VARIANT && target != VT_USERDEFINED && target != VT_PTR &&
-              target != VT_SAFEARRAY)
-            vt = target;
-        }
-        out.push_back(vt);
-      }
-      info->ReleaseFuncDesc(f);
-      break;
-    }
-    info->ReleaseFuncDesc(f);
-  }
-  return out;
+  const TypeFacts* facts = FactsOf(object);
+  return facts ? facts->Kind(id) : MemberKind::kUnknown;
 }
 
 // Calls member id of object with the script values at [first, first + n), in script order.
@@ -263,7 +192,11 @@ void invoke_and_push(duk_context* ctx, IDispatch* object, DISPID id, WORD flags,
                      duk_idx_t n, const std::u16string& name) {
   ComPtr<IDispatch> keep;
   keep.Set(object);  // the script may drop its last reference while the call runs
-  const std::vector<VARTYPE> refs = byref_types(object, id, flags);
+  // Plain values for by-reference ([in, out]) parameters are passed through a temporary, as
+  // script engines do.
+  static const std::vector<VARTYPE> kNone;
+  const TypeFacts* facts = FactsOf(object);
+  const std::vector<VARTYPE>& refs = facts ? facts->ByrefTypes(id, flags) : kNone;
   ArgumentList args(static_cast<size_t>(n));
   for (duk_idx_t k = 0; k < n; ++k) {
     const size_t slot = static_cast<size_t>(n - 1 - k);  // DISPPARAMS lists the last first
@@ -300,9 +233,16 @@ void invoke_and_push(duk_context* ctx, IDispatch* object, DISPID id, WORD flags,
 }
 
 bool lookup(IDispatch* object, const std::u16string& name, DISPID* id) {
+  TypeFacts* facts = FactsOf(object);
+  if (facts && facts->KnownId(name, id))
+    return true;
   std::u16string copy = name;
   LPOLESTR names[] = {copy.data()};
-  return SUCCEEDED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id));
+  if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id)))
+    return false;
+  if (facts)
+    facts->RememberId(name, *id);
+  return true;
 }
 
 duk_ret_t release_finalizer(duk_context* ctx) {

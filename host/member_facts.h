@@ -1,0 +1,53 @@
+// What the script bridge needs to know of an automation object's members (their dispatch ids,
+// whether a member is a plain property or must be called, and which parameters it takes by
+// reference), read from the object's type information once per type and thread and kept: a
+// published interface never changes, so a page's every property read need not walk it again.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "com_ptr.h"
+#include "oleauto.h"
+
+namespace vhost {
+
+enum class MemberKind { kProperty, kCallable, kUnknown };
+
+class TypeFacts {
+ public:
+  // The facts of info's functions; null when they cannot be read.
+  static std::unique_ptr<TypeFacts> Read(ITypeInfo* info);
+
+  // kCallable for a method or a property get that takes arguments, kProperty for another member
+  // of the type, kUnknown for an id the type does not describe.
+  MemberKind Kind(DISPID id) const;
+  // The pointed-to types of the by-reference parameters of the first function of id whose invoke
+  // kind meets flags, by position (VT_EMPTY for the others); empty when there is none.
+  const std::vector<VARTYPE>& ByrefTypes(DISPID id, WORD flags) const;
+  // The id a name was found to have before; false when it was not asked yet.
+  bool KnownId(const std::u16string& name, DISPID* id) const;
+  // Keeps the id GetIDsOfNames gave for name when the type describes it (an id the object made
+  // up at run time may differ between objects of one type).
+  void RememberId(const std::u16string& name, DISPID id);
+
+ private:
+  struct Function {
+    DISPID id;
+    INVOKEKIND invoke_kind;
+    bool callable;
+    std::vector<VARTYPE> byref;
+  };
+  std::vector<Function> functions_;
+  std::unordered_map<std::u16string, DISPID> ids_;
+};
+
+// The facts of object's type for the calling thread, or null when it has no type information.
+// The type information is held for as long as the thread runs, so its address names one type.
+TypeFacts* FactsOf(IDispatch* object);
+
+}  // namespace vhost
