@@ -20,11 +20,10 @@ const char* skip_blanks(const char* p) {
 }
 
 // The value's first byte when p starts parameter keyword ("keyword =" with optional blanks).
-const char* value_after_keyword(const char* p, const char* keyword) {
-  const size_t n = strlen(keyword);
-  if (strncasecmp(p, keyword, n) != 0)
+const char* value_after_keyword(const char* p, const ParameterWanted& wanted) {
+  if (strncasecmp(p, wanted.keyword, wanted.length) != 0)
     return nullptr;
-  p = skip_blanks(p + n);
+  p = skip_blanks(p + wanted.length);
   if (*p != '=')
     return nullptr;
   return skip_blanks(p + 1);
@@ -32,16 +31,22 @@ const char* value_after_keyword(const char* p, const char* keyword) {
 
 // The next parameter's start after p: past the next ';' that no quoted string holds, or null.
 const char* next_parameter(const char* p) {
-  for (; *p; ++p) {
-    if (*p == '"') {
-      p = strchr(p + 1, '"');
-      if (!p)
-        return nullptr;
-    } else if (*p == ';') {
+  for (p = strpbrk(p, ";\""); p; p = strpbrk(p + 1, ";\"")) {
+    if (*p == ';')
       return p + 1;
-    }
+    p = strchr(p + 1, '"');
+    if (!p)
+      return nullptr;
   }
   return nullptr;
+}
+
+bool ends_token(char c) {
+  return c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
+}
+
+bool ends_quoted(char c) {
+  return c == '"' || c == '\r' || c == '\n' || c == '\0';
 }
 
 // Stores the n bytes at from (n <= kValueWindow) into value; false when the text could not be
@@ -54,28 +59,39 @@ bool store(const char* from, size_t n, CKaText* value) {
   return strcmp(*value, copy) == 0;
 }
 
+// Reads the value at at of the parameter whose keyword starts at keyword.
+bool read_value(const char* keyword, const char* at, ValueWindow window, CKaText* value) {
+  const char* window_start = window == ValueWindow::kFromKeyword ? keyword : at;
+  const char* limit = window_start + strnlen(window_start, kValueWindow);
+  const bool quoted = *at == '"';
+  const char* from = quoted ? at + 1 : at;
+  const char* end = from;
+  while (end < limit && !(quoted ? ends_quoted(*end) : ends_token(*end)))
+    ++end;
+  return store(from, end > from ? static_cast<size_t>(end - from) : 0, value);
+}
+
 }  // namespace
 
-HRESULT ReadParameter(const char* text, const char* keyword, ValueWindow window, CKaText* value) {
-  for (const char* p = text; p; p = next_parameter(p)) {
+HRESULT ReadParameters(const char* text, ParameterWanted* wanted, size_t count) {
+  size_t left = count;
+  for (const char* p = text; p && left; p = next_parameter(p)) {
     p = skip_blanks(p);
-    const char* at = value_after_keyword(p, keyword);
-    if (!at)
-      continue;
-    const char* window_start = window == ValueWindow::kFromKeyword ? p : at;
-    const char* limit = window_start + strnlen(window_start, kValueWindow);
-    const char* from = at;
-    const char* stops = "; \t\r\n";
-    if (*at == '"') {
-      from = at + 1;
-      stops = "\"\r\n";
+    for (size_t i = 0; i < count; ++i) {
+      ParameterWanted& w = wanted[i];
+      if (w.found)
+        continue;
+      const char* at = value_after_keyword(p, w);
+      if (!at)
+        continue;
+      if (!read_value(p, at, w.window, w.value))
+        return E_OUTOFMEMORY;
+      w.found = true;
+      --left;
+      break;
     }
-    const char* end = from;
-    while (end < limit && !strchr(stops, *end))
-      ++end;
-    return store(from, static_cast<size_t>(end - from), value) ? S_OK : E_OUTOFMEMORY;
   }
-  return S_FALSE;
+  return S_OK;
 }
 
 bool IsHeaderLine(const char* line, const char* nameWithColon) {

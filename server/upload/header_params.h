@@ -10,14 +10,24 @@
 // (the part headers' name and filename) or from the value itself (the boundary).
 enum class ValueWindow { kFromKeyword, kFromValue };
 
-// Reads parameter keyword of text into value. The keyword counts where it stands at the start of
-// text or after a ';' (white space allowed before it and around '='), compared without regard to
-// case; a ';' inside a quoted string separates nothing, and the first such parameter counts. A
-// quoted value is the text up to the next double quote, or up to the line end or the window's
+// A parameter to read: its keyword (lower case), where its value's window starts, and where the
+// value goes. found tells whether it was there.
+struct ParameterWanted {
+  const char* keyword;
+  size_t length;  // of keyword
+  ValueWindow window;
+  CKaText* value;
+  bool found = false;
+};
+
+// Reads the wanted parameters of text in one pass. A keyword counts where it stands at the start
+// of text or after a ';' (white space allowed before it and around '='), compared without regard
+// to case; a ';' inside a quoted string separates nothing, and the first such parameter counts.
+// A quoted value is the text up to the next double quote, or up to the line end or the window's
 // end when none closes it; an unquoted value is a token and ends at ';', white space, CR or LF.
-// S_OK when found, S_FALSE (value untouched) when absent, E_OUTOFMEMORY when the value could not
-// be stored.
-HRESULT ReadParameter(const char* text, const char* keyword, ValueWindow window, CKaText* value);
+// A parameter that is absent leaves its value untouched. E_OUTOFMEMORY when a value could not be
+// stored.
+HRESULT ReadParameters(const char* text, ParameterWanted* wanted, size_t count);
 
 // Whether line starts with the header name nameWithColon ("Content-Type:"), compared without
 // regard to case.

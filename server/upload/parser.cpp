@@ -22,11 +22,10 @@ void exchange_texts(CKaText* a, CKaText* b) {
 
 // Reads the name, file name and content type that a header line gives.
 HRESULT read_header_line(const char* line, CKaText* name, CKaText* file_name, CKaText* mime_type) {
-  HRESULT hr = ReadParameter(line, "name", ValueWindow::kFromKeyword, name);
-  if (FAILED(hr))
-    return hr;
-  hr = ReadParameter(line, "filename", ValueWindow::kFromKeyword, file_name);
-  if (hr == S_OK)
+  ParameterWanted wanted[] = {{"name", 4, ValueWindow::kFromKeyword, name},
+                              {"filename", 8, ValueWindow::kFromKeyword, file_name}};
+  HRESULT hr = ReadParameters(line, wanted, 2);
+  if (SUCCEEDED(hr) && wanted[1].found)
     hr = CutClientPath(file_name);
   if (FAILED(hr))
     return hr;
@@ -49,7 +48,8 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
   // The delimiter is a line that starts with "--" and the boundary: CR LF "--" boundary, with
   // the line end of the line before it; the closing one ends in "--" as well.
   CKaText boundary;
-  if (FAILED(ReadParameter(contentType, "boundary", ValueWindow::kFromValue, &boundary)))
+  ParameterWanted wanted{"boundary", 8, ValueWindow::kFromValue, &boundary};
+  if (FAILED(ReadParameters(contentType, &wanted, 1)))
     return E_OUTOFMEMORY;
   PartDelimiters marks;
   marks.delimiter.Format("\r\n--%s", static_cast<const char*>(boundary));
