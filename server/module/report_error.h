@@ -11,6 +11,7 @@ enum class VtrlMessage {
   kFileInUse,         // a file cannot be removed: in use or access denied
   kPathNotFound,      // a file or directory path cannot be found
   kCannotOpenFile,    // "%s" is the target path
+  kTargetIsFolder,    // "%s" is the target path, an existing folder
   kZipFileFailed,     // a compressed file cannot be written
   kCompressFailed,    // data cannot be compressed
   kUnzipFileFailed,   // a compressed file cannot be read back
