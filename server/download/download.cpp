@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <new>
 
+#include "attachment_headers.h"
 #include "byte_array.h"
 #include "com_ptr.h"
 #include "compression.h"
@@ -18,12 +19,6 @@
 namespace {
 
 constexpr DWORD kMaxRead = DWORD{1} << 30;
-
-// The part of path after its last '\', or the whole path.
-const char* file_name_of(const CKaText& path) {
-  const int separator = path.ReverseFind('\\');
-  return static_cast<const char*>(path) + separator + 1;
-}
 
 // Owns a file handle.
 class File {
@@ -76,22 +71,25 @@ HRESULT KaFileDownLoad::OnEndPage() {
   return S_OK;
 }
 
-HRESULT KaFileDownLoad::ResolvePath(BSTR bstrPath, CKaText* path) {
+HRESULT KaFileDownLoad::ResolvePath(BSTR bstrPath, CKaText* path, AttachmentHeaders* headers) {
   if (!Response)
     return E_UNEXPECTED;
-  return MapPathIfRelative(Server, bstrPath, path);
+  HRESULT hr = RefuseEmbeddedNul(CLSID_KaFileDownLoad, bstrPath);
+  if (SUCCEEDED(hr))
+    hr = MapPathIfRelative(Server, bstrPath, path);
+  if (SUCCEEDED(hr))
+    hr = MakeAttachmentHeaders(CLSID_KaFileDownLoad, AttachmentFileName(*path), headers);
+  return hr;
 }
 
-void KaFileDownLoad::WriteAttachment(const char* fileName, const VARIANT& body) {
+void KaFileDownLoad::WriteAttachment(const AttachmentHeaders& headers, const VARIANT& body) {
   const long size = static_cast<long>(body.parray->rgsabound[0].cElements);
   Response->put_Expires(0);
   Response->put_Buffer(1);
   Response->Clear();
+  Response->put_ContentType(headers.content_type.Get());
+  Response->AddHeader(wide("Content-Disposition").Get(), headers.disposition.Get());
   CKaText text;
-  text.Format("application/octet-stream; name=%s", fileName);
-  Response->put_ContentType(wide(text).Get());
-  text.Format("attachment; filename=%s", fileName);
-  Response->AddHeader(wide("Content-Disposition").Get(), wide(text).Get());
   text.Format("%ld", size);
   Response->AddHeader(wide("Content-Length").Get(), wide(text).Get());
   Response->BinaryWrite(body);
@@ -99,7 +97,8 @@ void KaFileDownLoad::WriteAttachment(const char* fileName, const VARIANT& body) 
 
 HRESULT KaFileDownLoad::DownFromFile(BSTR bstrPath) {
   CKaText path;
-  HRESULT hr = ResolvePath(bstrPath, &path);
+  AttachmentHeaders headers;
+  HRESULT hr = ResolvePath(bstrPath, &path, &headers);
   if (FAILED(hr))
     return hr;
   File file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -144,13 +143,14 @@ HRESULT KaFileDownLoad::DownFromFile(BSTR bstrPath) {
     return hr;
   if (done < low)
     body.Swap(shorter);
-  WriteAttachment(file_name_of(path), body.Get());
+  WriteAttachment(headers, body.Get());
   return S_OK;
 }
 
 HRESULT KaFileDownLoad::DownFromUnzipFile(BSTR bstrPath) {
   CKaText path;
-  HRESULT hr = ResolvePath(bstrPath, &path);
+  AttachmentHeaders headers;
+  HRESULT hr = ResolvePath(bstrPath, &path, &headers);
   if (FAILED(hr))
     return hr;
   ScopedVariant body;
@@ -163,6 +163,6 @@ HRESULT KaFileDownLoad::DownFromUnzipFile(BSTR bstrPath) {
     if (FAILED(hr))
       return hr;
   }
-  WriteAttachment(file_name_of(path), body.Get());
+  WriteAttachment(headers, body.Get());
   return S_OK;
 }

@@ -3,6 +3,7 @@
 // browser as an attachment of the page's response.
 #pragma once
 
+#include "attachment_headers.h"
 #include "page_objects.h"
 #include "vtrl_module.h"
 
@@ -32,12 +33,13 @@ class KaFileDownLoad final : public VtrlObject<IKaFileDownLoad, &IID_IKaFileDown
   KaFileDownLoad() = default;
   ~KaFileDownLoad() override = default;
 
-  // The physical path of bstrPath in *path; E_UNEXPECTED when no page is bound, since nothing
-  // could be sent.
-  HRESULT ResolvePath(BSTR bstrPath, CKaText* path);
+  // The physical path of bstrPath in *path and the header values for its file name in
+  // *headers; E_UNEXPECTED when no page is bound, since nothing could be sent, and
+  // E_INVALIDARG (reported) for a path with a NUL or a file name with a control character.
+  HRESULT ResolvePath(BSTR bstrPath, CKaText* path, AttachmentHeaders* headers);
   // The seven calls of an attachment response carrying body (a byte array, VT_ARRAY | VT_UI1)
-  // as fileName. Their results are not examined: the page goes on either way.
-  void WriteAttachment(const char* fileName, const VARIANT& body);
+  // with the file name of headers. Their results are not examined: the page goes on either way.
+  void WriteAttachment(const AttachmentHeaders& headers, const VARIANT& body);
   // DownFromDb and, with unzip, DownFromUnzipDb.
   HRESULT DownFromField(IUnknown* pvField, BSTR bstrFname, bool unzip);
 };

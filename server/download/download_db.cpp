@@ -149,10 +149,14 @@ HRESULT KaFileDownLoad::DownFromField(IUnknown* pvField, BSTR bstrFname, bool un
   if (!Response)
     return E_UNEXPECTED;
   CKaText name;
-  HRESULT hr = BstrToAcp(bstrFname, &name);
+  HRESULT hr = RefuseEmbeddedNul(CLSID_KaFileDownLoad, bstrFname);
+  if (SUCCEEDED(hr))
+    hr = BstrToAcp(bstrFname, &name);
+  AttachmentHeaders headers;
+  if (SUCCEEDED(hr))
+    hr = MakeAttachmentHeaders(CLSID_KaFileDownLoad, AttachmentFileName(name), &headers);
   if (FAILED(hr))
     return hr;
-  const char* file_name = static_cast<const char*>(name) + name.ReverseFind('\\') + 1;
 
   ComPtr<Field20> field;
   hr = pvField->QueryInterface(IID_Field20, reinterpret_cast<void**>(field.Receive()));
@@ -197,6 +201,6 @@ HRESULT KaFileDownLoad::DownFromField(IUnknown* pvField, BSTR bstrFname, bool un
   }
   if (FAILED(hr))
     return hr;
-  WriteAttachment(file_name, body.Get());
+  WriteAttachment(headers, body.Get());
   return S_OK;
 }

@@ -13,6 +13,7 @@
 
 #include "faultsim.h"
 #include "file_fixture.h"
+#include "platform_config.h"
 #include "platform_memstat.h"
 
 namespace {
@@ -29,7 +30,7 @@ std::u16string wide(const std::string& ascii) {
   return std::u16string(ascii.begin(), ascii.end());
 }
 
-// The seven calls for a file name and a length.
+// The seven calls for a file name as the headers write it (bare, or "quoted") and a length.
 std::vector<std::u16string> attachment_calls(const std::u16string& name, size_t length) {
   const std::u16string n = wide(std::to_string(length));
   return {u"Expires=0",
@@ -78,7 +79,7 @@ TEST_F(Download, FromFileWritesTheSevenCallsWithTheBytesRead) {
   write("files/a b;c.txt", content);
   ASSERT_EQ(S_OK, bind());
   EXPECT_EQ(S_OK, down(u"DownFromFile", u"C:\\files\\a b;c.txt"));
-  EXPECT_EQ(attachment_calls(u"a b;c.txt", content.size()), calls());
+  EXPECT_EQ(attachment_calls(u"\"a b;c.txt\"", content.size()), calls());
   ASSERT_EQ(1u, sent().size());
   EXPECT_EQ(content, sent()[0]);
   EXPECT_TRUE(down_page_->server->mapped.empty());
@@ -133,8 +134,93 @@ TEST_F(Download, PhysicalPathWithoutBackslashIsItsOwnFileName) {
   write("c.txt", "drive relative");
   ASSERT_EQ(S_OK, bind());
   ASSERT_EQ(S_OK, down(u"DownFromFile", u"C:c.txt"));
-  EXPECT_EQ(attachment_calls(u"C:c.txt", 14), calls());
+  EXPECT_EQ(attachment_calls(u"\"C:c.txt\"", 14), calls());
   EXPECT_TRUE(down_page_->server->mapped.empty());
+}
+
+// The name is what follows the last '\\' or '/' of the path, bare when it is a token, quoted
+// with '"' and '\\' escaped otherwise; a name beyond ASCII, or with a '%' that a browser would
+// decode, also goes percent-encoded as UTF-8 whatever the process's code page.
+TEST_F(Download, FileNameGoesIntoBothHeadersSafely) {
+  struct Case {
+    const char* on_disk;  // under drive C:, UTF-8
+    const char16_t* path;
+    const char16_t* parameter;  // what follows "name" and "filename"
+  };
+  const Case cases[] = {
+      {"dl/plain-1.0_final.txt", u"C:\\dl\\plain-1.0_final.txt", u"=plain-1.0_final.txt"},
+      {"srv/dl/a\"b;c.txt", u"C:/srv/dl/a\"b;c.txt", u"=\"a\\\"b;c.txt\""},
+      {"dl/a=b, c.txt", u"C:\\dl/a=b, c.txt", u"=\"a=b, c.txt\""},
+      {"dl/100%.txt", u"C:\\dl\\100%.txt", u"=100%.txt; NAME*=UTF-8''100%25.txt"},
+      {"dl/보고서.pdf", u"C:\\dl\\보고서.pdf",
+       u"=\"보고서.pdf\"; NAME*=UTF-8''%EB%B3%B4%EA%B3%A0%EC%84%9C.pdf"},
+      {"dl/한글 파일 (1).txt", u"C:/dl/한글 파일 (1).txt",
+       u"=\"한글 파일 (1).txt\"; "
+       u"NAME*=UTF-8''%ED%95%9C%EA%B8%80%20%ED%8C%8C%EC%9D%BC%20%281%29.txt"},
+  };
+  mkdir("dl");
+  mkdir("srv/dl");
+  for (UINT code_page : {949u, static_cast<UINT>(CP_UTF8)}) {
+    ASSERT_TRUE(PlatformSetACP(code_page));
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.on_disk) + " in code page " + std::to_string(code_page));
+      write(c.on_disk, "x");
+      calls().clear();
+      ASSERT_EQ(S_OK, bind());
+      ASSERT_EQ(S_OK, down(u"DownFromFile", c.path));
+      std::u16string parameter = c.parameter;
+      const size_t star = parameter.find(u"NAME*");
+      std::u16string type = parameter, disposition = parameter;
+      if (star != std::u16string::npos) {
+        type.replace(star, 4, u"name");
+        disposition.replace(star, 4, u"filename");
+      }
+      ASSERT_EQ(7u, calls().size());
+      EXPECT_EQ(u"ContentType=application/octet-stream; name" + type, calls()[3]);
+      EXPECT_EQ(u"AddHeader(Content-Disposition)=attachment; filename" + disposition, calls()[4]);
+    }
+  }
+  PlatformSetACP(949);
+}
+
+// A name with a control character could end a header and start another, or split it: it is
+// refused before the first response call. So is a path with a NUL, whose narrow form would
+// name another file.
+TEST_F(Download, FileNameWithAControlCharacterIsRefusedBeforeAnyResponseCall) {
+  const char16_t kMessage[] =
+      u"파일 이름이나 경로에 제어 문자가 들어 있어 응답 헤더에 쓸 수 없습니다.";
+  mkdir("dl");
+  for (const char* name : {"a\r\nSet-Cookie: x=1", "a\nb.txt", "tab\there.txt", "bell\a", "del\x7f",
+                           "nel\xc2\x85.txt"}) {
+    write(std::string("dl/") + name, "x");
+  }
+  write("dl/a.txt", "x");
+  ASSERT_EQ(S_OK, bind());
+  const char16_t* paths[] = {u"C:\\dl\\a\r\nSet-Cookie: x=1", u"C:\\dl\\a\nb.txt",
+                             u"C:\\dl\\tab\there.txt", u"C:\\dl\\bell\a", u"C:\\dl\\del\x7f"};
+  for (const char16_t* path : paths) {
+    for (const char16_t* method : {u"DownFromFile", u"DownFromUnzipFile"}) {
+      EXPECT_EQ(E_INVALIDARG, down(method, path));
+      EXPECT_EQ(kMessage, TakeErrorDescription());
+    }
+  }
+  // U+0085 is a control character only where the code page can write it.
+  ASSERT_TRUE(PlatformSetACP(CP_UTF8));
+  EXPECT_EQ(E_INVALIDARG, down(u"DownFromFile", u"C:\\dl\\nel\u0085.txt"));
+  EXPECT_EQ(kMessage, TakeErrorDescription());
+  PlatformSetACP(949);
+  const std::u16string with_nul(u"C:\\dl\\a.txt\0.exe", 16);
+  VARIANT arg;
+  arg.vt = VT_BSTR;
+  arg.bstrVal = SysAllocStringLen(with_nul.data(), static_cast<UINT>(with_nul.size()));
+  DISPPARAMS params{&arg, nullptr, 1, 0};
+  EXPECT_EQ(E_INVALIDARG,
+            download_->Invoke(late_bound::Id(download_.Get(), u"DownFromFile"), GUID_NULL, 0,
+                              DISPATCH_METHOD, &params, nullptr, nullptr, nullptr));
+  EXPECT_EQ(kMessage, TakeErrorDescription());
+  VariantClear(&arg);
+  EXPECT_TRUE(calls().empty());
+  EXPECT_EQ(S_OK, down(u"DownFromFile", u"C:\\dl\\a.txt"));
 }
 
 TEST_F(Download, FailuresLeaveTheResponseUntouched) {
