@@ -11,6 +11,8 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <new>
+#include <vector>
 
 #include "intrinsics.h"
 #include "objbase.h"
@@ -162,6 +164,34 @@ MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const f
   return queue(connection, state, 200, response);
 }
 
+void free_body(void* body) {
+  delete static_cast<ResponseBody*>(body);
+}
+
+// A response that sends the blocks of *body where they are; the body is moved out of *body and
+// freed by the library when the response is done with. Null when memory runs out.
+MHD_Response* body_response(ResponseBody* body) {
+  if (body->size() == 0)
+    return MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+  auto* held = new (std::nothrow) ResponseBody(std::move(*body));
+  if (!held)
+    return nullptr;
+  std::vector<MHD_IoVec> pieces;
+  try {
+    pieces.reserve(held->blocks().size());
+  } catch (const std::bad_alloc&) {
+    delete held;
+    return nullptr;
+  }
+  for (const std::string& block : held->blocks())
+    pieces.push_back({block.data(), block.size()});
+  MHD_Response* response = MHD_create_response_from_iovec(
+      pieces.data(), static_cast<unsigned>(pieces.size()), free_body, held);
+  if (!response)
+    delete held;
+  return response;
+}
+
 MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestState* state,
                       const std::string& virtual_path) {
   static thread_local bool apartment = false;
@@ -184,8 +214,8 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
       run_script_page(page, *compiled);
     }
   }
-  MHD_Response* response = MHD_create_response_from_buffer(
-      out.body.size(), const_cast<char*>(out.body.data()), MHD_RESPMEM_MUST_COPY);
+  state->bytes = out.body.size();
+  MHD_Response* response = body_response(&out.body);
   if (!response)
     return MHD_NO;
   std::string type = out.content_type;
@@ -203,7 +233,6 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
   }
   if (!has_cache_control)
     MHD_add_response_header(response, "Cache-Control", "private");
-  state->bytes = out.body.size();
   state->log_extra += out.log_entry;
   return queue(connection, state, out.status, response);
 }

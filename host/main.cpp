@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
   vhost::HostConfig config;
   config.site_root = options.root;
   config.max_body = options.max_body;
+  config.max_response = options.max_response;
   config.script_timeout_seconds = options.script_timeout;
   config.client_timeout_seconds = options.client_timeout;
   vhost::HttpServer server(config, &log);

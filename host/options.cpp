@@ -41,6 +41,9 @@ std::string usage() {
          "  --workers N           worker threads, each running one page at a time (default 4)\n"
          "  --max-body SIZE       largest request body, e.g. 30M (default 30M); larger bodies\n"
          "                        are refused with 413 before they are read (at most 2G - 1)\n"
+         "  --max-response SIZE   largest response body a page may make (default 64M, at\n"
+         "                        most 2G - 1); a write past it fails, and a page that\n"
+         "                        does not handle the failure gets the 500 error page\n"
          "  --script-timeout S    seconds a page may run (default 90; Server.ScriptTimeout\n"
          "                        changes it for one page)\n"
          "  --client-timeout S    seconds a client may stay silent, and may take to send a\n"
@@ -89,6 +92,12 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
         return false;
       }
       o->max_body = n;
+    } else if (a == "--max-response") {
+      if (!parse_size(v, &n) || n < 1 || n > 0x7FFFFFFFull) {
+        *error = "--max-response needs a size from 1 byte to below 2G, such as 64M";
+        return false;
+      }
+      o->max_response = n;
     } else if (a == "--script-timeout") {
       if (!parse_size(v, &n) || n < 1 || n > 86400) {
         *error = "--script-timeout needs a number of seconds from 1 to 86400";

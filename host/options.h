@@ -12,6 +12,7 @@ struct Options {
   unsigned port = 8080;
   unsigned workers = 4;
   unsigned long long max_body = 30ull * 1024 * 1024;
+  unsigned long long max_response = 64ull * 1024 * 1024;
   int script_timeout = 90;
   int client_timeout = 60;
   std::string access_log = "-";

@@ -12,6 +12,7 @@
 #include "asptlb.h"
 #include "com_ptr.h"
 #include "oleauto.h"
+#include "response_body.h"
 
 namespace vhost {
 
@@ -20,6 +21,7 @@ struct HostConfig {
   int script_timeout_seconds = 90;
   unsigned long long max_body = 30ull * 1024 * 1024;
   int client_timeout_seconds = 60;
+  unsigned long long max_response = 64ull * 1024 * 1024;  // the largest response body
 };
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
@@ -51,7 +53,7 @@ struct HttpResponseData {
   std::string content_type = "text/html";
   std::string charset;
   HeaderList headers;
-  std::string body;
+  ResponseBody body;
   bool buffer = true;
   bool headers_sent = false;  // after Flush: headers can no longer change
   bool has_expires = false;
