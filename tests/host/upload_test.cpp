@@ -16,31 +16,18 @@
 #include <sstream>
 #include <thread>
 
+#include "host_process.h"
 #include "http_client.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using host_test::Host;
+using host_test::read_bytes;
 using host_test::request;
 using host_test::Response;
-
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-int run(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using host_test::run;
+using host_test::write_file;
 
 std::string random_bytes(size_t size, unsigned seed) {
   std::mt19937 random(seed);
@@ -75,42 +62,6 @@ std::string multipart(const std::vector<Part>& parts) {
 }
 
 const std::string kMultipartType = "Content-Type: multipart/form-data; boundary=" + kBoundary;
-
-// One vhost process with its own output files.
-struct Host {
-  pid_t pid = -1;
-  unsigned port = 0;
-  std::string err_file;
-
-  bool start(const std::string& dir, const std::string& name, const std::string& env,
-             const std::string& args) {
-    err_file = dir + "/" + name + ".err";
-    const std::string out_file = dir + "/" + name + ".out";
-    const std::string command = "exec env " + env + " '" VHOST_PATH "' " + args +
-                                " --port 0 --access-log off > '" + out_file + "' 2> '" + err_file +
-                                "'";
-    const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
-    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
-      return false;
-    for (int i = 0; i < 100 && port == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      const std::string out = read_bytes(out_file);
-      const size_t at = out.find("http://127.0.0.1:");
-      if (at != std::string::npos)
-        port = static_cast<unsigned>(std::atoi(out.c_str() + at + 17));
-    }
-    return port != 0;
-  }
-
-  void stop() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      int status = 0;
-      waitpid(pid, &status, 0);
-    }
-    pid = -1;
-  }
-};
 
 class HostUploadTest : public ::testing::Test {
  protected:
