@@ -143,11 +143,41 @@ std::string http_date(std::time_t when) {
   return text;
 }
 
+// Whether path is folder or inside it (both absolute, without a trailing '/').
+bool inside(const std::string& path, const std::string& folder) {
+  return path == folder ||
+         (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+          path[folder.size()] == '/');
+}
+
+bool in_data_dir(const HostConfig& config, const std::string& real_path) {
+  for (const std::string& dir : config.data_dirs)
+    if (inside(real_path, dir))
+      return true;
+  return false;
+}
+
+// The type under which a file of a data folder may be shown in the browser: images and plain
+// text, which cannot run script. Null for anything else, which goes out as an attachment.
+const char* inline_data_type(const std::string& path) {
+  const char* type = content_type_of(path);
+  for (const char* safe : {"image/png", "image/jpeg", "image/gif", "image/webp", "image/x-icon",
+                           "text/plain; charset=utf-8"})
+    if (std::strcmp(type, safe) == 0)
+      return type;
+  return nullptr;
+}
+
 bool is_page(const std::string& path) {
   return path.size() > 4 && iequals(std::string_view(path).substr(path.size() - 4), ".asp");
 }
 
-MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const fs::path& file) {
+// Sends a file as it is. A file of a data folder goes out as data: the browser may not guess
+// another type (nosniff), a document it opens runs nothing (a sandbox with no sources), and
+// anything but an image or plain text is an attachment of no scriptable type, so an uploaded
+// page, HTML or SVG file is never shown in the site's origin.
+MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const fs::path& file,
+                        bool data) {
   std::error_code ec;
   const uintmax_t size = fs::file_size(file, ec);
   std::FILE* f = ec ? nullptr : std::fopen(file.c_str(), "rb");
@@ -159,7 +189,17 @@ MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const f
     std::fclose(f);
     return MHD_NO;
   }
-  MHD_add_response_header(response, "Content-Type", content_type_of(file.string()));
+  const char* type = content_type_of(file.string());
+  if (data) {
+    type = inline_data_type(file.string());
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, "Content-Security-Policy", "default-src 'none'; sandbox");
+    if (!type) {
+      type = "application/octet-stream";
+      MHD_add_response_header(response, "Content-Disposition", "attachment");
+    }
+  }
+  MHD_add_response_header(response, "Content-Type", type);
   state->bytes = size;
   return queue(connection, state, 200, response);
 }
@@ -253,15 +293,16 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
       return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
     start = end + 1;
   }
-  const fs::path root(server->config().site_root);
+  const HostConfig& config = server->config();
+  const fs::path root(config.site_root);
   fs::path target = root / r.path.substr(1);
   std::error_code ec;
   const fs::path real = fs::weakly_canonical(target, ec);
-  const std::string real_text = real.string();
-  const std::string root_text = server->config().site_root;
-  if (ec ||
-      (real_text != root_text && real_text.compare(0, root_text.size() + 1, root_text + "/") != 0))
+  if (ec || !inside(real.string(), config.site_root))
     return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
+  // Whether the file sent is in a data folder, judged by where it really is: a link from
+  // elsewhere in the site to an uploaded page does not run it either.
+  bool data = in_data_dir(config, real.string());
   std::string virtual_path = r.path;
   if (fs::is_directory(real, ec)) {
     if (virtual_path.back() != '/') {
@@ -274,6 +315,9 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
         MHD_add_response_header(response, "Location", location.c_str());
       return queue(connection, state, 301, response);
     }
+    if (data)
+      return queue_text(connection, state, 403, "Forbidden",
+                        "This folder holds data only: it has no index page.");
     bool found = false;
     for (const char* index : {"index.asp", "default.asp", "index.html", "index.htm"}) {
       if (fs::is_regular_file(real / index, ec)) {
@@ -285,18 +329,25 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
     }
     if (!found)
       return queue_text(connection, state, 403, "Forbidden", "This folder has no index page.");
+    data = in_data_dir(config, fs::weakly_canonical(target, ec).string());
   } else {
     target = real;
   }
   if (!fs::is_regular_file(target, ec))
     return queue_text(connection, state, 404, "Not Found",
                       "There is no " + r.path + " on this server.");
-  if (is_page(virtual_path))
+  if (is_page(virtual_path)) {
+    // As a production server denies execute access to an upload folder: the page neither runs
+    // nor goes out as its source.
+    if (data)
+      return queue_text(connection, state, 403, "Forbidden",
+                        "Pages do not run from a folder that holds data only.");
     return serve_page(server, connection, state, virtual_path);
+  }
   if (r.method != "GET" && r.method != "HEAD")
     return queue_text(connection, state, 405, "Method Not Allowed",
                       "Static files answer GET and HEAD only.");
-  return serve_static(connection, state, target);
+  return serve_static(connection, state, target, data);
 }
 
 void start_request(HttpServer* server, MHD_Connection* connection, RequestState* state,
@@ -437,6 +488,16 @@ bool HttpServer::start(const std::string& address, unsigned port, unsigned worke
     return false;
   }
   config_.site_root = root.string();
+  for (std::string& dir : config_.data_dirs) {
+    const fs::path real = fs::weakly_canonical(dir, ec);
+    if (ec || !inside(real.string(), config_.site_root)) {
+      *error = "the data folder is not inside the site: " + dir;
+      return false;
+    }
+    dir = real.string();
+    while (dir.size() > 1 && dir.back() == '/')
+      dir.pop_back();
+  }
   daemon_ = MHD_start_daemon(
       MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_AUTO, 0, nullptr, nullptr,
       &on_request, this, MHD_OPTION_SOCK_ADDR, &where, MHD_OPTION_THREAD_POOL_SIZE,

@@ -48,6 +48,11 @@ std::string usage() {
          "                        changes it for one page)\n"
          "  --client-timeout S    seconds a client may stay silent, and may take to send a\n"
          "                        request body, before its connection is closed (default 60)\n"
+         "  --data-dir DIR        a folder of the site (such as files or up/images) that holds\n"
+         "                        data only, such as uploads: no page runs from it (403),\n"
+         "                        and its files go out with nosniff and a sandbox, as\n"
+         "                        attachments unless they are images or plain text; may be\n"
+         "                        given several times, and the folder need not exist yet\n"
          "  --access-log WHERE    '-' standard output (default), 'off', or a file\n"
          "  --typelib FILE        the intrinsic objects' interface description (default:\n"
          "                        asptlb.idl beside the program)\n"
@@ -110,6 +115,18 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
         return false;
       }
       o->client_timeout = static_cast<int>(n);
+    } else if (a == "--data-dir") {
+      std::string dir = v;
+      while (!dir.empty() && dir.front() == '/')
+        dir.erase(0, 1);
+      while (!dir.empty() && dir.back() == '/')
+        dir.pop_back();
+      if (dir.empty() || dir.find('\\') != std::string::npos ||
+          ("/" + dir + "/").find("/../") != std::string::npos) {
+        *error = "--data-dir needs a folder inside the site, such as files";
+        return false;
+      }
+      o->data_dirs.push_back(dir);
     } else if (a == "--access-log") {
       o->access_log = v;
     } else if (a == "--typelib") {

@@ -16,7 +16,8 @@ struct Options {
   int script_timeout = 90;
   int client_timeout = 60;
   std::string access_log = "-";
-  std::string typelib;  // empty: asptlb.idl beside the program
+  std::vector<std::string> data_dirs;  // folders of the site, relative to it
+  std::string typelib;                 // empty: asptlb.idl beside the program
   bool help = false;
 };
 

@@ -22,6 +22,9 @@ struct HostConfig {
   unsigned long long max_body = 30ull * 1024 * 1024;
   int client_timeout_seconds = 60;
   unsigned long long max_response = 64ull * 1024 * 1024;  // the largest response body
+  // Folders that hold data only, as absolute Linux paths without symbolic links or a
+  // trailing '/': no page runs from them and their files are served as data.
+  std::vector<std::string> data_dirs;
 };
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;

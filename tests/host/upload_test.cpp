@@ -90,7 +90,7 @@ class HostUploadTest : public ::testing::Test {
         "out.join(\"/\")); %>");
     write_file(site_ + "/hello.txt", "hello\n");
     const std::string env = "PLATFORM_REGISTRY='" + registry + "' TMPDIR='" + tmp_ + "'";
-    const std::string args = "--root '" + site_ + "' --workers 4";
+    const std::string args = "--root '" + site_ + "' --workers 4 --data-dir up";
     ASSERT_TRUE(host_.start(dir_, "main", env, args)) << read_bytes(host_.err_file);
     ASSERT_TRUE(small_.start(dir_, "small", env, args + " --max-body 1M"))
         << read_bytes(small_.err_file);
@@ -351,6 +351,36 @@ TEST_F(HostUploadTest, AbortedUploadsLeaveNoFileDescriptorOrMemoryBehind) {
   EXPECT_FALSE(fs::exists(site_ + "/abort"));
   EXPECT_TRUE(fs::is_empty(tmp_)) << "temporary files were left";
   EXPECT_EQ(200, request(impatient_.port, "GET", "/hello.txt").status);
+}
+
+// Uploads saved into a folder marked as data neither run as pages nor show as HTML or SVG in the
+// site's origin; saved into a folder that is not marked, an uploaded page runs.
+TEST_F(HostUploadTest, UploadedPagesInADataFolderNeitherRunNorShow) {
+  const std::string page = "<%= \"ran\" + (6 * 7) %>";
+  const std::string body = multipart(
+      {{"f", "evil.asp", page},
+       {"f", "evil.html", "<script>document.cookie</script>"},
+       {"f", "evil.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" onload=\"alert(1)\"/>"}});
+  for (const char* folder : {"up", "open"}) {
+    const Response r =
+        request(host_.port, "POST", std::string("/upload.asp?d=") + folder, body, {kMultipartType});
+    ASSERT_EQ(200, r.status) << r.body;
+    ASSERT_EQ(page, read_bytes(site_ + "/" + folder + "/evil.asp"));
+  }
+  const Response asp = request(host_.port, "GET", "/up/evil.asp");
+  EXPECT_EQ(403, asp.status);
+  EXPECT_EQ(std::string::npos, asp.body.find("ran42"));
+  EXPECT_EQ(std::string::npos, asp.body.find("<%")) << "the page's source went out";
+  for (const char* file : {"/up/evil.html", "/up/evil.svg"}) {
+    const Response r = request(host_.port, "GET", file);
+    EXPECT_EQ(200, r.status);
+    EXPECT_EQ("attachment", r.header("Content-Disposition")) << file;
+    EXPECT_EQ("application/octet-stream", r.header("Content-Type")) << file;
+    EXPECT_EQ("nosniff", r.header("X-Content-Type-Options")) << file;
+    EXPECT_EQ("default-src 'none'; sandbox", r.header("Content-Security-Policy")) << file;
+  }
+  EXPECT_EQ("ran42", request(host_.port, "GET", "/open/evil.asp").body)
+      << "a folder that is not marked runs what is saved in it";
 }
 
 TEST_F(HostUploadTest, OversizedRequestLineOrHeadersAreRefused) {
