@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vhost {
@@ -14,6 +15,16 @@ class ResponseBody {
  public:
   // Small writes share blocks of this many bytes; a larger write is a block of its own size.
   static constexpr size_t kBlock = 64 * 1024;
+
+  ResponseBody() = default;
+  // Takes the blocks of other, which is left empty.
+  ResponseBody(ResponseBody&& other) noexcept
+      : blocks_(std::move(other.blocks_)), size_(std::exchange(other.size_, 0)) {
+    other.blocks_.clear();
+  }
+  ResponseBody& operator=(ResponseBody&&) = delete;
+  ResponseBody(const ResponseBody&) = delete;
+  ResponseBody& operator=(const ResponseBody&) = delete;
 
   // Appends bytes. False, with nothing appended, when memory runs out.
   bool append(std::string_view bytes);

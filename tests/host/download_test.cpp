@@ -42,6 +42,16 @@ class HostDownloadTest : public ::testing::Test {
     write_file(site_ + "/try_down.asp",
                "<% try { " + send +
                    " } catch (e) { Response.Write(e.number + \"|\" + e.description); } %>");
+    // Writes 1 MiB at a time, twelve times; with catch=1 it takes a refused write back and
+    // says so instead.
+    const std::string write =
+        "var s = \"x\"; while (s.length < 1048576) s += s;"
+        " for (var i = 0; i < 12; i++) Response.Write(s);";
+    write_file(site_ + "/big.asp",
+               "<% if (Request.QueryString(\"catch\") == \"1\") { try { " + write +
+                   " } catch (e) { Response.Clear(); Response.Write(\"refused \" + e.number); }"
+                   " } else { " +
+                   write + " } %>");
     for (const char* name : {"plain-1.0.txt", "a\"b;c.txt", "한글 파일.txt", "100%.txt"})
       write_file(site_ + "/files/" + name, std::string("content of ") + name);
     write_file(site_ + "/files/a\nb.txt", "line feed");
@@ -144,6 +154,19 @@ TEST_F(HostDownloadTest, ABombPastTheLargestResponseFailsCleanly) {
   EXPECT_EQ(500, large.status);
   EXPECT_FALSE(large.has_header("Content-Disposition"));
   EXPECT_EQ(200, request(limited_.port, "GET", "/down.asp?name=plain-1.0.txt").status);
+}
+
+// Any page's writes past the largest response fail with nothing appended: uncaught, the page
+// gets the 500 error page; caught, the page goes on.
+TEST_F(HostDownloadTest, WritesPastTheLargestResponseFail) {
+  const Response uncaught = request(limited_.port, "GET", "/big.asp");
+  EXPECT_EQ(500, uncaught.status);
+  EXPECT_NE(std::string::npos, uncaught.body.find("--max-response")) << uncaught.body;
+  EXPECT_LT(uncaught.body.size(), 4096u);
+  const Response caught = request(limited_.port, "GET", "/big.asp?catch=1");
+  EXPECT_EQ(200, caught.status);
+  EXPECT_EQ("refused -2147467259", caught.body);
+  EXPECT_EQ(size_t{12} << 20, request(roomy_.port, "GET", "/big.asp").body.size());
 }
 
 // Within the limit, a bomb of 256 MiB goes out whole, and the host's peak memory grows by about
