@@ -19,7 +19,8 @@ bool is_alnum(OLECHAR c) {
 
 // A character of an HTTP token (RFC 9110 tchar).
 bool is_tchar(OLECHAR c) {
-  return is_alnum(c) || (c < 0x80 && strchr("!#$%&'*+-.^_`|~", static_cast<char>(c)) != nullptr);
+  return is_alnum(c) ||
+         (c > 0x20 && c < 0x7F && strchr("!#$%&'*+-.^_`|~", static_cast<char>(c)) != nullptr);
 }
 
 // A byte that stands for itself in an encoded value (RFC 8187 attr-char); every other byte is

@@ -33,6 +33,6 @@ HRESULT RefuseEmbeddedNul(const CLSID& clsid, BSTR text);
 //          E_OUTOFMEMORY    a value cannot be made.
 //          E_FAIL           the name is not text of the ANSI code page.
 // Notes:   the bare form keeps the exact text "attachment; filename=NAME" for a token NAME. A
-//          name holding '%' also gets the encoded form, since browsers decode percent escapes
+//          name holding '%' also gets the encoded form, since Chromium decodes percent escapes
 //          in a bare or quoted filename.
 HRESULT MakeAttachmentHeaders(const CLSID& clsid, const char* fileName, AttachmentHeaders* out);
