@@ -165,9 +165,9 @@ TEST_F(Download, PhysicalPathWithoutBackslashIsItsOwnFileName) {
   EXPECT_TRUE(down_page_->server->mapped.empty());
 }
 
-// The name is what follows the last '\\' or '/' of the path, bare when it is a token, quoted
-// with '"' and '\\' escaped otherwise; a name beyond ASCII, or with a '%' that a browser would
-// decode, also goes percent-encoded as UTF-8 whatever the process's code page.
+// The name is what follows the last backslash or '/' of the path, bare when it is a token,
+// quoted with '"' and backslash escaped otherwise; a name beyond ASCII, or with a '%' that a
+// browser would decode, also goes percent-encoded as UTF-8 whatever the process's code page.
 TEST_F(Download, FileNameGoesIntoBothHeadersSafely) {
   struct Case {
     const char* on_disk;  // under drive C:, UTF-8
