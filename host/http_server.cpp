@@ -12,6 +12,8 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <new>
+#include <vector>
 
 #include "intrinsics.h"
 #include "objbase.h"
@@ -148,11 +150,41 @@ std::string http_date(std::time_t when) {
   return text;
 }
 
+// Whether path is folder or inside it (both absolute, without a trailing '/').
+bool inside(const std::string& path, const std::string& folder) {
+  return path == folder ||
+         (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+          path[folder.size()] == '/');
+}
+
+bool in_data_dir(const HostConfig& config, const std::string& real_path) {
+  for (const std::string& dir : config.data_dirs)
+    if (inside(real_path, dir))
+      return true;
+  return false;
+}
+
+// The type under which a file of a data folder may be shown in the browser: images and plain
+// text, which cannot run script. Null for anything else, which goes out as an attachment.
+const char* inline_data_type(const std::string& path) {
+  const char* type = content_type_of(path);
+  for (const char* safe : {"image/png", "image/jpeg", "image/gif", "image/webp", "image/x-icon",
+                           "text/plain; charset=utf-8"})
+    if (std::strcmp(type, safe) == 0)
+      return type;
+  return nullptr;
+}
+
 bool is_page(const std::string& path) {
   return path.size() > 4 && iequals(std::string_view(path).substr(path.size() - 4), ".asp");
 }
 
-MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const fs::path& file) {
+// Sends a file as it is. A file of a data folder goes out as data: the browser may not guess
+// another type (nosniff), a document it opens runs nothing (a sandbox with no sources), and
+// anything but an image or plain text is an attachment of no scriptable type, so an uploaded
+// page, HTML or SVG file is never shown in the site's origin.
+MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const fs::path& file,
+                        bool data) {
   std::error_code ec;
   const uintmax_t size = fs::file_size(file, ec);
   std::FILE* f = ec ? nullptr : std::fopen(file.c_str(), "rb");
@@ -164,9 +196,47 @@ MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const f
     std::fclose(f);
     return MHD_NO;
   }
-  MHD_add_response_header(response, "Content-Type", content_type_of(file.string()));
+  const char* type = content_type_of(file.string());
+  if (data) {
+    type = inline_data_type(file.string());
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, "Content-Security-Policy", "default-src 'none'; sandbox");
+    if (!type) {
+      type = "application/octet-stream";
+      MHD_add_response_header(response, "Content-Disposition", "attachment");
+    }
+  }
+  MHD_add_response_header(response, "Content-Type", type);
   state->bytes = size;
   return queue(connection, state, 200, response);
+}
+
+void free_body(void* body) {
+  delete static_cast<ResponseBody*>(body);
+}
+
+// A response that sends the blocks of *body where they are; the body is moved out of *body and
+// freed by the library when the response is done with. Null when memory runs out.
+MHD_Response* body_response(ResponseBody* body) {
+  if (body->size() == 0)
+    return MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+  auto* held = new (std::nothrow) ResponseBody(std::move(*body));
+  if (!held)
+    return nullptr;
+  std::vector<MHD_IoVec> pieces;
+  try {
+    pieces.reserve(held->blocks().size());
+  } catch (const std::bad_alloc&) {
+    delete held;
+    return nullptr;
+  }
+  for (const std::string& block : held->blocks())
+    pieces.push_back({block.data(), block.size()});
+  MHD_Response* response = MHD_create_response_from_iovec(
+      pieces.data(), static_cast<unsigned>(pieces.size()), free_body, held);
+  if (!response)
+    delete held;
+  return response;
 }
 
 MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestState* state,
@@ -191,8 +261,8 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
       run_script_page(page, *compiled);
     }
   }
-  MHD_Response* response = MHD_create_response_from_buffer(
-      out.body.size(), const_cast<char*>(out.body.data()), MHD_RESPMEM_MUST_COPY);
+  state->bytes = out.body.size();
+  MHD_Response* response = body_response(&out.body);
   if (!response)
     return MHD_NO;
   std::string type = out.content_type;
@@ -210,7 +280,6 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
   }
   if (!has_cache_control)
     MHD_add_response_header(response, "Cache-Control", "private");
-  state->bytes = out.body.size();
   state->log_extra += out.log_entry;
   return queue(connection, state, out.status, response);
 }
@@ -228,7 +297,8 @@ bool resolve_in_site(const std::string& root, const std::string& path, fs::path*
     size_t end = path.find('/', start);
     if (end == std::string::npos)
       end = path.size();
-    if (end > start) {
+    // Empty and "." components name the folder they stand in.
+    if (end > start && !(end == start + 1 && path[start] == '.')) {
       target /= path.substr(start, end - start);
       *status = fs::symlink_status(target, ec);
       if (ec) {
@@ -238,8 +308,7 @@ bool resolve_in_site(const std::string& root, const std::string& path, fs::path*
       }
       if (fs::is_symlink(*status)) {
         *real = fs::weakly_canonical(fs::path(root) / path.substr(1), ec);
-        const std::string text = real->string();
-        if (ec || (text != root && text.compare(0, root.size() + 1, root + "/") != 0))
+        if (ec || !inside(real->string(), root))
           return false;
         *status = fs::status(*real, ec);
         return true;
@@ -267,12 +336,16 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
       return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
     start = end + 1;
   }
+  const HostConfig& config = server->config();
   fs::path real;
   fs::file_status status;
-  if (!resolve_in_site(server->config().site_root, r.path, &real, &status))
+  if (!resolve_in_site(config.site_root, r.path, &real, &status))
     return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
   fs::path target;
   std::error_code ec;
+  // Whether the file sent is in a data folder, judged by where it really is: a link from
+  // elsewhere in the site to an uploaded page does not run it either.
+  bool data = in_data_dir(config, real.string());
   std::string virtual_path = r.path;
   if (fs::is_directory(status)) {
     if (virtual_path.back() != '/') {
@@ -285,6 +358,9 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
         MHD_add_response_header(response, "Location", location.c_str());
       return queue(connection, state, 301, response);
     }
+    if (data)
+      return queue_text(connection, state, 403, "Forbidden",
+                        "This folder holds data only: it has no index page.");
     bool found = false;
     for (const char* index : {"index.asp", "default.asp", "index.html", "index.htm"}) {
       if (fs::is_regular_file(real / index, ec)) {
@@ -296,18 +372,25 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
     }
     if (!found)
       return queue_text(connection, state, 403, "Forbidden", "This folder has no index page.");
+    data = in_data_dir(config, fs::weakly_canonical(target, ec).string());
   } else if (fs::is_regular_file(status)) {
     target = real;
   } else {
     return queue_text(connection, state, 404, "Not Found",
                       "There is no " + r.path + " on this server.");
   }
-  if (is_page(virtual_path))
+  if (is_page(virtual_path)) {
+    // As a production server denies execute access to an upload folder: the page neither runs
+    // nor goes out as its source.
+    if (data)
+      return queue_text(connection, state, 403, "Forbidden",
+                        "Pages do not run from a folder that holds data only.");
     return serve_page(server, connection, state, virtual_path);
+  }
   if (r.method != "GET" && r.method != "HEAD")
     return queue_text(connection, state, 405, "Method Not Allowed",
                       "Static files answer GET and HEAD only.");
-  return serve_static(connection, state, target);
+  return serve_static(connection, state, target, data);
 }
 
 void start_request(HttpServer* server, MHD_Connection* connection, RequestState* state,
@@ -448,6 +531,16 @@ bool HttpServer::start(const std::string& address, unsigned port, unsigned worke
     return false;
   }
   config_.site_root = root.string();
+  for (std::string& dir : config_.data_dirs) {
+    const fs::path real = fs::weakly_canonical(dir, ec);
+    if (ec || !inside(real.string(), config_.site_root)) {
+      *error = "the data folder is not inside the site: " + dir;
+      return false;
+    }
+    dir = real.string();
+    while (dir.size() > 1 && dir.back() == '/')
+      dir.pop_back();
+  }
   // Idle keep-alive clients must not keep new ones out: connections may take every handle the
   // system allows but a reserve for the pages' files, databases and modules.
   const DWORD handles = PlatformRaiseHandleLimit();

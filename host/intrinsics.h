@@ -153,8 +153,9 @@ class ResponseObject final : public DispatchObject<IResponse, &IID_IResponse>, p
   HRESULT STDMETHODCALLTYPE get_LCID(LONG* plvar) override;
   HRESULT STDMETHODCALLTYPE put_LCID(LONG lvar) override;
 
-  // Appends bytes already in the response's encoding (the page's literal text).
-  void write_bytes(std::string_view bytes);
+  // Appends bytes already in the response's encoding (the page's literal text). Fails, with
+  // nothing appended, when the body would pass the host's largest response, or memory runs out.
+  HRESULT write_bytes(std::string_view bytes);
 
  private:
   HRESULT check_headers_open(const char16_t* member) const;

@@ -1,6 +1,8 @@
 // Response: the status, headers and body of the page's answer. The body is kept in memory and
 // sent when the page ends; Write converts text to the page's code page.
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "intrinsics.h"
 #include "text.h"
@@ -51,9 +53,17 @@ HRESULT ResponseObject::set_header(const std::u16string& name, const std::u16str
   return S_OK;
 }
 
-void ResponseObject::write_bytes(std::string_view bytes) {
-  if (page_ && !page_->ended)
-    page_->response.body.append(bytes);
+HRESULT ResponseObject::write_bytes(std::string_view bytes) {
+  if (!page_ || page_->ended)
+    return S_OK;
+  ResponseBody& body = page_->response.body;
+  const unsigned long long limit = page_->config.max_response;
+  if (bytes.size() > limit - std::min<unsigned long long>(body.size(), limit))
+    return set_error(E_FAIL, u"Response: the response would pass " + to_u16(std::to_string(limit)) +
+                                 u" bytes, the largest this server sends (--max-response).");
+  if (!body.append(bytes))
+    return set_error(E_OUTOFMEMORY, u"Response: there is no memory for the response.");
+  return S_OK;
 }
 
 HRESULT ResponseObject::get_Buffer(VARIANT_BOOL* fIsBuffering) {
@@ -201,9 +211,9 @@ HRESULT ResponseObject::BinaryWrite(VARIANT varInput) {
   hr = SafeArrayAccessData(array, reinterpret_cast<void**>(const_cast<char**>(&data)));
   if (FAILED(hr))
     return hr;
-  write_bytes(std::string_view(data, static_cast<size_t>(count)));
+  hr = write_bytes(std::string_view(data, static_cast<size_t>(count)));
   SafeArrayUnaccessData(array);
-  return S_OK;
+  return hr;
 }
 
 HRESULT ResponseObject::Clear() {
@@ -246,8 +256,8 @@ HRESULT ResponseObject::Redirect(BSTR bstrURL) {
   r.status_text = "Object moved";
   r.headers.emplace_back("Location", to_utf8(url));
   r.content_type = "text/html";
-  r.body = "<html><body><h1>Object moved</h1><p>This object may be found <a href=\"" +
-           to_utf8(html_encode(url)) + "\">here</a>.</p></body></html>\n";
+  r.body.assign("<html><body><h1>Object moved</h1><p>This object may be found <a href=\"" +
+                to_utf8(html_encode(url)) + "\">here</a>.</p></body></html>\n");
   page_->ended = true;
   return S_OK;
 }
@@ -262,15 +272,12 @@ HRESULT ResponseObject::Write(VARIANT varText) {
     return hr;
   if (text.Type() == VT_EMPTY || text.Type() == VT_NULL)
     return S_OK;
-  if (text.Type() == VT_BOOL) {
-    write_bytes(text.Get().boolVal ? "True" : "False");
-    return S_OK;
-  }
+  if (text.Type() == VT_BOOL)
+    return write_bytes(text.Get().boolVal ? "True" : "False");
   hr = text.ChangeType(VT_BSTR);
   if (FAILED(hr))
     return set_error(hr, u"Response.Write cannot show this value as text.");
-  write_bytes(encode_text(bstr_text(text.Get().bstrVal), page_->code_page));
-  return S_OK;
+  return write_bytes(encode_text(bstr_text(text.Get().bstrVal), page_->code_page));
 }
 
 HRESULT ResponseObject::WriteBlock(SHORT) {

@@ -55,6 +55,9 @@ int main(int argc, char** argv) {
   vhost::HostConfig config;
   config.site_root = options.root;
   config.max_body = options.max_body;
+  config.max_response = options.max_response;
+  for (const std::string& dir : options.data_dirs)
+    config.data_dirs.push_back(options.root + "/" + dir);
   config.script_timeout_seconds = options.script_timeout;
   config.client_timeout_seconds = options.client_timeout;
   vhost::HttpServer server(config, &log);

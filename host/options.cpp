@@ -41,10 +41,18 @@ std::string usage() {
          "  --workers N           worker threads, each running one page at a time (default 4)\n"
          "  --max-body SIZE       largest request body, e.g. 30M (default 30M); larger bodies\n"
          "                        are refused with 413 before they are read (at most 2G - 1)\n"
+         "  --max-response SIZE   largest response body a page may make (default 64M, at\n"
+         "                        most 2G - 1); a write past it fails, and a page that\n"
+         "                        does not handle the failure gets the 500 error page\n"
          "  --script-timeout S    seconds a page may run (default 90; Server.ScriptTimeout\n"
          "                        changes it for one page)\n"
          "  --client-timeout S    seconds a client may stay silent, and may take to send a\n"
          "                        request body, before its connection is closed (default 60)\n"
+         "  --data-dir DIR        a folder of the site (such as files or up/images) that holds\n"
+         "                        data only, such as uploads: no page runs from it (403),\n"
+         "                        and its files go out with nosniff and a sandbox, as\n"
+         "                        attachments unless they are images or plain text; may be\n"
+         "                        given several times, and the folder need not exist yet\n"
          "  --access-log WHERE    '-' standard output (default), 'off', or a file\n"
          "  --typelib FILE        the intrinsic objects' interface description (default:\n"
          "                        asptlb.idl beside the program)\n"
@@ -89,6 +97,12 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
         return false;
       }
       o->max_body = n;
+    } else if (a == "--max-response") {
+      if (!parse_size(v, &n) || n < 1 || n > 0x7FFFFFFFull) {
+        *error = "--max-response needs a size from 1 byte to below 2G, such as 64M";
+        return false;
+      }
+      o->max_response = n;
     } else if (a == "--script-timeout") {
       if (!parse_size(v, &n) || n < 1 || n > 86400) {
         *error = "--script-timeout needs a number of seconds from 1 to 86400";
@@ -101,6 +115,18 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
         return false;
       }
       o->client_timeout = static_cast<int>(n);
+    } else if (a == "--data-dir") {
+      std::string dir = v;
+      while (!dir.empty() && dir.front() == '/')
+        dir.erase(0, 1);
+      while (!dir.empty() && dir.back() == '/')
+        dir.pop_back();
+      if (dir.empty() || dir.find('\\') != std::string::npos ||
+          ("/" + dir + "/").find("/../") != std::string::npos) {
+        *error = "--data-dir needs a folder inside the site, such as files";
+        return false;
+      }
+      o->data_dirs.push_back(dir);
     } else if (a == "--access-log") {
       o->access_log = v;
     } else if (a == "--typelib") {

@@ -12,10 +12,12 @@ struct Options {
   unsigned port = 8080;
   unsigned workers = 4;
   unsigned long long max_body = 30ull * 1024 * 1024;
+  unsigned long long max_response = 64ull * 1024 * 1024;
   int script_timeout = 90;
   int client_timeout = 60;
   std::string access_log = "-";
-  std::string typelib;  // empty: asptlb.idl beside the program
+  std::vector<std::string> data_dirs;  // folders of the site, relative to it
+  std::string typelib;                 // empty: asptlb.idl beside the program
   bool help = false;
 };
 

@@ -12,6 +12,7 @@
 #include "asptlb.h"
 #include "com_ptr.h"
 #include "oleauto.h"
+#include "response_body.h"
 
 namespace vhost {
 
@@ -20,6 +21,10 @@ struct HostConfig {
   int script_timeout_seconds = 90;
   unsigned long long max_body = 30ull * 1024 * 1024;
   int client_timeout_seconds = 60;
+  unsigned long long max_response = 64ull * 1024 * 1024;  // the largest response body
+  // Folders that hold data only, as absolute Linux paths without symbolic links or a
+  // trailing '/': no page runs from them and their files are served as data.
+  std::vector<std::string> data_dirs;
 };
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
@@ -51,7 +56,7 @@ struct HttpResponseData {
   std::string content_type = "text/html";
   std::string charset;
   HeaderList headers;
-  std::string body;
+  ResponseBody body;
   bool buffer = true;
   bool headers_sent = false;  // after Flush: headers can no longer change
   bool has_expires = false;

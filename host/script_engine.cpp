@@ -51,8 +51,13 @@ duk_ret_t write_literal(duk_context* ctx) {
   PageContext* page = page_of(ctx);
   if (page->ended)
     bridge_throw_end(ctx);
-  if (compiled && n < compiled->literals.size())
-    static_cast<ResponseObject*>(page->response_object())->write_bytes(compiled->literals[n]);
+  if (compiled && n < compiled->literals.size()) {
+    SetErrorInfo(0, nullptr);
+    const HRESULT hr =
+        static_cast<ResponseObject*>(page->response_object())->write_bytes(compiled->literals[n]);
+    if (FAILED(hr))
+      bridge_throw_failure(ctx, hr, nullptr, u"Response.Write");
+  }
   return 0;
 }
 
@@ -161,14 +166,15 @@ void write_error_page(HttpResponseData& response, const std::string& file, int l
       std::remove_if(response.headers.begin(), response.headers.end(),
                      [](const auto& h) { return !iequals(h.first, "Set-Cookie"); }),
       response.headers.end());
-  response.body =
+  std::string body =
       "<!DOCTYPE html>\n<html><head><title>Script error</title></head><body>\n"
       "<h1>Script error</h1>\n<p>Page: <code>" +
       enc(file) + "</code>, line " + std::to_string(line) + "</p>\n<p>Error: " + enc(message) +
       "</p>\n";
   if (!automation_detail.empty())
-    response.body += "<p>Automation error: " + enc(automation_detail) + "</p>\n";
-  response.body += "</body></html>\n";
+    body += "<p>Automation error: " + enc(automation_detail) + "</p>\n";
+  body += "</body></html>\n";
+  response.body.assign(std::move(body));
   std::fprintf(stderr, "vhost: script error in %s line %d: %s%s%s\n", file.c_str(), line,
                message.c_str(), automation_detail.empty() ? "" : " | ", automation_detail.c_str());
 }

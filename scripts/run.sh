@@ -16,4 +16,7 @@ for module in build/bin/libVtrlSrv.so build/bin/libado.so build/bin/libdispmodul
   [ -f "$module" ] && build/bin/regsvr -s "$module"
 done
 echo "Registered the modules in $PLATFORM_REGISTRY. Press Ctrl-C to stop the host."
-exec build/bin/vhost --root examples/site --address 127.0.0.1 --port 8080 "$@"
+# The site saves uploads into files/ and zfiles/ and its database into data/: folders of data
+# only, from which no page runs and whose files go out as data.
+exec build/bin/vhost --root examples/site --address 127.0.0.1 --port 8080 \
+  --data-dir files --data-dir zfiles --data-dir data "$@"

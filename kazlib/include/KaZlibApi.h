@@ -1,5 +1,5 @@
-// Export macro of KaZlib. The class CKaZlib is exported whole, the output limit setting as a
-// C-linkage function; every other symbol of the library stays hidden.
+// Export macro of KaZlib. The classes CKaZlib and CKaZlibReader are exported whole, the output
+// limit setting as a C-linkage function; every other symbol of the library stays hidden.
 #pragma once
 
 #if defined(KAZLIB_BUILDING)

@@ -31,11 +31,27 @@ bool write_all(HANDLE file, const char* data, int size) {
   return true;
 }
 
-HRESULT report_cannot_open(const char* target) {
+HRESULT report_with_target(VtrlMessage text, const char* target) {
   CKaText message;
-  message.Format(VtrlMessageText(VtrlMessage::kCannotOpenFile), target);
+  message.Format(VtrlMessageText(text), target);
   ReportError(CLSID_KaFileUpload, message, GUID_NULL, 0);
   return E_FAIL;
+}
+
+HRESULT report_cannot_open(const char* target) {
+  return report_with_target(VtrlMessage::kCannotOpenFile, target);
+}
+
+// A target that names an existing folder is refused as a whole: nothing can be written there,
+// and a number added to the folder's name would put the file beside the folder, outside it
+// ("files\.." names the site's own folder, and numbered it becomes a sibling of the site).
+bool is_folder(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+HRESULT report_folder(const char* target) {
+  return report_with_target(VtrlMessage::kTargetIsFolder, target);
 }
 
 }  // namespace
@@ -46,8 +62,10 @@ HRESULT report_cannot_open(const char* target) {
 // two saves of one name at the same moment never share a file.
 // Returns: S_OK with *path the claimed name and *claimed its handle; S_OK with
 //          INVALID_HANDLE_VALUE when the free name cannot be created (*path is that name: the
-//          open fails there); E_FAIL when every number is taken; E_OUTOFMEMORY when a name
-//          cannot be made (nothing is left claimed).
+//          open fails there); HRESULT_FROM_WIN32(ERROR_DIRECTORY) when path itself names a
+//          folder (no number is tried); E_FAIL when every number is taken; E_OUTOFMEMORY when a
+//          name cannot be made (nothing is left claimed).
+// Notes:   a folder at a numbered name counts as taken, as a file does.
 static HRESULT AutoTagName(CKaText* path, HANDLE* claimed) {
   *claimed = INVALID_HANDLE_VALUE;
   const int length = path->GetLength();
@@ -73,6 +91,8 @@ static HRESULT AutoTagName(CKaText* path, HANDLE* claimed) {
     // a folder, or another saver a moment ago) sends the count on; any other failure is the
     // open's to report. A folder may fail the create for another reason than its name.
     *claimed = create_file(name, CREATE_NEW);
+    if (n == 0 && *claimed == INVALID_HANDLE_VALUE && is_folder(name))
+      return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
     const bool taken = *claimed == INVALID_HANDLE_VALUE &&
                        (GetLastError() == ERROR_FILE_EXISTS || kaIsFileExist(name) == 0);
     if (!taken) {
@@ -102,6 +122,8 @@ HRESULT KaoAttachment::ResolveTarget(BSTR bstrPath, LONG bAutoTag, CKaText* targ
   hr = AutoTagName(target, claimed);
   if (hr == E_FAIL)
     return report_cannot_open(*target);
+  if (hr == HRESULT_FROM_WIN32(ERROR_DIRECTORY))
+    return report_folder(*target);
   if (FAILED(hr))
     return hr;
   const int separator = target->ReverseFind('\\');
@@ -119,7 +141,7 @@ HRESULT KaoAttachment::SaveFile(BSTR bstrPath, LONG bAutoTag) {
   if (file == INVALID_HANDLE_VALUE && !bAutoTag)
     file = create_file(target, CREATE_ALWAYS);
   if (file == INVALID_HANDLE_VALUE)
-    return report_cannot_open(target);
+    return is_folder(target) ? report_folder(target) : report_cannot_open(target);
   const bool written = write_all(file, record_->Data, record_->Size);
   if (CloseHandle(file) && written)
     return S_OK;
@@ -136,6 +158,8 @@ HRESULT KaoAttachment::SaveFileByZip(BSTR bstrPath, LONG bAutoTag) {
     return hr;
   if (claimed != INVALID_HANDLE_VALUE)
     CloseHandle(claimed);
+  else if (is_folder(target))
+    return report_folder(target);
   hr = ZipToFile(CLSID_KaFileUpload, record_->Data, record_->Size, target, &record_->ZipSize);
   // The compressed file replaces the claimed empty one; a failure must not leave it behind.
   if (FAILED(hr) && claimed != INVALID_HANDLE_VALUE)

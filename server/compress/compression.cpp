@@ -12,11 +12,3 @@ HRESULT ZipToFile(const CLSID& source, char* data, int size, const char* path, i
   *zipSize = static_cast<int>(zlib.m_dwResultSize);
   return S_OK;
 }
-
-HRESULT UnzipFromFile(const CLSID& source, const char* path, CKaZlib* zlib) {
-  if (!zlib->UnZip2Buffer(path)) {
-    ReportError(source, VtrlMessageText(VtrlMessage::kUnzipFileFailed), GUID_NULL, 0);
-    return E_FAIL;
-  }
-  return S_OK;
-}

@@ -1,5 +1,6 @@
-// The server's use of the compression library: one local CKaZlib per operation, the fixed
-// message of a failed operation recorded for the calling script.
+// The server's compressed saves to disk: one local CKaZlib per save, the fixed message of a
+// failed save recorded for the calling script. (Downloads read compressed bytes back through
+// CKaZlibReader, a piece at a time.)
 #pragma once
 
 #include "KaZlib.h"
@@ -9,7 +10,3 @@
 // *zipSize to the compressed byte count. On failure records the compressed-file message with
 // source clsid and returns E_FAIL; *zipSize is left alone.
 HRESULT ZipToFile(const CLSID& source, char* data, int size, const char* path, int* zipSize);
-
-// Reads the compressed file at path back into zlib's result fields. On failure records the
-// read-back message with source clsid and returns E_FAIL.
-HRESULT UnzipFromFile(const CLSID& source, const char* path, CKaZlib* zlib);

@@ -2,28 +2,19 @@
 #include "download.h"
 
 #include <limits.h>
-#include <string.h>
 
-#include <algorithm>
 #include <new>
 
-#include "byte_array.h"
+#include "KaZlibReader.h"
+#include "attachment_body.h"
+#include "attachment_headers.h"
 #include "com_ptr.h"
-#include "compression.h"
 #include "faultsim.h"
 #include "map_path.h"
+#include "report_error.h"
 #include "scoped_bstr.h"
-#include "scoped_variant.h"
 
 namespace {
-
-constexpr DWORD kMaxRead = DWORD{1} << 30;
-
-// The part of path after its last '\', or the whole path.
-const char* file_name_of(const CKaText& path) {
-  const int separator = path.ReverseFind('\\');
-  return static_cast<const char*>(path) + separator + 1;
-}
 
 // Owns a file handle.
 class File {
@@ -47,6 +38,18 @@ ScopedBstr wide(const char* text) {
   if (FAILED(AcpToBstr(text, out.Receive())))
     out.Reset();
   return out;
+}
+
+// The decimal digits of n >= 0 as an automation string.
+HRESULT decimal(long n, ScopedBstr* out) {
+  OLECHAR digits[24];
+  UINT count = 0;
+  do {
+    digits[sizeof digits / sizeof digits[0] - 1 - count++] = static_cast<OLECHAR>(u'0' + n % 10);
+    n /= 10;
+  } while (n > 0);
+  out->Reset(SysAllocStringLen(digits + sizeof digits / sizeof digits[0] - count, count));
+  return out->Get() ? S_OK : E_OUTOFMEMORY;
 }
 
 }  // namespace
@@ -76,30 +79,68 @@ HRESULT KaFileDownLoad::OnEndPage() {
   return S_OK;
 }
 
-HRESULT KaFileDownLoad::ResolvePath(BSTR bstrPath, CKaText* path) {
+HRESULT KaFileDownLoad::ResolvePath(BSTR bstrPath, CKaText* path, AttachmentHeaders* headers) {
   if (!Response)
     return E_UNEXPECTED;
-  return MapPathIfRelative(Server, bstrPath, path);
+  HRESULT hr = RefuseEmbeddedNul(CLSID_KaFileDownLoad, bstrPath);
+  if (SUCCEEDED(hr))
+    hr = MapPathIfRelative(Server, bstrPath, path);
+  if (SUCCEEDED(hr))
+    hr = MakeAttachmentHeaders(CLSID_KaFileDownLoad, AttachmentFileName(*path), headers);
+  return hr;
 }
 
-void KaFileDownLoad::WriteAttachment(const char* fileName, const VARIANT& body) {
-  const long size = static_cast<long>(body.parray->rgsabound[0].cElements);
-  Response->put_Expires(0);
-  Response->put_Buffer(1);
-  Response->Clear();
-  CKaText text;
-  text.Format("application/octet-stream; name=%s", fileName);
-  Response->put_ContentType(wide(text).Get());
-  text.Format("attachment; filename=%s", fileName);
-  Response->AddHeader(wide("Content-Disposition").Get(), wide(text).Get());
-  text.Format("%ld", size);
-  Response->AddHeader(wide("Content-Length").Get(), wide(text).Get());
-  Response->BinaryWrite(body);
+HRESULT KaFileDownLoad::SendAttachment(const AttachmentHeaders& headers, AttachmentBody* body) {
+  // The first piece, and what the calls need, are made before the response is touched: a
+  // download that cannot start fails with the response as it was.
+  const VARIANT* piece = nullptr;
+  HRESULT hr = body->Next(&piece);
+  const ScopedBstr disposition_name = wide("Content-Disposition");
+  const ScopedBstr length_name = wide("Content-Length");
+  if (SUCCEEDED(hr) && (!disposition_name.Get() || !length_name.Get()))
+    hr = E_OUTOFMEMORY;
+  if (FAILED(hr))
+    return hr;
+  hr = Response->put_Expires(0);
+  if (SUCCEEDED(hr))
+    hr = Response->put_Buffer(1);
+  if (SUCCEEDED(hr))
+    hr = Response->Clear();
+  // The body goes first and the headers after it: a body that fails on the way (damaged
+  // input past its first piece, a read error, the response's size limit) leaves a cleared
+  // response without a single attachment header, never part of a file sent as the whole.
+  long length = 0;
+  while (SUCCEEDED(hr) && piece) {
+    hr = Response->BinaryWrite(*piece);
+    if (SUCCEEDED(hr)) {
+      length += static_cast<long>(piece->parray->rgsabound[0].cElements);
+      hr = body->Next(&piece);
+    }
+  }
+  ScopedBstr length_value;
+  if (SUCCEEDED(hr))
+    hr = decimal(length, &length_value);
+  if (SUCCEEDED(hr))
+    hr = Response->put_ContentType(headers.content_type.Get());
+  if (SUCCEEDED(hr))
+    hr = Response->AddHeader(disposition_name.Get(), headers.disposition.Get());
+  if (SUCCEEDED(hr))
+    hr = Response->AddHeader(length_name.Get(), length_value.Get());
+  if (FAILED(hr)) {
+    // The failure's description is the one the script sees, not that of the clean-up.
+    ComPtr<IErrorInfo> error;
+    GetErrorInfo(0, error.Receive());
+    Response->Clear();
+    SetErrorInfo(0, error.Get());
+    return hr;
+  }
+  return S_OK;
 }
 
 HRESULT KaFileDownLoad::DownFromFile(BSTR bstrPath) {
   CKaText path;
-  HRESULT hr = ResolvePath(bstrPath, &path);
+  AttachmentHeaders headers;
+  HRESULT hr = ResolvePath(bstrPath, &path, &headers);
   if (FAILED(hr))
     return hr;
   File file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -112,57 +153,22 @@ HRESULT KaFileDownLoad::DownFromFile(BSTR bstrPath) {
   if ((low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 ||
       low > static_cast<DWORD>(LONG_MAX))
     return E_INVALIDARG;
-  // Read straight into the array that is sent: one block of the file's size, no second copy.
-  ScopedVariant body;
-  hr = MakeByteArray(nullptr, static_cast<long>(low), &body);
-  if (FAILED(hr))
-    return hr;
-  char* bytes = nullptr;
-  hr = SafeArrayAccessData(body.Get().parray, reinterpret_cast<void**>(&bytes));
-  if (FAILED(hr))
-    return hr;
   // A file that shrinks meanwhile is sent as far as it still goes, never with a made-up tail.
-  DWORD done = 0;
-  bool read_failed = false;
-  while (done < low) {
-    DWORD got = 0;
-    if (!ReadFile(file.Get(), bytes + done, std::min(low - done, kMaxRead), &got, nullptr)) {
-      read_failed = true;
-      break;
-    }
-    if (got == 0)
-      break;
-    done += got;
-  }
-  ScopedVariant shorter;
-  if (!read_failed && done < low)
-    hr = MakeByteArray(bytes, static_cast<long>(done), &shorter);
-  SafeArrayUnaccessData(body.Get().parray);
-  if (read_failed)
-    return E_INVALIDARG;
-  if (FAILED(hr))
-    return hr;
-  if (done < low)
-    body.Swap(shorter);
-  WriteAttachment(file_name_of(path), body.Get());
-  return S_OK;
+  FileBody body(file.Get(), low);
+  return SendAttachment(headers, &body);
 }
 
 HRESULT KaFileDownLoad::DownFromUnzipFile(BSTR bstrPath) {
   CKaText path;
-  HRESULT hr = ResolvePath(bstrPath, &path);
+  AttachmentHeaders headers;
+  HRESULT hr = ResolvePath(bstrPath, &path, &headers);
   if (FAILED(hr))
     return hr;
-  ScopedVariant body;
-  {
-    CKaZlib zlib;
-    hr = UnzipFromFile(CLSID_KaFileDownLoad, path, &zlib);
-    if (FAILED(hr))
-      return hr;
-    hr = MakeByteArray(zlib.m_pResultData, static_cast<long>(zlib.m_dwResultSize), &body);
-    if (FAILED(hr))
-      return hr;
+  CKaZlibReader reader;
+  if (!reader.OpenFile(path)) {
+    ReportError(CLSID_KaFileDownLoad, VtrlMessageText(VtrlMessage::kUnzipFileFailed), GUID_NULL, 0);
+    return E_FAIL;
   }
-  WriteAttachment(file_name_of(path), body.Get());
-  return S_OK;
+  UnzippedBody body(&reader, VtrlMessage::kUnzipFileFailed);
+  return SendAttachment(headers, &body);
 }

@@ -3,6 +3,8 @@
 // browser as an attachment of the page's response.
 #pragma once
 
+#include "attachment_body.h"
+#include "attachment_headers.h"
 #include "page_objects.h"
 #include "vtrl_module.h"
 
@@ -32,12 +34,17 @@ class KaFileDownLoad final : public VtrlObject<IKaFileDownLoad, &IID_IKaFileDown
   KaFileDownLoad() = default;
   ~KaFileDownLoad() override = default;
 
-  // The physical path of bstrPath in *path; E_UNEXPECTED when no page is bound, since nothing
-  // could be sent.
-  HRESULT ResolvePath(BSTR bstrPath, CKaText* path);
-  // The seven calls of an attachment response carrying body (a byte array, VT_ARRAY | VT_UI1)
-  // as fileName. Their results are not examined: the page goes on either way.
-  void WriteAttachment(const char* fileName, const VARIANT& body);
+  // The physical path of bstrPath in *path and the header values for its file name in
+  // *headers; E_UNEXPECTED when no page is bound, since nothing could be sent, and
+  // E_INVALIDARG (reported) for a path with a NUL or a file name with a control character.
+  HRESULT ResolvePath(BSTR bstrPath, CKaText* path, AttachmentHeaders* headers);
+  // Writes the attachment response of body with the file name of headers: Expires 0, Buffer,
+  // Clear, BinaryWrite of every piece of the body as it comes, then the content type, the
+  // content disposition and the length of the pieces written. Returns S_OK; the failure of
+  // the body's first piece, or of making what the calls need, before any response call; or
+  // the first failure after that (of the body or of a call), after a Clear that takes back
+  // what was written, with the failure's error information kept.
+  HRESULT SendAttachment(const AttachmentHeaders& headers, AttachmentBody* body);
   // DownFromDb and, with unzip, DownFromUnzipDb.
   HRESULT DownFromField(IUnknown* pvField, BSTR bstrFname, bool unzip);
 };

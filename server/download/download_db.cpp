@@ -4,10 +4,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "KaZlibReader.h"
 #include "adoint.h"
 #include "byte_array.h"
 #include "com_ptr.h"
-#include "compression.h"
 #include "db_error.h"
 #include "download.h"
 #include "report_error.h"
@@ -149,10 +149,14 @@ HRESULT KaFileDownLoad::DownFromField(IUnknown* pvField, BSTR bstrFname, bool un
   if (!Response)
     return E_UNEXPECTED;
   CKaText name;
-  HRESULT hr = BstrToAcp(bstrFname, &name);
+  HRESULT hr = RefuseEmbeddedNul(CLSID_KaFileDownLoad, bstrFname);
+  if (SUCCEEDED(hr))
+    hr = BstrToAcp(bstrFname, &name);
+  AttachmentHeaders headers;
+  if (SUCCEEDED(hr))
+    hr = MakeAttachmentHeaders(CLSID_KaFileDownLoad, AttachmentFileName(name), &headers);
   if (FAILED(hr))
     return hr;
-  const char* file_name = static_cast<const char*>(name) + name.ReverseFind('\\') + 1;
 
   ComPtr<Field20> field;
   hr = pvField->QueryInterface(IID_Field20, reinterpret_cast<void**>(field.Receive()));
@@ -181,22 +185,22 @@ HRESULT KaFileDownLoad::DownFromField(IUnknown* pvField, BSTR bstrFname, bool un
     return hr;
   }
 
-  ScopedVariant body;
   if (unzip) {
-    CKaZlib zlib;
-    if (!zlib.UnCompress(block.data(), static_cast<unsigned long>(block.size()))) {
+    // The stored bytes, a fraction of what is sent, stay in the block while their output goes
+    // out a piece at a time.
+    CKaZlibReader reader;
+    if (!reader.OpenStream(block.data(), static_cast<unsigned long>(block.size()))) {
       ReportError(CLSID_KaFileDownLoad, VtrlMessageText(VtrlMessage::kUncompressFailed), GUID_NULL,
                   0);
       return E_FAIL;
     }
-    hr = MakeByteArray(zlib.m_pResultData, static_cast<long>(zlib.m_dwResultSize), &body);
-  } else if (whole.Type() != VT_EMPTY) {
-    body.Swap(whole);
-  } else {
-    hr = MakeByteArray(block.data(), block.size(), &body);
+    UnzippedBody body(&reader, VtrlMessage::kUncompressFailed);
+    return SendAttachment(headers, &body);
   }
+  if (whole.Type() == VT_EMPTY)
+    hr = MakeByteArray(block.data(), block.size(), &whole);
   if (FAILED(hr))
     return hr;
-  WriteAttachment(file_name, body.Get());
-  return S_OK;
+  WholeBody body(&whole);
+  return SendAttachment(headers, &body);
 }

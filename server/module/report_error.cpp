@@ -18,6 +18,10 @@ const char* utf8_text(VtrlMessage message) {
       return "파일 또는 디렉토리 경로를 찾을 수 없습니다.";
     case VtrlMessage::kCannotOpenFile:
       return "파일이 없거나 경로가 틀립니다. %s 파일을 오픈할 수 없습니다.";
+    case VtrlMessage::kTargetIsFolder:
+      return "%s 경로는 폴더이므로 파일로 저장할 수 없습니다.";
+    case VtrlMessage::kControlInFileName:
+      return "파일 이름이나 경로에 제어 문자가 들어 있어 응답 헤더에 쓸 수 없습니다.";
     case VtrlMessage::kZipFileFailed:
       return "파일의 경로가 틀리거나 데이터를 압축하는 도중 오류가 발생했습니다.";
     case VtrlMessage::kCompressFailed:

@@ -6,16 +6,18 @@
 
 // The fixed messages of the server.
 enum class VtrlMessage {
-  kNotMultipart,      // the request is not multipart/form-data
-  kOutOfMemory,       // a part's content cannot be copied
-  kFileInUse,         // a file cannot be removed: in use or access denied
-  kPathNotFound,      // a file or directory path cannot be found
-  kCannotOpenFile,    // "%s" is the target path
-  kZipFileFailed,     // a compressed file cannot be written
-  kCompressFailed,    // data cannot be compressed
-  kUnzipFileFailed,   // a compressed file cannot be read back
-  kUncompressFailed,  // data cannot be decompressed
-  kTooManyParts,      // a body holds more parts than one upload takes
+  kNotMultipart,       // the request is not multipart/form-data
+  kOutOfMemory,        // a part's content cannot be copied
+  kFileInUse,          // a file cannot be removed: in use or access denied
+  kPathNotFound,       // a file or directory path cannot be found
+  kCannotOpenFile,     // "%s" is the target path
+  kTargetIsFolder,     // "%s" is the target path, an existing folder
+  kControlInFileName,  // a download's file name or path holds a control character
+  kZipFileFailed,      // a compressed file cannot be written
+  kCompressFailed,     // data cannot be compressed
+  kUnzipFileFailed,    // a compressed file cannot be read back
+  kUncompressFailed,   // data cannot be decompressed
+  kTooManyParts,       // a body holds more parts than one upload takes
 };
 
 // The message in the system's ANSI code page (code page 949 gives its exact Korean bytes).

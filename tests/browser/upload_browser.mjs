@@ -1,12 +1,41 @@
 // A real browser uploads through the example site: headless Chromium opens the upload form,
 // fills a Korean title, attaches a binary file and a file with a Korean name, submits, and
-// reads what the upload object reports back. Usage: node upload_browser.mjs URL WORKDIR SHOT
+// reads what the upload object reports back; every download is saved under the name it was
+// uploaded with. A Korean-named file is downloaded from a host in UTF-8 and from one in code
+// page 949 and saved under its Korean name.
+// Usage: node upload_browser.mjs URL WORKDIR SHOT URL_949 SITE_949
 import { chromium } from 'playwright-core';
 import fs from 'node:fs';
 import path from 'node:path';
+import zlib from 'node:zlib';
 import assert from 'node:assert/strict';
 
-const [base, work, screenshot] = process.argv.slice(2);
+const [base, work, screenshot, base949, site949] = process.argv.slice(2);
+
+// Downloads a file that the site holds in files/, and its compressed copy in zfiles/, through
+// download.asp, and checks the name the browser saves each under and the bytes.
+async function downloadPlaced(page, url, site, label) {
+  const name = '내려받기 한글 (1).txt';
+  const content = Buffer.from('내려받은 한글 파일\n');
+  for (const folder of ['files', 'zfiles']) fs.mkdirSync(path.join(site, folder), { recursive: true });
+  fs.writeFileSync(path.join(site, 'files', name), content);
+  fs.writeFileSync(path.join(site, 'zfiles', `${name}.gz`), zlib.gzipSync(content));
+  for (const [query, saved] of [[`name=${encodeURIComponent(name)}`, name],
+    [`zip=1&name=${encodeURIComponent(`${name}.gz`)}`, `${name}.gz`]]) {
+    await page.goto(`${url}/index.asp`);
+    const [download] = await Promise.all([
+      page.waitForEvent('download'),
+      page.evaluate((href) => {
+        const a = document.createElement('a');
+        a.href = href;
+        document.body.appendChild(a);
+        a.click();
+      }, `${url}/download.asp?${query}`),
+    ]);
+    assert.equal(download.suggestedFilename(), saved, `${label}: name of ${query}`);
+    assert.ok(fs.readFileSync(await download.path()).equals(content), `${label}: bytes of ${query}`);
+  }
+}
 
 // A binary file with every byte value, zero bytes and CR LF pairs, and a Korean-named text file.
 const binary = Buffer.alloc(300000);
@@ -45,8 +74,10 @@ try {
   assert.ok(fields.some((f) => f[1] === 'comment' && f[2] === 'line one\nline two'));
   if (screenshot) await page.screenshot({ path: screenshot, fullPage: true });
 
-  // Both files come back byte for byte: as saved, and from their compressed copies.
+  // Both files come back byte for byte under their names: as saved, and from their
+  // compressed copies (named as those are).
   const expected = [binary, Buffer.from('한글 내용\n')];
+  const names = { plain: ['sample.bin', '사진 메모.txt'], unzip: ['sample.bin.gz', '사진 메모.txt.gz'] };
   for (const kind of ['plain', 'unzip']) {
     const links = await page.$$(`a.${kind}`);
     assert.equal(links.length, 2, `${kind} links`);
@@ -54,8 +85,12 @@ try {
       const [download] = await Promise.all([page.waitForEvent('download'), links[i].click()]);
       const bytes = fs.readFileSync(await download.path());
       assert.ok(bytes.equals(expected[i]), `${kind} download ${i} differs`);
+      assert.equal(download.suggestedFilename(), names[kind][i], `${kind} download ${i} name`);
     }
   }
+  // What was uploaded into the site's data folders goes out as data, not as a page.
+  const uploaded = await page.request.get(`${base}/files/${encodeURIComponent('사진 메모.txt')}`);
+  assert.equal(uploaded.headers()['x-content-type-options'], 'nosniff');
 
   // The same files through the database: stored as sent and compressed, listed, sent back.
   await page.goto(`${base}/db_upload.asp`);
@@ -74,9 +109,15 @@ try {
     const [download] = await Promise.all([page.waitForEvent('download'), rowLinks[i].click()]);
     const bytes = fs.readFileSync(await download.path());
     assert.ok(bytes.equals(expected[i >> 1]), `database download ${i} differs`);
+    assert.equal(download.suggestedFilename(), names.plain[i >> 1], `database download ${i} name`);
   }
-  console.log('browser upload: 2 files and the fields arrived as sent and came back byte for byte,');
-  console.log('from files on disk and from database rows, plain and compressed');
+
+  // A Korean name reaches the browser whole from a host in UTF-8 and from one in code page 949.
+  await downloadPlaced(page, base, path.join(work, 'site'), 'UTF-8 host');
+  await downloadPlaced(page, base949, site949, 'code page 949 host');
+  console.log('browser upload: 2 files and the fields arrived as sent and came back byte for byte');
+  console.log('under their names, from files on disk and from database rows, plain and compressed;');
+  console.log('a Korean-named file came down under its name from hosts in UTF-8 and code page 949');
 } finally {
   await browser.close();
 }

@@ -54,9 +54,10 @@ class HostTest : public ::testing::Test {
       ASSERT_EQ(0, run("PLATFORM_REGISTRY='" + registry + "' '" REGSVR_PATH "' -s '" + kModuleDir +
                        "/" + module + "'"));
     write_pages();
-    const std::string command =
-        "exec env PLATFORM_REGISTRY='" + registry + "' '" VHOST_PATH "' --root '" + site_ +
-        "' --port 0 --workers 4 > '" + dir_ + "/out.txt' 2> '" + dir_ + "/err.txt'";
+    const std::string command = "exec env PLATFORM_REGISTRY='" + registry +
+                                "' '" VHOST_PATH "' --root '" + site_ +
+                                "' --port 0 --workers 4 --data-dir up --data-dir /deep/store/ > '" +
+                                dir_ + "/out.txt' 2> '" + dir_ + "/err.txt'";
     const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
     ASSERT_EQ(0,
               posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ));
@@ -185,6 +186,19 @@ class HostTest : public ::testing::Test {
                "<% var id = Request.QueryString(\"id\"); var s = 0; for (var i = 0; i < 20000; "
                "i++) s += i;"
                " Response.Write(id + \":\" + s); %>");
+    // A data folder as uploads leave it, and links into it from elsewhere in the site.
+    ASSERT_EQ(0, run("mkdir -p '" + site_ + "/up/sub'"));
+    for (const char* page : {"up/page.asp", "up/SHOUT.ASP", "up/sub/deeper.asp", "up/index.asp"})
+      write_file(site_ + "/" + page, "<%= \"ran\" + (6 * 7) %>");
+    write_file(site_ + "/up/x.html", "<script>document.title = 'stored script';</script>");
+    write_file(site_ + "/up/x.svg",
+               "<svg xmlns=\"http://www.w3.org/2000/svg\"><script>alert(1)</script></svg>");
+    write_file(site_ + "/up/pic.png", "\x89PNG\r\n\x1a\n");
+    write_file(site_ + "/up/notes.txt", "<b>plain</b>");
+    write_file(site_ + "/up/data.bin", std::string("\0\1\2", 3));
+    write_file(site_ + "/open.html", "<p>a page of the site</p>");
+    ASSERT_EQ(
+        0, run("ln -s up/page.asp '" + site_ + "/link.asp' && ln -s up '" + site_ + "/linkdir'"));
     // An hour old, so that the host keeps every page compiled from its first request (a file
     // changed in the last seconds is compiled again each time): the tests run on kept pages.
     ASSERT_EQ(0, run("find '" + site_ + "' -type f -exec touch -d '-1 hour' {} +"));
@@ -478,6 +492,74 @@ TEST_F(HostTest, ManyParallelRequests) {
     th.join();
   for (int t = 0; t < kThreads; ++t)
     EXPECT_EQ(kEach, good[static_cast<size_t>(t)]) << "thread " << t;
+}
+
+// A folder marked as data runs no page, not even through a link from elsewhere, and does not
+// send a page's source either: 403, as a server that denies execute access to a folder.
+TEST_F(HostTest, PagesDoNotRunFromADataFolder) {
+  for (const char* path : {"/up/page.asp", "/up/SHOUT.ASP", "/up/sub/deeper.asp", "/link.asp",
+                           "/linkdir/page.asp", "/up/", "/up/sub/", "/./up/page.asp",
+                           "//up/./page.asp", "/up//sub/deeper.asp"}) {
+    for (const char* method : {"GET", "POST"}) {
+      SCOPED_TRACE(std::string(method) + " " + path);
+      const Response r = request(port_, method, path);
+      EXPECT_EQ(403, r.status);
+      EXPECT_EQ(std::string::npos, r.body.find("ran42")) << r.body;
+      EXPECT_EQ(std::string::npos, r.body.find("<%")) << r.body;
+    }
+  }
+  EXPECT_EQ(301, request(port_, "GET", "/up").status);
+  // A data folder made after the host started is one all the same.
+  ASSERT_EQ(0, run("mkdir -p '" + site_ + "/deep/store' && cp '" + site_ + "/up/page.asp' '" +
+                   site_ + "/deep/store/late.asp' && cp '" + site_ + "/up/page.asp' '" + site_ +
+                   "/deep/late.asp'"));
+  EXPECT_EQ(403, request(port_, "GET", "/deep/store/late.asp").status);
+  EXPECT_EQ("ran42", request(port_, "GET", "/deep/late.asp").body) << "beside it pages run";
+}
+
+// Files of a data folder go out as data: no type guessing, a sandbox with no sources, and
+// anything but an image or plain text as an attachment of no scriptable type.
+TEST_F(HostTest, FilesOfADataFolderGoOutAsData) {
+  const struct {
+    const char* path;
+    const char* type;
+    bool attachment;
+  } cases[] = {{"/up/x.html", "application/octet-stream", true},
+               {"/up/x.svg", "application/octet-stream", true},
+               {"/linkdir/x.html", "application/octet-stream", true},
+               {"/up/data.bin", "application/octet-stream", true},
+               {"/up/pic.png", "image/png", false},
+               {"/up/notes.txt", "text/plain; charset=utf-8", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const Response r = request(port_, "GET", c.path);
+    EXPECT_EQ(200, r.status);
+    EXPECT_EQ(read_text(site_ + (std::string(c.path).rfind("/linkdir", 0) == 0
+                                     ? "/up" + std::string(c.path).substr(8)
+                                     : std::string(c.path))),
+              r.body);
+    EXPECT_EQ(c.type, r.header("Content-Type"));
+    EXPECT_EQ("nosniff", r.header("X-Content-Type-Options"));
+    EXPECT_EQ("default-src 'none'; sandbox", r.header("Content-Security-Policy"));
+    EXPECT_EQ(c.attachment ? "attachment" : "", r.header("Content-Disposition"));
+  }
+  // The rest of the site is served as before.
+  const Response open = request(port_, "GET", "/open.html");
+  EXPECT_EQ("text/html; charset=utf-8", open.header("Content-Type"));
+  EXPECT_FALSE(open.has_header("Content-Disposition"));
+  EXPECT_FALSE(open.has_header("Content-Security-Policy"));
+}
+
+// A data folder that a link takes out of the site could not be judged by where its files
+// are: the host does not start.
+TEST_F(HostTest, ADataFolderOutsideTheSiteStopsTheStart) {
+  const std::string site = dir_ + "/other_site";
+  ASSERT_EQ(0, run("mkdir -p '" + site + "' && ln -s '" + dir_ + "' '" + site + "/out'"));
+  const std::string err = dir_ + "/out_err.txt";
+  EXPECT_EQ(1, run("'" VHOST_PATH "' --root '" + site +
+                   "' --port 0 --access-log off --data-dir out > /dev/null 2> '" + err + "'"));
+  EXPECT_NE(std::string::npos, read_text(err).find("the data folder is not inside the site"))
+      << read_text(err);
 }
 
 TEST_F(HostTest, KeepAliveServesSeveralRequestsOnOneConnection) {

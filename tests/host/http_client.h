@@ -8,6 +8,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,9 +61,13 @@ inline bool send_all(int fd, const char* p, size_t n) {
   return true;
 }
 
-inline Response read_response(int fd) {
+// Reads one response. With a sink, the body goes to it as it arrives and is not kept, so a
+// large body costs the client no memory.
+inline Response read_response(int fd,
+                              const std::function<void(const char*, size_t)>& sink = nullptr) {
   Response r;
   std::string data;
+  size_t streamed = 0;
   char buf[65536];
   size_t header_end = std::string::npos;
   size_t length = 0;
@@ -86,8 +92,20 @@ inline Response read_response(int fd) {
         length = std::strtoull(r.header("Content-Length").c_str(), nullptr, 10);
       }
     }
-    if (header_end != std::string::npos && data.size() >= header_end + 4 + length)
+    if (header_end != std::string::npos && sink) {
+      // What arrived after the headers goes out, and only the headers stay.
+      const size_t body_start = header_end + 4;
+      if (data.size() > body_start) {
+        const size_t n = std::min(data.size() - body_start, length - streamed);
+        sink(data.data() + body_start, n);
+        streamed += n;
+        data.resize(body_start);
+      }
+      if (streamed >= length)
+        break;
+    } else if (header_end != std::string::npos && data.size() >= header_end + 4 + length) {
       break;
+    }
     const ssize_t k = recv(fd, buf, sizeof buf, 0);
     if (k <= 0) {
       if (header_end == std::string::npos)
@@ -96,15 +114,17 @@ inline Response read_response(int fd) {
     }
     data.append(buf, static_cast<size_t>(k));
   }
-  if (header_end != std::string::npos)
+  if (header_end != std::string::npos && !sink)
     r.body = data.substr(header_end + 4, length);
   return r;
 }
 
-// Sends one request (Connection: close) and reads the answer.
+// Sends one request (Connection: close) and reads the answer; with a sink, the body goes to
+// it instead of the answer's body.
 inline Response request(unsigned port, const std::string& method, const std::string& target,
                         const std::string& body = "",
-                        const std::vector<std::string>& extra_headers = {}) {
+                        const std::vector<std::string>& extra_headers = {},
+                        const std::function<void(const char*, size_t)>& sink = nullptr) {
   const int fd = connect_loopback(port);
   if (fd < 0)
     return {};
@@ -117,7 +137,7 @@ inline Response request(unsigned port, const std::string& method, const std::str
   head += "\r\n";
   Response r;
   if (send_all(fd, head.data(), head.size()) && send_all(fd, body.data(), body.size()))
-    r = read_response(fd);
+    r = read_response(fd, sink);
   close(fd);
   return r;
 }

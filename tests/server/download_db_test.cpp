@@ -3,6 +3,9 @@
 // read in full chunks, and every failure leaves the response untouched.
 #include <gtest/gtest.h>
 
+#include <stdint.h>
+
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -37,16 +40,22 @@ std::string binary_bytes(size_t n) {
   return out;
 }
 
-// The seven calls for a file name and a length.
-std::vector<std::u16string> attachment_calls(const std::u16string& name, size_t length) {
-  const std::u16string n = wide(std::to_string(length));
-  return {u"Expires=0",
-          u"Buffer=1",
-          u"Clear",
-          u"ContentType=application/octet-stream; name=" + name,
-          u"AddHeader(Content-Disposition)=attachment; filename=" + name,
-          u"AddHeader(Content-Length)=" + n,
-          u"BinaryWrite=8209 0 " + n};
+// The calls of an attachment response for a file name as the headers write it (bare, or
+// "quoted") and a length, the body written first in pieces of at most piece bytes: a field
+// sent as stored goes in one piece, a decompressed one in pieces of 1 MiB.
+std::vector<std::u16string> attachment_calls(const std::u16string& name, size_t length,
+                                             size_t piece = SIZE_MAX) {
+  std::vector<std::u16string> calls = {u"Expires=0", u"Buffer=1", u"Clear"};
+  size_t left = length;
+  do {
+    const size_t n = std::min(left, piece);
+    calls.push_back(u"BinaryWrite=8209 0 " + wide(std::to_string(n)));
+    left -= n;
+  } while (left > 0);
+  calls.push_back(u"ContentType=application/octet-stream; name=" + name);
+  calls.push_back(u"AddHeader(Content-Disposition)=attachment; filename=" + name);
+  calls.push_back(u"AddHeader(Content-Length)=" + wide(std::to_string(length)));
+  return calls;
 }
 
 // A field of a real recordset that reports the size it is given (by default none) and may
@@ -186,9 +195,11 @@ TEST_P(DownFromDbContent, SavedCompressedThenSentDecompressedGivesTheUploadedByt
   ComPtr<IDispatch> content_field = field(u"SELECT content FROM files");
   ASSERT_TRUE(content_field);
   ASSERT_EQ(S_OK, down(u"DownFromUnzipDb", content_field.Get()));
-  EXPECT_EQ(attachment_calls(u"a.bin", content.size()), calls());
-  ASSERT_EQ(1u, sent().size());
-  EXPECT_TRUE(content == sent()[0]);
+  EXPECT_EQ(attachment_calls(u"a.bin", content.size(), kChunk), calls());
+  std::string joined;
+  for (const std::string& piece : sent())
+    joined += piece;
+  EXPECT_TRUE(content == joined);
 }
 
 INSTANTIATE_TEST_SUITE_P(Contents, DownFromDbContent,
@@ -208,17 +219,40 @@ TEST_F(DownFromDb, AnEmptyFieldSendsLengthZeroAndCannotBeDecompressed) {
   EXPECT_TRUE(calls().empty());
 }
 
-TEST_F(DownFromDb, OnlyTheNameAfterTheLastBackslashIsSent) {
+TEST_F(DownFromDb, OnlyTheNameAfterTheLastBackslashOrSlashIsSent) {
+  ASSERT_EQ(S_OK, exec(u"INSERT INTO files (content) VALUES (x'41')"));
+  const std::pair<const char16_t*, const char16_t*> names[] = {
+      {u"C:\\store\\report.doc", u"report.doc"},
+      {u"/srv/store/a\\b/report.doc", u"report.doc"},
+      {u"C:\\store/x\\my report.doc", u"\"my report.doc\""},
+      // An empty name is an empty quoted string: a bare "filename=" has no value at all.
+      {u"C:\\store\\", u"\"\""},
+      {nullptr, u"\"\""}};
+  for (const auto& [name, parameter] : names) {
+    calls().clear();
+    // The chunks of a field are read once: each send takes the row afresh.
+    ComPtr<IDispatch> content_field = field(u"SELECT content FROM files");
+    ASSERT_EQ(S_OK, Call(download_.Get(), u"DownFromDb", DISPATCH_METHOD,
+                         {Unknown(content_field.Get()), Str(name)}, nullptr));
+    EXPECT_EQ(attachment_calls(parameter, 1), calls());
+  }
+}
+
+// A name with a control character could end a header and start another: refused before the
+// field is read or the response touched.
+TEST_F(DownFromDb, ANameWithAControlCharacterIsRefusedBeforeTheFieldIsRead) {
   ASSERT_EQ(S_OK, exec(u"INSERT INTO files (content) VALUES (x'41')"));
   ComPtr<IDispatch> content_field = field(u"SELECT content FROM files");
-  ASSERT_EQ(S_OK, down(u"DownFromDb", content_field.Get(), u"C:\\store\\report.doc"));
-  EXPECT_EQ(attachment_calls(u"report.doc", 1), calls());
-  calls().clear();
-  // The chunks of a field are read once: the second send takes the row afresh.
-  content_field = field(u"SELECT content FROM files");
-  ASSERT_EQ(S_OK, Call(download_.Get(), u"DownFromDb", DISPATCH_METHOD,
-                       {Unknown(content_field.Get()), Str(nullptr)}, nullptr));
-  EXPECT_EQ(attachment_calls(u"", 1), calls());
+  StandInField stand_in(content_field.Get());
+  for (const char16_t* name : {u"a\r\nSet-Cookie: x=1", u"C:\\store\\a\tb.doc", u"a\x1b[0m"}) {
+    for (const char16_t* method : {u"DownFromDb", u"DownFromUnzipDb"}) {
+      EXPECT_EQ(E_INVALIDARG, down(method, &stand_in, name));
+      EXPECT_EQ(u"파일 이름이나 경로에 제어 문자가 들어 있어 응답 헤더에 쓸 수 없습니다.",
+                TakeErrorDescription());
+    }
+  }
+  EXPECT_TRUE(stand_in.chunks.empty());
+  EXPECT_TRUE(calls().empty());
 }
 
 TEST_F(DownFromDb, ATextFieldIsSentAsItsText) {

@@ -94,7 +94,8 @@ TEST_F(SaveFile, PutsTheNumberBeforeTheLastDotOfTheFileNameOnly) {
   write("up/archive.tar.gz", "");
   write("up/README", "");
   write("up/my.dir/README", "");
-  mkdir("up/folder.txt");  // a directory takes the name as well
+  write("up/folder.txt", "");
+  mkdir("up/folder1.txt");  // a directory takes a numbered name as well
   EXPECT_EQ(S_OK, save(u"SaveFile", u"C:\\up\\archive.tar.gz"));
   EXPECT_EQ(u"archive.tar1.gz", text(file_.Get(), u"FileName"));
   EXPECT_EQ(S_OK, save(u"SaveFile", u"C:\\up\\README"));
@@ -103,7 +104,37 @@ TEST_F(SaveFile, PutsTheNumberBeforeTheLastDotOfTheFileNameOnly) {
   EXPECT_EQ(u"README1", text(file_.Get(), u"FileName"));
   EXPECT_EQ("x", read("up/my.dir/README1"));
   EXPECT_EQ(S_OK, save(u"SaveFile", u"C:\\up\\folder.txt"));
-  EXPECT_EQ("x", read("up/folder1.txt"));
+  EXPECT_EQ("x", read("up/folder2.txt"));
+}
+
+// A target that is a folder is refused whole, with or without numbering and plain or
+// compressed: no file is written into it or beside it, and the attachment keeps its name and
+// compressed size.
+TEST_F(SaveFile, TargetThatIsAFolderFailsAndChangesNothing) {
+  start_saving("data", "C:\\x\\client.bin");
+  mkdir("up/sub");
+  write("up/sub/kept.txt", "kept");
+  ASSERT_EQ(S_OK, save(u"SaveFileByZip", u"C:\\up\\first.gz"));
+  const LONG zip_size = number(file_.Get(), u"ZipSize");
+  const std::u16string name = text(file_.Get(), u"FileName");
+  for (const char16_t* target :
+       {u"C:\\up\\sub", u"C:\\up\\sub\\", u"C:\\up\\sub\\..", u"C:\\up\\sub\\.", u"C:/up/sub"}) {
+    for (const char16_t* method : {u"SaveFile", u"SaveFileByZip"}) {
+      for (LONG auto_tag : {1, 0}) {
+        SCOPED_TRACE(std::string(target, target + std::char_traits<char16_t>::length(target)) +
+                     (method[8] ? " ByZip " : " ") + std::to_string(auto_tag));
+        EXPECT_EQ(E_FAIL, save(method, target, auto_tag));
+        EXPECT_EQ(target + std::u16string(u" 경로는 폴더이므로 파일로 저장할 수 없습니다."),
+                  TakeErrorDescription());
+        EXPECT_EQ(name, text(file_.Get(), u"FileName"));
+        EXPECT_EQ(zip_size, number(file_.Get(), u"ZipSize"));
+      }
+    }
+  }
+  EXPECT_EQ("kept", read("up/sub/kept.txt"));
+  EXPECT_EQ(std::vector<std::string>({"first.gz", "sub"}), entries("up"));
+  EXPECT_EQ(std::vector<std::string>({"kept.txt"}), entries("up/sub"));
+  EXPECT_EQ(std::vector<std::string>({"up"}), entries(""));
 }
 
 TEST_F(SaveFile, WithoutAutoTagOverwritesAndKeepsTheFileName) {

@@ -114,6 +114,21 @@ HRESULT Response::BinaryWrite(VARIANT varInput) {
       SafeArrayUnaccessData(array);
     }
   }
+  if (binary_limit >= 0 && static_cast<long>(count) > binary_limit - written_) {
+    calls.push_back(u"BinaryWrite refused");
+    ICreateErrorInfo* create = nullptr;
+    if (SUCCEEDED(CreateErrorInfo(&create))) {
+      create->SetDescription(const_cast<LPOLESTR>(kRefusedWrite));
+      IErrorInfo* info = nullptr;
+      if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+        SetErrorInfo(0, info);
+        info->Release();
+      }
+      create->Release();
+    }
+    return E_FAIL;
+  }
+  written_ += static_cast<long>(count);
   calls.push_back(u"BinaryWrite=" + number(varInput.vt) + u" " + number(lower) + u" " +
                   number(static_cast<long>(count)));
   if (keep_binary)
@@ -122,6 +137,7 @@ HRESULT Response::BinaryWrite(VARIANT varInput) {
 }
 
 HRESULT Response::Clear() {
+  written_ = 0;
   calls.push_back(u"Clear");
   return S_OK;
 }

@@ -95,6 +95,11 @@ class Response final : public FakeObject<IResponse, &IID_IResponse> {
   std::vector<std::u16string> calls;
   std::vector<std::string> binary;
   bool keep_binary = true;  // false: only the count of each BinaryWrite is recorded
+  // At or above 0: a BinaryWrite that would take the bytes written since the last Clear past
+  // it is recorded as "BinaryWrite refused" and fails with E_FAIL and the description
+  // kRefusedWrite, as a host with a size limit refuses it.
+  long binary_limit = -1;
+  static constexpr char16_t kRefusedWrite[] = u"The response would pass its size limit.";
 
   HRESULT STDMETHODCALLTYPE get_Buffer(VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE put_Buffer(VARIANT_BOOL fIsBuffering) override;
@@ -127,6 +132,9 @@ class Response final : public FakeObject<IResponse, &IID_IResponse> {
   HRESULT STDMETHODCALLTYPE put_CodePage(LONG) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_LCID(LONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE put_LCID(LONG) override { return E_NOTIMPL; }
+
+ private:
+  long written_ = 0;
 };
 
 // A server whose MapPath maps as a host does: a virtual path (leading '/') under root, any

@@ -5,6 +5,8 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -93,6 +95,15 @@ class FileFixture : public UploadFixture {
   }
   void write(const std::string& relative, const std::string& content) const {
     std::ofstream(host(relative), std::ios::binary) << content;
+  }
+  // The names in a folder under drive C: ("" for the drive's root), sorted.
+  std::vector<std::string> entries(const std::string& relative) const {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(host(relative), ec))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
   }
   void mkdir(const std::string& relative) const {
     std::system(("mkdir -p '" + host(relative) + "'").c_str());

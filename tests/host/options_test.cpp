@@ -1,0 +1,44 @@
+// Tests of the host's command-line options: the largest response and the data folders.
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using vhost::Options;
+using vhost::parse_options;
+
+TEST(HostOptions, LargestResponseIsASizeBelowTwoGigabytes) {
+  Options o;
+  std::string error;
+  EXPECT_EQ(64ull << 20, o.max_response);
+  ASSERT_TRUE(parse_options({"--max-response", "512K"}, &o, &error)) << error;
+  EXPECT_EQ(512ull << 10, o.max_response);
+  ASSERT_TRUE(parse_options({"--max-response", "2147483647"}, &o, &error)) << error;
+  EXPECT_EQ(0x7FFFFFFFull, o.max_response);
+  for (const char* bad : {"2G", "0", "-1", "ten", "5T"}) {
+    Options refused;
+    EXPECT_FALSE(parse_options({"--max-response", bad}, &refused, &error)) << bad;
+    EXPECT_NE(std::string::npos, error.find("--max-response")) << bad;
+  }
+}
+
+TEST(HostOptions, DataFoldersAreFoldersOfTheSite) {
+  Options o;
+  std::string error;
+  ASSERT_TRUE(parse_options(
+      {"--data-dir", "files", "--data-dir", "/up/images/", "--data-dir", "a..b", "--data-dir", "."},
+      &o, &error))
+      << error;
+  EXPECT_EQ((std::vector<std::string>{"files", "up/images", "a..b", "."}), o.data_dirs);
+  for (const char* bad : {"", "/", "..", "../outside", "up/../../x", "a\\b"}) {
+    Options refused;
+    EXPECT_FALSE(parse_options({"--data-dir", bad}, &refused, &error)) << bad;
+    EXPECT_NE(std::string::npos, error.find("--data-dir")) << bad;
+  }
+}
+
+}  // namespace
