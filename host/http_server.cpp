@@ -16,6 +16,7 @@
 #include "intrinsics.h"
 #include "objbase.h"
 #include "platform_config.h"
+#include "range_response.h"
 #include "script_engine.h"
 #include "text.h"
 
@@ -126,28 +127,6 @@ const char* content_type_of(const std::string& path) {
   return "application/octet-stream";
 }
 
-ssize_t read_file(void* cls, uint64_t pos, char* buf, size_t max) {
-  std::FILE* file = static_cast<std::FILE*>(cls);
-  if (std::fseek(file, static_cast<long>(pos), SEEK_SET) != 0)
-    return MHD_CONTENT_READER_END_WITH_ERROR;
-  const size_t n = std::fread(buf, 1, max, file);
-  if (n == 0)
-    return std::ferror(file) ? MHD_CONTENT_READER_END_WITH_ERROR : MHD_CONTENT_READER_END_OF_STREAM;
-  return static_cast<ssize_t>(n);
-}
-
-void close_file(void* cls) {
-  std::fclose(static_cast<std::FILE*>(cls));
-}
-
-std::string http_date(std::time_t when) {
-  std::tm parts{};
-  gmtime_r(&when, &parts);
-  char text[64];
-  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
-  return text;
-}
-
 bool is_page(const std::string& path) {
   return path.size() > 4 && iequals(std::string_view(path).substr(path.size() - 4), ".asp");
 }
@@ -158,15 +137,12 @@ MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const f
   std::FILE* f = ec ? nullptr : std::fopen(file.c_str(), "rb");
   if (!f)
     return queue_text(connection, state, 403, "Forbidden", "The file cannot be read.");
-  MHD_Response* response =
-      MHD_create_response_from_callback(size, 64 * 1024, read_file, f, close_file);
-  if (!response) {
-    std::fclose(f);
+  const RangedResponse reply =
+      file_response(state->request, f, size, content_type_of(file.string()));
+  if (!reply.response)
     return MHD_NO;
-  }
-  MHD_add_response_header(response, "Content-Type", content_type_of(file.string()));
-  state->bytes = size;
-  return queue(connection, state, 200, response);
+  state->bytes = reply.length;
+  return queue(connection, state, reply.status, reply.response);
 }
 
 MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestState* state,
@@ -191,14 +167,13 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
       run_script_page(page, *compiled);
     }
   }
-  MHD_Response* response = MHD_create_response_from_buffer(
-      out.body.size(), const_cast<char*>(out.body.data()), MHD_RESPMEM_MUST_COPY);
-  if (!response)
-    return MHD_NO;
   std::string type = out.content_type;
   if (!out.charset.empty())
     type += "; charset=" + out.charset;
-  MHD_add_response_header(response, "Content-Type", type.c_str());
+  const RangedResponse reply = page_response(state->request, out, type);
+  MHD_Response* response = reply.response;
+  if (!response)
+    return MHD_NO;
   if (out.has_expires)
     MHD_add_response_header(response, "Expires",
                             http_date(std::time(nullptr) + out.expires_minutes * 60).c_str());
@@ -210,9 +185,9 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
   }
   if (!has_cache_control)
     MHD_add_response_header(response, "Cache-Control", "private");
-  state->bytes = out.body.size();
+  state->bytes = reply.length;
   state->log_extra += out.log_entry;
-  return queue(connection, state, out.status, response);
+  return queue(connection, state, reply.status, response);
 }
 
 MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState* state) {

@@ -1,7 +1,7 @@
 // The HTTP side of the host, over libmicrohttpd: a pool of worker threads (each one an
 // apartment), keep-alive, request bodies read straight into the array that Request.BinaryRead
 // hands out, bodies over the limit refused with 413 before they are read, static files, script
-// pages, and the access log.
+// pages, the access log and byte ranges.
 #pragma once
 
 #include <string>
