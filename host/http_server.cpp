@@ -45,6 +45,7 @@ struct RequestState {
   unsigned long long bytes = 0;
   std::string log_extra;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::shared_ptr<UploadProgress::Entry> progress;  // a body tracked by its X-Progress-ID
 };
 
 void* on_uri(void*, const char* uri, MHD_Connection*) {
@@ -60,6 +61,13 @@ void on_completed(void* cls, MHD_Connection*, void** req_cls, MHD_RequestTermina
   *req_cls = nullptr;
   if (!state || !state->started)
     return;
+  if (state->progress) {
+    const auto now = std::chrono::steady_clock::now();
+    const bool timed_out =
+        code == MHD_REQUEST_TERMINATED_TIMEOUT_REACHED ||
+        now - state->start >= std::chrono::seconds(server->config().client_timeout_seconds);
+    server->progress().finish(*state->progress, state->status, state->too_large, timed_out, now);
+  }
   const double ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - state->start)
           .count();
@@ -190,6 +198,26 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
   return queue(connection, state, reply.status, response);
 }
 
+// A progress query: the JSON report of the id it gives.
+MHD_Result answer_progress(HttpServer* server, MHD_Connection* connection, RequestState* state) {
+  if (state->request.method != "GET" && state->request.method != "HEAD")
+    return queue_text(connection, state, 405, "Method Not Allowed",
+                      "Progress queries answer GET and HEAD only.");
+  const std::string id = UploadProgress::request_id(state->request);
+  if (id.empty())
+    return queue_text(connection, state, 400, "Bad Request",
+                      "X-Progress-ID needs 1 to 64 letters, digits, '-', '_' or '.'.");
+  const std::string body = server->progress().report(id, std::chrono::steady_clock::now());
+  MHD_Response* response = MHD_create_response_from_buffer(
+      body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+  if (response) {
+    MHD_add_response_header(response, "Content-Type", "application/json");
+    MHD_add_response_header(response, "Cache-Control", "no-store");
+  }
+  state->bytes = body.size();
+  return queue(connection, state, 200, response);
+}
+
 MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState* state) {
   const HttpRequestData& r = state->request;
   // The path must stay inside the site: no "..", no backslash (the Windows-style namespace
@@ -287,6 +315,9 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
   if (!state->started) {
     start_request(server, connection, state, method, version);
     HttpRequestData& r = state->request;
+    if (!server->config().progress_path.empty() && r.path == server->config().progress_path)
+      return answer_progress(server, connection, state);
+    state->progress = server->progress().track(r, state->start);
     if (const std::string* length = r.header("Content-Length")) {
       char* end = nullptr;
       const unsigned long long n = std::strtoull(length->c_str(), &end, 10);
@@ -310,6 +341,8 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
   if (*upload_data_size) {
     const size_t n = *upload_data_size;
     *upload_data_size = 0;
+    if (state->progress)
+      state->progress->received.fetch_add(n, std::memory_order_relaxed);
     // The library's time-out only catches a silent client: one that trickles its body is
     // cut off here.
     if (std::chrono::steady_clock::now() - state->start >

@@ -16,6 +16,10 @@ struct Options {
   int client_timeout = 60;
   std::string access_log = "-";
   std::string typelib;  // empty: asptlb.idl beside the program
+  // Upload progress: where queries are answered (empty: nowhere), and seconds an ended upload's
+  // progress is kept.
+  std::string progress_path = "/.progress";
+  int progress_keep = 60;
   bool help = false;
 };
 

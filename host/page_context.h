@@ -20,6 +20,10 @@ struct HostConfig {
   int script_timeout_seconds = 90;
   unsigned long long max_body = 30ull * 1024 * 1024;
   int client_timeout_seconds = 60;
+  // Upload progress: where progress queries are answered (empty: nowhere), and how long the
+  // progress of an ended upload is kept.
+  std::string progress_path = "/.progress";
+  int progress_keep_seconds = 60;
 };
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
