@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The browser test: registers VtrlSrv into a registry of its own, starts vhost on a free
 # loopback port on the example site, and lets headless Chromium upload through it.
-#   tests/browser/run.sh BUILD_BIN_DIR [SCREENSHOT.png]
+#   tests/browser/run.sh BUILD_BIN_DIR [SCREENSHOT.png [PROGRESS_SCREENSHOT.png]]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(cd "$1" && pwd)
 shot=${2:-}
+progress_shot=${3:-}
 work=$(mktemp -d)
 cleanup() {
   [ -n "${host_pid:-}" ] && kill "$host_pid" 2>/dev/null && wait "$host_pid" 2>/dev/null
@@ -29,5 +30,5 @@ for _ in $(seq 50); do
   python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 1)" 2>/dev/null && break
   sleep 0.1
 done
-node "$here/upload_browser.mjs" "http://127.0.0.1:$port" "$work" "$shot"
+node "$here/upload_browser.mjs" "http://127.0.0.1:$port" "$work" "$shot" "$progress_shot"
 echo "1 passed, 0 failed"
