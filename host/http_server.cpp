@@ -18,6 +18,7 @@
 #include "intrinsics.h"
 #include "objbase.h"
 #include "platform_config.h"
+#include "range_response.h"
 #include "script_engine.h"
 #include "text.h"
 
@@ -46,6 +47,7 @@ struct RequestState {
   unsigned long long bytes = 0;
   std::string log_extra;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::shared_ptr<UploadProgress::Entry> progress;  // a body tracked by its X-Progress-ID
 };
 
 void* on_uri(void*, const char* uri, MHD_Connection*) {
@@ -61,6 +63,13 @@ void on_completed(void* cls, MHD_Connection*, void** req_cls, MHD_RequestTermina
   *req_cls = nullptr;
   if (!state || !state->started)
     return;
+  if (state->progress) {
+    const auto now = std::chrono::steady_clock::now();
+    const bool timed_out =
+        code == MHD_REQUEST_TERMINATED_TIMEOUT_REACHED ||
+        now - state->start >= std::chrono::seconds(server->config().client_timeout_seconds);
+    server->progress().finish(*state->progress, state->status, state->too_large, timed_out, now);
+  }
   const double ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - state->start)
           .count();
@@ -128,28 +137,6 @@ const char* content_type_of(const std::string& path) {
   return "application/octet-stream";
 }
 
-ssize_t read_file(void* cls, uint64_t pos, char* buf, size_t max) {
-  std::FILE* file = static_cast<std::FILE*>(cls);
-  if (std::fseek(file, static_cast<long>(pos), SEEK_SET) != 0)
-    return MHD_CONTENT_READER_END_WITH_ERROR;
-  const size_t n = std::fread(buf, 1, max, file);
-  if (n == 0)
-    return std::ferror(file) ? MHD_CONTENT_READER_END_WITH_ERROR : MHD_CONTENT_READER_END_OF_STREAM;
-  return static_cast<ssize_t>(n);
-}
-
-void close_file(void* cls) {
-  std::fclose(static_cast<std::FILE*>(cls));
-}
-
-std::string http_date(std::time_t when) {
-  std::tm parts{};
-  gmtime_r(&when, &parts);
-  char text[64];
-  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
-  return text;
-}
-
 // Whether path is folder or inside it (both absolute, without a trailing '/').
 bool inside(const std::string& path, const std::string& folder) {
   return path == folder ||
@@ -190,53 +177,24 @@ MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const f
   std::FILE* f = ec ? nullptr : std::fopen(file.c_str(), "rb");
   if (!f)
     return queue_text(connection, state, 403, "Forbidden", "The file cannot be read.");
-  MHD_Response* response =
-      MHD_create_response_from_callback(size, 64 * 1024, read_file, f, close_file);
-  if (!response) {
-    std::fclose(f);
-    return MHD_NO;
-  }
   const char* type = content_type_of(file.string());
   if (data) {
     type = inline_data_type(file.string());
-    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
-    MHD_add_response_header(response, "Content-Security-Policy", "default-src 'none'; sandbox");
-    if (!type) {
+    if (!type)
       type = "application/octet-stream";
-      MHD_add_response_header(response, "Content-Disposition", "attachment");
-    }
   }
-  MHD_add_response_header(response, "Content-Type", type);
-  state->bytes = size;
-  return queue(connection, state, 200, response);
-}
-
-void free_body(void* body) {
-  delete static_cast<ResponseBody*>(body);
-}
-
-// A response that sends the blocks of *body where they are; the body is moved out of *body and
-// freed by the library when the response is done with. Null when memory runs out.
-MHD_Response* body_response(ResponseBody* body) {
-  if (body->size() == 0)
-    return MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
-  auto* held = new (std::nothrow) ResponseBody(std::move(*body));
-  if (!held)
-    return nullptr;
-  std::vector<MHD_IoVec> pieces;
-  try {
-    pieces.reserve(held->blocks().size());
-  } catch (const std::bad_alloc&) {
-    delete held;
-    return nullptr;
+  const RangedResponse reply = file_response(state->request, f, size, type);
+  if (!reply.response)
+    return MHD_NO;
+  if (data) {
+    MHD_add_response_header(reply.response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(reply.response, "Content-Security-Policy",
+                            "default-src 'none'; sandbox");
+    if (std::strcmp(type, "application/octet-stream") == 0)
+      MHD_add_response_header(reply.response, "Content-Disposition", "attachment");
   }
-  for (const std::string& block : held->blocks())
-    pieces.push_back({block.data(), block.size()});
-  MHD_Response* response = MHD_create_response_from_iovec(
-      pieces.data(), static_cast<unsigned>(pieces.size()), free_body, held);
-  if (!response)
-    delete held;
-  return response;
+  state->bytes = reply.length;
+  return queue(connection, state, reply.status, reply.response);
 }
 
 MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestState* state,
@@ -261,14 +219,13 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
       run_script_page(page, *compiled);
     }
   }
-  state->bytes = out.body.size();
-  MHD_Response* response = body_response(&out.body);
-  if (!response)
-    return MHD_NO;
   std::string type = out.content_type;
   if (!out.charset.empty())
     type += "; charset=" + out.charset;
-  MHD_add_response_header(response, "Content-Type", type.c_str());
+  const RangedResponse reply = page_response(state->request, out, type);
+  MHD_Response* response = reply.response;
+  if (!response)
+    return MHD_NO;
   if (out.has_expires)
     MHD_add_response_header(response, "Expires",
                             http_date(std::time(nullptr) + out.expires_minutes * 60).c_str());
@@ -280,8 +237,29 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
   }
   if (!has_cache_control)
     MHD_add_response_header(response, "Cache-Control", "private");
+  state->bytes = reply.length;
   state->log_extra += out.log_entry;
-  return queue(connection, state, out.status, response);
+  return queue(connection, state, reply.status, response);
+}
+
+// A progress query: the JSON report of the id it gives.
+MHD_Result answer_progress(HttpServer* server, MHD_Connection* connection, RequestState* state) {
+  if (state->request.method != "GET" && state->request.method != "HEAD")
+    return queue_text(connection, state, 405, "Method Not Allowed",
+                      "Progress queries answer GET and HEAD only.");
+  const std::string id = UploadProgress::request_id(state->request);
+  if (id.empty())
+    return queue_text(connection, state, 400, "Bad Request",
+                      "X-Progress-ID needs 1 to 64 letters, digits, '-', '_' or '.'.");
+  const std::string body = server->progress().report(id, std::chrono::steady_clock::now());
+  MHD_Response* response = MHD_create_response_from_buffer(
+      body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+  if (response) {
+    MHD_add_response_header(response, "Content-Type", "application/json");
+    MHD_add_response_header(response, "Cache-Control", "no-store");
+  }
+  state->bytes = body.size();
+  return queue(connection, state, 200, response);
 }
 
 // Resolves a request path (absolute, without "..") in the site folder root: *real is the file
@@ -428,6 +406,9 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
   if (!state->started) {
     start_request(server, connection, state, method, version);
     HttpRequestData& r = state->request;
+    if (!server->config().progress_path.empty() && r.path == server->config().progress_path)
+      return answer_progress(server, connection, state);
+    state->progress = server->progress().track(r, state->start);
     if (const std::string* length = r.header("Content-Length")) {
       char* end = nullptr;
       const unsigned long long n = std::strtoull(length->c_str(), &end, 10);
@@ -451,6 +432,8 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
   if (*upload_data_size) {
     const size_t n = *upload_data_size;
     *upload_data_size = 0;
+    if (state->progress)
+      state->progress->received.fetch_add(n, std::memory_order_relaxed);
     // The library's time-out only catches a silent client: one that trickles its body is
     // cut off here.
     if (std::chrono::steady_clock::now() - state->start >

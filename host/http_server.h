@@ -1,7 +1,7 @@
 // The HTTP side of the host, over libmicrohttpd: a pool of worker threads (each one an
 // apartment), keep-alive, request bodies read straight into the array that Request.BinaryRead
 // hands out, bodies over the limit refused with 413 before they are read, static files, script
-// pages, and the access log.
+// pages, the access log, upload progress and byte ranges.
 #pragma once
 
 #include <string>
@@ -9,6 +9,7 @@
 #include "access_log.h"
 #include "page_cache.h"
 #include "page_context.h"
+#include "upload_progress.h"
 
 struct MHD_Daemon;
 
@@ -16,7 +17,10 @@ namespace vhost {
 
 class HttpServer {
  public:
-  HttpServer(HostConfig config, AccessLog* log) : config_(std::move(config)), log_(log) {}
+  HttpServer(HostConfig config, AccessLog* log)
+      : config_(std::move(config)),
+        log_(log),
+        progress_(std::chrono::seconds(config_.progress_keep_seconds)) {}
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
@@ -31,11 +35,13 @@ class HttpServer {
   AccessLog* log() const { return log_; }
   const std::string& address() const { return address_; }
   PageCache& pages() { return pages_; }
+  UploadProgress& progress() { return progress_; }
 
  private:
   HostConfig config_;
   AccessLog* log_;
   PageCache pages_;
+  UploadProgress progress_;
   MHD_Daemon* daemon_ = nullptr;
   std::string address_;
   unsigned port_ = 0;

@@ -60,6 +60,8 @@ int main(int argc, char** argv) {
     config.data_dirs.push_back(options.root + "/" + dir);
   config.script_timeout_seconds = options.script_timeout;
   config.client_timeout_seconds = options.client_timeout;
+  config.progress_path = options.progress_path;
+  config.progress_keep_seconds = options.progress_keep;
   vhost::HttpServer server(config, &log);
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);

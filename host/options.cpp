@@ -56,6 +56,9 @@ std::string usage() {
          "  --access-log WHERE    '-' standard output (default), 'off', or a file\n"
          "  --typelib FILE        the intrinsic objects' interface description (default:\n"
          "                        asptlb.idl beside the program)\n"
+         "  --progress-path PATH  where upload progress is reported (default /.progress;\n"
+         "                        'off' for nowhere): PATH?X-Progress-ID=id gives JSON\n"
+         "  --progress-keep S     seconds the progress of an ended upload is kept (default 60)\n"
          "  --help                this text\n"
          "\n"
          "Components are created by Server.CreateObject through the registry file named by\n"
@@ -131,6 +134,18 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
       o->access_log = v;
     } else if (a == "--typelib") {
       o->typelib = v;
+    } else if (a == "--progress-path") {
+      if (v != "off" && (v.empty() || v[0] != '/')) {
+        *error = "--progress-path needs a path starting with '/', or 'off'";
+        return false;
+      }
+      o->progress_path = v == "off" ? "" : v;
+    } else if (a == "--progress-keep") {
+      if (!parse_size(v, &n) || n < 1 || n > 86400) {
+        *error = "--progress-keep needs a number of seconds from 1 to 86400";
+        return false;
+      }
+      o->progress_keep = static_cast<int>(n);
     } else {
       *error = "unknown option: " + a;
       return false;

@@ -18,6 +18,10 @@ struct Options {
   std::string access_log = "-";
   std::vector<std::string> data_dirs;  // folders of the site, relative to it
   std::string typelib;                 // empty: asptlb.idl beside the program
+  // Upload progress: where queries are answered (empty: nowhere), and seconds an ended upload's
+  // progress is kept.
+  std::string progress_path = "/.progress";
+  int progress_keep = 60;
   bool help = false;
 };
 

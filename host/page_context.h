@@ -25,6 +25,10 @@ struct HostConfig {
   // Folders that hold data only, as absolute Linux paths without symbolic links or a
   // trailing '/': no page runs from them and their files are served as data.
   std::vector<std::string> data_dirs;
+  // Upload progress: where progress queries are answered (empty: nowhere), and how long the
+  // progress of an ended upload is kept.
+  std::string progress_path = "/.progress";
+  int progress_keep_seconds = 60;
 };
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;

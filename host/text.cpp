@@ -2,6 +2,7 @@
 #include "text.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace vhost {
 
@@ -224,6 +225,20 @@ std::u16string to_u16(std::string_view s) {
 }
 std::string to_utf8(std::u16string_view s) {
   return encode_text(s, CP_UTF8);
+}
+
+std::string http_date(std::time_t when) {
+  // Spelled out rather than through strftime, whose names follow the locale.
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm parts{};
+  gmtime_r(&when, &parts);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[parts.tm_wday],
+                parts.tm_mday, kMonths[parts.tm_mon], parts.tm_year + 1900, parts.tm_hour,
+                parts.tm_min, parts.tm_sec);
+  return text;
 }
 
 }  // namespace vhost

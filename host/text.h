@@ -1,8 +1,9 @@
 // Text helpers of the script host: code-page conversion between bytes and UTF-16, Duktape's
 // CESU-8 strings, URL decoding and the application/x-www-form-urlencoded form, HTML and URL
-// encoding.
+// encoding, HTTP dates.
 #pragma once
 
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,5 +38,8 @@ bool has_cr_or_lf(std::u16string_view s);
 
 std::u16string to_u16(std::string_view ascii_or_utf8);
 std::string to_utf8(std::u16string_view s);
+
+// An HTTP date (IMF-fixdate): "Sun, 06 Nov 1994 08:49:37 GMT".
+std::string http_date(std::time_t when);
 
 }  // namespace vhost

@@ -10,6 +10,7 @@ packages=(
   libffi-dev
   libmicrohttpd-dev duktape-dev
   zlib1g-dev libdeflate-dev gzip
+  curl
   nodejs chromium fonts-nanum
   libsqlite3-dev
 )

@@ -2,11 +2,12 @@
 # The browser test: registers VtrlSrv into a registry of its own, starts vhost on free loopback
 # ports on copies of the example site, one host in UTF-8 and one in code page 949, and lets
 # headless Chromium upload and download through them.
-#   tests/browser/run.sh BUILD_BIN_DIR [SCREENSHOT.png]
+#   tests/browser/run.sh BUILD_BIN_DIR [SCREENSHOT.png [PROGRESS_SCREENSHOT.png]]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(cd "$1" && pwd)
 shot=${2:-}
+progress_shot=${3:-}
 work=$(mktemp -d)
 cleanup() {
   for pid in ${host_pids:-}; do
@@ -45,5 +46,5 @@ utf8_port=$(cat "$work/port")
 start_host 949 site949 > "$work/port"
 cp949_port=$(cat "$work/port")
 node "$here/upload_browser.mjs" "http://127.0.0.1:$utf8_port" "$work" "$shot" \
-  "http://127.0.0.1:$cp949_port" "$work/site949"
+  "http://127.0.0.1:$cp949_port" "$work/site949" "$progress_shot"
 echo "1 passed, 0 failed"

@@ -162,8 +162,9 @@ class HostUploadTest : public ::testing::Test {
         request(host_.port, "POST", "/saves.asp", multipart(parts), {kMultipartType});
     EXPECT_EQ(200, r.status) << r.body;
     added->clear();
+    // The save folder itself is made by whichever test posts first.
     for (const std::string& path : tree())
-      if (!before.count(path))
+      if (!before.count(path) && path != "/site/saves")
         added->insert(path);
     return r.body;
   }
@@ -403,7 +404,7 @@ TEST_F(HostUploadTest, ClientFileNamesLandInTheFolderOfTheSaveOrNowhere) {
   const std::string report = post_names(
       {"..", ".", "C:x4.txt", "lf%0Ax6.txt", std::string("nul\0x5.txt", 11), "dir\\..\\x7.txt"},
       &added);
-  EXPECT_EQ(std::set<std::string>({"/site/saves", "/site/saves/x4.txt", "/site/saves/lf%0Ax6.txt",
+  EXPECT_EQ(std::set<std::string>({"/site/saves/x4.txt", "/site/saves/lf%0Ax6.txt",
                                    "/site/saves/nul", "/site/saves/x7.txt"}),
             added)
       << report;
@@ -413,8 +414,8 @@ TEST_F(HostUploadTest, ClientFileNamesLandInTheFolderOfTheSaveOrNowhere) {
 
 // Names that hold a forward slash keep only what follows the last one, as they keep what
 // follows the last backslash: a browser sends the base name only, and a file name is never a
-// path (RFC 7578 4.2). Needs the parser to cut file names at '/' too.
-TEST_F(HostUploadTest, DISABLED_ClientFileNamesWithSlashesKeepTheirLastPart) {
+// path (RFC 7578 4.2).
+TEST_F(HostUploadTest, ClientFileNamesWithSlashesKeepTheirLastPart) {
   std::set<std::string> added;
   const std::string report =
       post_names({"a/../x1.txt", "../x2.txt", "/etc/x3.txt", "up/../../x8.txt", "..", "."}, &added);
@@ -423,7 +424,11 @@ TEST_F(HostUploadTest, DISABLED_ClientFileNamesWithSlashesKeepTheirLastPart) {
             added)
       << report;
   EXPECT_EQ("saved as a/../x1.txt", read_bytes(site_ + "/saves/x1.txt"));
-  EXPECT_NE(std::string::npos, report.find("(no name)\n(no name)")) << report;
+  // ".." and "." name no file: those parts are fields, and nothing is saved for them.
+  size_t saves = 0;
+  for (size_t at = report.find(" > "); at != std::string::npos; at = report.find(" > ", at + 1))
+    ++saves;
+  EXPECT_EQ(4u, saves) << report;
 }
 
 // Uploads saved into a folder marked as data neither run as pages nor show as HTML or SVG in the
@@ -509,9 +514,8 @@ TEST_F(HostUploadTest, ARefusedBodyTellsWhy) {
   body += "--" + kBoundary + "--\r\n";
   const Response r = request(host_.port, "POST", "/upload.asp?d=many", body, {kMultipartType});
   EXPECT_EQ(500, r.status);
-  EXPECT_NE(std::string::npos,
-            r.body.find("OnStartPage of 'Vantrel.FileUpload' failed: "
-                        "\xED\x8F\xBC \xEB\x8D\xB0\xEC\x9D\xB4\xED\x84\xB0"))
+  EXPECT_NE(std::string::npos, r.body.find("OnStartPage of 'Vantrel.FileUpload' failed: "
+                                           "\xED\x8F\xBC \xEB\x8D\xB0\xEC\x9D\xB4\xED\x84\xB0"))
       << "the component's own description reaches the page: " << r.body.substr(0, 400);
 }
 
