@@ -12,6 +12,7 @@ packages=(
   zlib1g-dev libdeflate-dev gzip
   nodejs chromium fonts-nanum
   libsqlite3-dev
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()
