@@ -41,18 +41,12 @@ constexpr char kReferencesKey[] =
 constexpr char kEndKey[] =
     "\xFF"
     "end";
-constexpr char kEnumKey[] =
-    "\xFF"
-    "enum";
 constexpr char kEnumItemKey[] =
     "\xFF"
     "item";
 constexpr char kEnumAtEndKey[] =
     "\xFF"
     "atEnd";
-constexpr char kEnumSourceKey[] =
-    "\xFF"
-    "source";
 
 void* stash_pointer(duk_context* ctx, const char* key) {
   duk_push_global_stash(ctx);

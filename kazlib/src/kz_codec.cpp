@@ -5,6 +5,7 @@
 
 #include <libdeflate.h>
 #include <stdint.h>
+#include <string.h>
 
 #include <algorithm>
 #include <memory>
@@ -103,6 +104,37 @@ size_t next_capacity(size_t capacity, size_t in_pos, size_t out_pos, size_t size
   return next;
 }
 
+// libdeflate skips a gzip member's header CRC (FHCRC) unchecked; zlib and gunzip refuse a
+// member whose header does not match it, and so does this. A header cut short is left to
+// libdeflate, which refuses it.
+bool header_crc_matches(const unsigned char* in, size_t size) {
+  constexpr size_t kFixedHeader = 10;
+  constexpr unsigned char kHeaderCrc = 0x02;
+  constexpr unsigned char kExtra = 0x04;
+  constexpr unsigned char kName = 0x08;
+  constexpr unsigned char kComment = 0x10;
+  if (size < kFixedHeader || !(in[3] & kHeaderCrc))
+    return true;
+  size_t pos = kFixedHeader;
+  if (in[3] & kExtra) {
+    if (size - pos < 2)
+      return true;
+    pos += 2 + (in[pos] | size_t{in[pos + 1]} << 8);
+  }
+  for (unsigned char text : {kName, kComment}) {
+    if (!(in[3] & text) || pos >= size)
+      continue;
+    const void* end = memchr(in + pos, 0, size - pos);
+    if (!end)
+      return true;
+    pos = static_cast<size_t>(static_cast<const unsigned char*>(end) - in) + 1;
+  }
+  if (pos > size || size - pos < 2)
+    return true;
+  const uint32_t crc = libdeflate_crc32(0, in, pos);
+  return (crc & 0xFFFF) == (in[pos] | uint32_t{in[pos + 1]} << 8);
+}
+
 libdeflate_result decode_member(libdeflate_decompressor* d, KzFormat format,
                                 const unsigned char* in, size_t in_size, char* out,
                                 size_t out_avail, size_t* in_used, size_t* out_used) {
@@ -156,6 +188,8 @@ bool kz_decompress(KzFormat format, const char* data, size_t size, KzBlock* out,
   size_t in_pos = 0;
   size_t out_pos = 0;
   while (in_pos < size) {
+    if (format == KzFormat::kGzip && !header_crc_matches(in + in_pos, size - in_pos))
+      return false;
     size_t in_used = 0;
     size_t out_used = 0;
     libdeflate_result r =

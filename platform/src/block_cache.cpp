@@ -11,11 +11,7 @@ constexpr size_t kMinCached = size_t{1} << 20;
 constexpr size_t kMaxCachedTotal = size_t{256} << 20;
 constexpr int kSlots = 3;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kCacheBlocks = false;
-#else
-constexpr bool kCacheBlocks = true;
-#endif
+constexpr bool kCacheBlocks = PLATFORM_BLOCK_CACHE_KEEPS;
 
 struct Cache {
   std::mutex mutex;

@@ -324,6 +324,21 @@ TEST(KaZlib, UnZip2BufferSkipsOptionalHeaderFields) {
   CKaZlib z;
   ASSERT_NE(0, z.UnZip2Buffer(dir.Path("fields.gz").c_str()));
   EXPECT_TRUE(HoldsBytes(z, data));
+
+  // A header that no longer matches its CRC is a damaged member, to gunzip as here; so is one
+  // whose CRC is damaged, in a second member too.
+  std::string renamed = header + plain.substr(10);
+  renamed[renamed.find("photo")] = 'P';
+  std::string bad_crc = header + plain.substr(10);
+  bad_crc[header.size() - 1] ^= 0x01;
+  for (const std::string& bytes : {renamed, plain + bad_crc}) {
+    write_posix_file(dir.Posix("damaged.gz"), bytes);
+    run_command("gunzip -c '" + dir.Posix("damaged.gz") + "'", &status);
+    EXPECT_NE(0, status) << "gunzip refuses it too";
+    CKaZlib damaged;
+    EXPECT_EQ(0, damaged.UnZip2Buffer(dir.Path("damaged.gz").c_str()));
+    EXPECT_TRUE(IsEmpty(damaged));
+  }
 }
 
 // The recorded size of the last member says nothing about the members before it.

@@ -34,7 +34,8 @@ TEST(ComPtr, ReferenceCountAtEachOwnershipStep) {
     ComPtr<IDispatch> assigned;
     assigned = std::move(moved);
     EXPECT_EQ(2u, RefCount(&obj));
-    assigned = std::move(assigned);
+    ComPtr<IDispatch>& same = assigned;  // through a reference, as self-moves happen
+    assigned = std::move(same);
     EXPECT_EQ(2u, RefCount(&obj)) << "self-move keeps the reference";
     obj.AddRef();
     assigned.Reset(&obj);

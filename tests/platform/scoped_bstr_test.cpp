@@ -59,7 +59,8 @@ TEST(ScopedBstr, ResetReleaseReceiveSwapAndMove) {
   EXPECT_EQ(u"received", Text(a.Get()));
   ScopedBstr c(std::move(a));
   EXPECT_EQ(nullptr, a.Get());
-  c = std::move(c);
+  ScopedBstr& same = c;  // through a reference, as self-moves happen
+  c = std::move(same);
   EXPECT_EQ(u"received", Text(c.Get()));
   c.Reset();
   EXPECT_EQ(blocks, PlatformTaskMemBlocks());

@@ -51,8 +51,9 @@ HRESULT Request::BinaryRead(VARIANT* pvarCountToRead, VARIANT* pvarReturn) {
     return S_OK;
   }
   const LONG wanted = pvarCountToRead->vt == VT_I4 ? pvarCountToRead->lVal : 0;
+  const size_t available = delivered < body.size() ? delivered : body.size();
   const ULONG count =
-      static_cast<ULONG>(wanted < static_cast<LONG>(body.size()) ? wanted : body.size());
+      static_cast<ULONG>(wanted < static_cast<LONG>(available) ? wanted : available);
   SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, count);
   if (!array)
     return E_OUTOFMEMORY;

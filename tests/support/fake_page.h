@@ -70,6 +70,9 @@ class Request final : public FakeObject<IRequest, &IID_IRequest> {
   // that receives the body into the array hands it out. The request owns it until then.
   SAFEARRAY* filled_array = nullptr;
   HRESULT fail_total_bytes = S_OK;
+  // A client that stopped sending: BinaryRead hands out at most this many bytes of the body,
+  // while TotalBytes still counts all of it.
+  size_t delivered = std::string::npos;
   int binary_reads = 0;
 
   Request();
