@@ -2,10 +2,8 @@
 // attachments saved plain or compressed come back as uploaded, fields of unreported size are
 // read in full chunks, and every failure leaves the response untouched.
 #include <gtest/gtest.h>
-
 #include <stdint.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -40,22 +38,11 @@ std::string binary_bytes(size_t n) {
   return out;
 }
 
-// The calls of an attachment response for a file name as the headers write it (bare, or
-// "quoted") and a length, the body written first in pieces of at most piece bytes: a field
-// sent as stored goes in one piece, a decompressed one in pieces of 1 MiB.
+// The calls of a download of a field: sent as stored in one piece, decompressed in pieces of
+// piece bytes.
 std::vector<std::u16string> attachment_calls(const std::u16string& name, size_t length,
                                              size_t piece = SIZE_MAX) {
-  std::vector<std::u16string> calls = {u"Expires=0", u"Buffer=1", u"Clear"};
-  size_t left = length;
-  do {
-    const size_t n = std::min(left, piece);
-    calls.push_back(u"BinaryWrite=8209 0 " + wide(std::to_string(n)));
-    left -= n;
-  } while (left > 0);
-  calls.push_back(u"ContentType=application/octet-stream; name=" + name);
-  calls.push_back(u"AddHeader(Content-Disposition)=attachment; filename=" + name);
-  calls.push_back(u"AddHeader(Content-Length)=" + wide(std::to_string(length)));
-  return calls;
+  return fake_page::AttachmentCalls(name, length, piece);
 }
 
 // A field of a real recordset that reports the size it is given (by default none) and may

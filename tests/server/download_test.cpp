@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -33,22 +32,9 @@ std::u16string wide(const std::string& ascii) {
 
 constexpr size_t kPiece = 0x100000;
 
-// The calls of an attachment response for a file name as the headers write it (bare, or
-// "quoted") and a length, the body written first in pieces of at most piece bytes (seven calls
-// for a body of one piece).
-std::vector<std::u16string> attachment_calls(const std::u16string& name, size_t length,
-                                             size_t piece = kPiece) {
-  std::vector<std::u16string> calls = {u"Expires=0", u"Buffer=1", u"Clear"};
-  size_t left = length;
-  do {
-    const size_t n = std::min(left, piece);
-    calls.push_back(u"BinaryWrite=8209 0 " + wide(std::to_string(n)));
-    left -= n;
-  } while (left > 0);
-  calls.push_back(u"ContentType=application/octet-stream; name=" + name);
-  calls.push_back(u"AddHeader(Content-Disposition)=attachment; filename=" + name);
-  calls.push_back(u"AddHeader(Content-Length)=" + wide(std::to_string(length)));
-  return calls;
+// The calls of a download whose body is read or decompressed in pieces of 1 MiB.
+std::vector<std::u16string> attachment_calls(const std::u16string& name, size_t length) {
+  return fake_page::AttachmentCalls(name, length, kPiece);
 }
 
 class Download : public FileFixture {

@@ -149,6 +149,22 @@ HRESULT Response::Write(VARIANT varText) {
   return S_OK;
 }
 
+std::vector<std::u16string> AttachmentCalls(const std::u16string& name, size_t length,
+                                            size_t piece) {
+  std::vector<std::u16string> calls = {u"Expires=0", u"Buffer=1", u"Clear"};
+  size_t left = length;
+  do {
+    const size_t n = left < piece ? left : piece;
+    calls.push_back(u"BinaryWrite=" + number(VT_ARRAY | VT_UI1) + u" 0 " +
+                    number(static_cast<long>(n)));
+    left -= n;
+  } while (left > 0);
+  calls.push_back(u"ContentType=application/octet-stream; name=" + name);
+  calls.push_back(u"AddHeader(Content-Disposition)=attachment; filename=" + name);
+  calls.push_back(u"AddHeader(Content-Length)=" + number(static_cast<long>(length)));
+  return calls;
+}
+
 HRESULT Server::MapPath(BSTR bstrLogicalPath, BSTR* pbstrPhysicalPath) {
   mapped.push_back(text_of(bstrLogicalPath));
   if (FAILED(map_failure))

@@ -140,6 +140,12 @@ class Response final : public FakeObject<IResponse, &IID_IResponse> {
   long written_ = 0;
 };
 
+// The calls a download makes on a Response for a file name as its headers write it (bare, or
+// "quoted") and a body of length bytes written first, in pieces of at most piece bytes (seven
+// calls for a body of one piece), then the content type, disposition and length.
+std::vector<std::u16string> AttachmentCalls(const std::u16string& name, size_t length,
+                                            size_t piece);
+
 // A server whose MapPath maps as a host does: a virtual path (leading '/') under root, any
 // other path under root's page directory "page", '/' turned into '\'. Each logical path
 // asked for is recorded; map_failure, when set, is returned instead.
