@@ -105,6 +105,9 @@ class Parser {
         return fail("empty key name in key section");
       if (name.size() > kRegMaxKeyName)
         return fail("key name longer than 255 characters");
+      // The API takes names as terminated strings: such a key could never be opened.
+      if (name.find(u'\0') != Line::npos)
+        return fail("NUL character in a key name");
       if (++depth > kRegMaxDepth)
         return fail("key path deeper than 512 levels");
       if (end == Line::npos && remove) {
@@ -234,6 +237,8 @@ class Parser {
         return false;
       if (name.size() > kRegMaxValueName)
         return fail("value name longer than 16383 characters");
+      if (name.find(u'\0') != RegString::npos)
+        return fail("NUL character in a value name");
     } else {
       return fail("expected a key section, a \"name\"=data or @=data line");
     }
