@@ -10,9 +10,13 @@
 #                   $VANTREL_FUZZ_WORK, else ~/.cache/vantrel-fuzz); never the repository
 #   --build-dir DIR the build to use (default build-fuzz: clang at -O1 with AddressSanitizer and
 #                   UndefinedBehaviorSanitizer, the fuzzers and what they load only)
+#   --seed N        libFuzzer's random seed (default: a new one each run)
 #   --ci            CI's short run: the sanitizer build of scripts/test.sh --sanitize
-#                   (build-asan), 15 s per harness, two at a time, corpora grown in a temporary
-#                   folder and dropped (options after it change those settings)
+#                   (build-asan), seed 1 and a fixed number of runs per harness (about 15 s each
+#                   on a 2-core machine, 60 s at most), two at a time, corpora grown in a
+#                   temporary folder and dropped. The same tree fuzzes the same inputs each time,
+#                   so CI fails only on a fault that is still there (options after it change
+#                   those settings)
 #   --list          the harnesses' names
 #
 # Each harness starts from its grown corpus, fuzz/corpus/<name> and fuzz/regressions/<name>, and
@@ -27,6 +31,7 @@ harnesses=(upload_start kamsutil_encode kamsutil_format idl_parse reg_read rgs_r
 
 time_limit=600
 runs=""
+seed=""
 jobs=1
 work="${VANTREL_FUZZ_WORK:-$HOME/.cache/vantrel-fuzz}"
 build_dir=build-fuzz
@@ -36,10 +41,11 @@ while (($#)); do
   case "$1" in
     --time) time_limit="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
+    --seed) seed="$2"; shift 2 ;;
     --jobs) jobs="$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
     --build-dir) build_dir="$2"; shift 2 ;;
-    --ci) ci=1; build_dir=build-asan; time_limit=15; runs=""; jobs=2; shift ;;
+    --ci) ci=1; build_dir=build-asan; time_limit=60; seed=1; jobs=2; shift ;;
     --list) printf '%s\n' "${harnesses[@]}"; exit 0 ;;
     -h|--help) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     -*) echo "fuzz: unknown option $1" >&2; exit 2 ;;
@@ -67,6 +73,19 @@ else
   cmake --build "$build_dir" -j "$(nproc)" --target fuzzers
 fi
 
+# CI's runs of a harness: about 15 s of the sanitizer build each, two harnesses at a time.
+ci_runs() {
+  case "$1" in
+    kamsutil_format) echo 200000 ;;
+    kamsutil_encode) echo 100000 ;;
+    idl_parse|kazlib_inflate) echo 25000 ;;
+    upload_start) echo 15000 ;;
+    page_compile) echo 10000 ;;
+    reg_read) echo 8000 ;;
+    rgs_run) echo 5000 ;;
+  esac
+}
+
 # Longest input a harness makes: room for whole browser bodies and interface files.
 max_len() {
   case "$1" in
@@ -89,7 +108,12 @@ run_one() {
   [ -d "fuzz/regressions/$name" ] && args+=("fuzz/regressions/$name")
   [ -f "fuzz/dict/$name.dict" ] && args+=("-dict=fuzz/dict/$name.dict")
   args+=("-max_total_time=$time_limit")
-  [ -n "$runs" ] && args+=("-runs=$runs")
+  if [ -n "$runs" ]; then
+    args+=("-runs=$runs")
+  elif ((ci)); then
+    args+=("-runs=$(ci_runs "$name")")
+  fi
+  [ -n "$seed" ] && args+=("-seed=$seed")
   # The targets' own output (the registry's reports of damaged files...) is dropped; libFuzzer
   # and the sanitizers still report.
   "$build_dir/bin/${name}_fuzzer" "${args[@]}" -max_len="$(max_len "$name")" \
@@ -114,7 +138,7 @@ report() {
   fi
 }
 
-echo "fuzz: ${#chosen[@]} harnesses, ${time_limit} s${runs:+ or $runs runs} each, $jobs at a time, work in $work"
+echo "fuzz: ${#chosen[@]} harnesses, at most ${time_limit} s${runs:+ or $runs runs}$( ((ci)) && echo " or CI's runs") each${seed:+, seed $seed}, $jobs at a time, work in $work"
 declare -A pid_of
 failed=0
 pending=("${chosen[@]}")
