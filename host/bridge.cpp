@@ -174,13 +174,6 @@ void check_end(duk_context* ctx) {
     bridge_throw_end(ctx);
 }
 
-// What member id of object is; kUnknown when the object has no type information or the type
-// does not describe it.
-MemberKind member_kind(IDispatch* object, DISPID id) {
-  const TypeFacts* facts = FactsOf(object);
-  return facts ? facts->Kind(id) : MemberKind::kUnknown;
-}
-
 // Calls member id of object with the script values at [first, first + n), in script order.
 void invoke_and_push(duk_context* ctx, IDispatch* object, DISPID id, WORD flags, duk_idx_t first,
                      duk_idx_t n, const std::u16string& name) {
@@ -226,8 +219,8 @@ void invoke_and_push(duk_context* ctx, IDispatch* object, DISPID id, WORD flags,
   bridge_push_variant(ctx, result.Get());
 }
 
-bool lookup(IDispatch* object, const std::u16string& name, DISPID* id) {
-  TypeFacts* facts = FactsOf(object);
+// The id of member name of object; facts are those of the object's type, or null.
+bool lookup(IDispatch* object, TypeFacts* facts, const std::u16string& name, DISPID* id) {
   if (facts && facts->KnownId(name, id))
     return true;
   std::u16string copy = name;
@@ -335,14 +328,15 @@ duk_ret_t trap_get(duk_context* ctx) {
     return 0;
   const std::u16string name = key_name(ctx, 1);
   DISPID id = DISPID_UNKNOWN;
-  if (!lookup(object, name, &id)) {
+  TypeFacts* facts = FactsOf(object);
+  if (!lookup(object, facts, name, &id)) {
     if (name == u"toString" || name == u"valueOf") {
       duk_push_c_function(ctx, default_value, 0);
       return 1;
     }
     return 0;  // undefined, as a missing property of any object
   }
-  MemberKind kind = member_kind(object, id);
+  const MemberKind kind = facts ? facts->Kind(id) : MemberKind::kUnknown;
   if (kind == MemberKind::kProperty || kind == MemberKind::kUnknown) {
     ComPtr<IDispatch> keep;
     keep.Set(object);
@@ -405,7 +399,7 @@ duk_ret_t trap_set(duk_context* ctx) {
     return duk_error(ctx, DUK_ERR_TYPE_ERROR, "cannot set this property");
   const std::u16string name = key_name(ctx, 1);
   DISPID id = DISPID_UNKNOWN;
-  if (lookup(object, name, &id))
+  if (lookup(object, FactsOf(object), name, &id))
     put_value(ctx, object, id, nullptr, 2, name);
   else
     put_value(ctx, object, DISPID_VALUE, &name, 2, name);
@@ -417,7 +411,8 @@ duk_ret_t trap_set(duk_context* ctx) {
 duk_ret_t trap_has(duk_context* ctx) {
   IDispatch* object = dispatch_at(ctx, 0);
   DISPID id = DISPID_UNKNOWN;
-  duk_push_boolean(ctx, object && !duk_is_symbol(ctx, 1) && lookup(object, key_name(ctx, 1), &id));
+  duk_push_boolean(ctx, object && !duk_is_symbol(ctx, 1) &&
+                            lookup(object, FactsOf(object), key_name(ctx, 1), &id));
   return 1;
 }
 
@@ -612,9 +607,8 @@ void bridge_push_dispatch(duk_context* ctx, IDispatch* object) {
   }
   // A callable target lets obj("x") reach the apply trap; objects described without a default
   // member stay plain objects, so typeof gives 'object'.
-  UINT count = 0;
-  const bool described = SUCCEEDED(object->GetTypeInfoCount(&count)) && count > 0;
-  if (!described || member_kind(object, DISPID_VALUE) != MemberKind::kUnknown)
+  const TypeFacts* facts = FactsOf(object);
+  if (!facts || facts->Kind(DISPID_VALUE) != MemberKind::kUnknown)
     duk_push_c_function(ctx, target_call, DUK_VARARGS);
   else
     duk_push_object(ctx);

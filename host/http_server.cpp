@@ -177,20 +177,17 @@ MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const f
   std::FILE* f = ec ? nullptr : std::fopen(file.c_str(), "rb");
   if (!f)
     return queue_text(connection, state, 403, "Forbidden", "The file cannot be read.");
-  const char* type = content_type_of(file.string());
-  if (data) {
-    type = inline_data_type(file.string());
-    if (!type)
-      type = "application/octet-stream";
-  }
-  const RangedResponse reply = file_response(state->request, f, size, type);
+  const char* type = data ? inline_data_type(file.string()) : content_type_of(file.string());
+  const bool attachment = !type;
+  const RangedResponse reply =
+      file_response(state->request, f, size, attachment ? "application/octet-stream" : type);
   if (!reply.response)
     return MHD_NO;
   if (data) {
     MHD_add_response_header(reply.response, "X-Content-Type-Options", "nosniff");
     MHD_add_response_header(reply.response, "Content-Security-Policy",
                             "default-src 'none'; sandbox");
-    if (std::strcmp(type, "application/octet-stream") == 0)
+    if (attachment)
       MHD_add_response_header(reply.response, "Content-Disposition", "attachment");
   }
   state->bytes = reply.length;
@@ -280,7 +277,7 @@ bool resolve_in_site(const std::string& root, const std::string& path, fs::path*
       target /= path.substr(start, end - start);
       *status = fs::symlink_status(target, ec);
       if (ec) {
-        *real = fs::path(root) / path.substr(1);
+        *real = target;
         *status = fs::file_status(fs::file_type::not_found);
         return true;
       }

@@ -13,11 +13,15 @@ HttpRequestData::~HttpRequestData() {
     SafeArrayDestroy(body);
 }
 
-const std::string* HttpRequestData::header(std::string_view name) const {
+const std::string* find_header(const HeaderList& headers, std::string_view name) {
   for (auto& [key, value] : headers)
     if (iequals(key, name))
       return &value;
   return nullptr;
+}
+
+const std::string* HttpRequestData::header(std::string_view name) const {
+  return find_header(headers, name);
 }
 
 PageContext::PageContext(const HostConfig& config, HttpRequestData& request,

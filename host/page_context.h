@@ -33,6 +33,9 @@ struct HostConfig {
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
+// The value of the first header named name (compared without regard to case), or null.
+const std::string* find_header(const HeaderList& headers, std::string_view name);
+
 struct HttpRequestData {
   std::string method;
   std::string path;       // decoded virtual path, starting with '/'

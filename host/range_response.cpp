@@ -48,10 +48,8 @@ size_t count_headers(const HeaderList& headers, std::string_view name) {
 }
 
 std::string_view header_value(const HeaderList& headers, std::string_view name) {
-  for (const auto& [key, value] : headers)
-    if (iequals(key, name))
-      return value;
-  return {};
+  const std::string* value = find_header(headers, name);
+  return value ? std::string_view(*value) : std::string_view();
 }
 
 std::string unique_boundary() {

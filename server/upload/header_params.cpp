@@ -21,9 +21,10 @@ const char* skip_blanks(const char* p) {
 
 // The value's first byte when p starts parameter keyword ("keyword =" with optional blanks).
 const char* value_after_keyword(const char* p, const ParameterWanted& wanted) {
-  if (strncasecmp(p, wanted.keyword, wanted.length) != 0)
+  const size_t length = strlen(wanted.keyword);
+  if (strncasecmp(p, wanted.keyword, length) != 0)
     return nullptr;
-  p = skip_blanks(p + wanted.length);
+  p = skip_blanks(p + length);
   if (*p != '=')
     return nullptr;
   return skip_blanks(p + 1);
@@ -68,7 +69,7 @@ bool read_value(const char* keyword, const char* at, ValueWindow window, CKaText
   const char* end = from;
   while (end < limit && !(quoted ? ends_quoted(*end) : ends_token(*end)))
     ++end;
-  return store(from, end > from ? static_cast<size_t>(end - from) : 0, value);
+  return store(from, static_cast<size_t>(end - from), value);
 }
 
 }  // namespace

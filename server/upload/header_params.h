@@ -14,7 +14,6 @@ enum class ValueWindow { kFromKeyword, kFromValue };
 // value goes. found tells whether it was there.
 struct ParameterWanted {
   const char* keyword;
-  size_t length;  // of keyword
   ValueWindow window;
   CKaText* value;
   bool found = false;

@@ -22,8 +22,8 @@ void exchange_texts(CKaText* a, CKaText* b) {
 
 // Reads the name, file name and content type that a header line gives.
 HRESULT read_header_line(const char* line, CKaText* name, CKaText* file_name, CKaText* mime_type) {
-  ParameterWanted wanted[] = {{"name", 4, ValueWindow::kFromKeyword, name},
-                              {"filename", 8, ValueWindow::kFromKeyword, file_name}};
+  ParameterWanted wanted[] = {{"name", ValueWindow::kFromKeyword, name},
+                              {"filename", ValueWindow::kFromKeyword, file_name}};
   HRESULT hr = ReadParameters(line, wanted, 2);
   if (SUCCEEDED(hr) && wanted[1].found)
     hr = CutClientPath(file_name);
@@ -48,7 +48,7 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
   // The delimiter is a line that starts with "--" and the boundary: CR LF "--" boundary, with
   // the line end of the line before it; the closing one ends in "--" as well.
   CKaText boundary;
-  ParameterWanted wanted{"boundary", 8, ValueWindow::kFromValue, &boundary};
+  ParameterWanted wanted{"boundary", ValueWindow::kFromValue, &boundary};
   if (FAILED(ReadParameters(contentType, &wanted, 1)))
     return E_OUTOFMEMORY;
   PartDelimiters marks;
@@ -117,16 +117,22 @@ HRESULT KaFileUpload::ReadFirstDelimiter(const PartDelimiters& marks, int* lastP
     at += 2;
   }
   ParsePos = at;
-  // A body that is only the closing delimiter is a form without parts.
-  if (StartsWithClosing(marks)) {
-    *lastPart = 1;
-    return S_OK;
-  }
+  // A body that is only the closing delimiter is a form without parts; another first delimiter
+  // needs its line end.
+  const bool closing = StartsWithClosing(marks);
+  return PassDelimiterLine(marks, lastPart) || closing ? S_OK : E_FAIL;
+}
+
+bool KaFileUpload::PassDelimiterLine(const PartDelimiters& marks, int* lastPart) {
   const int b = kaFindData(Body + ParsePos, BodyLength - ParsePos, "\n");
-  if (b < 0)
-    return E_FAIL;
+  if (b < 0) {
+    *lastPart = 1;
+    return false;
+  }
+  if (StartsWithClosing(marks))
+    *lastPart = 1;
   ParsePos += b + 1;
-  return S_OK;
+  return true;
 }
 
 bool KaFileUpload::StartsWithClosing(const PartDelimiters& marks) const {
@@ -212,13 +218,6 @@ char* KaFileUpload::ReadPartData(const PartDelimiters& marks, int* size, int* la
   }
   *size = a;
   ParsePos += a + 2;
-  const int b = kaFindData(Body + ParsePos, BodyLength - ParsePos, "\n");
-  if (b < 0) {
-    *lastPart = 1;
-    return copy;
-  }
-  if (StartsWithClosing(marks))
-    *lastPart = 1;
-  ParsePos += b + 1;
+  PassDelimiterLine(marks, lastPart);
   return copy;
 }

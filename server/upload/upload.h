@@ -57,6 +57,9 @@ class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
   // is the closing one (a form without parts).
   HRESULT ReadFirstDelimiter(const PartDelimiters& marks, int* lastPart);
   bool StartsWithClosing(const PartDelimiters& marks) const;
+  // Moves the read position past the line of the delimiter it stands on and sets lastPart when
+  // that is the closing delimiter or the body ends without a line end (then false).
+  bool PassDelimiterLine(const PartDelimiters& marks, int* lastPart);
   char* ReadPartData(const PartDelimiters& marks, int* size, int* lastPart);
   HRESULT BuildCollections();
 
