@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "adoint.h"
+#include "byte_content.h"
 #include "db_fixture.h"
 
 namespace {
@@ -112,11 +113,6 @@ class StandInField final : public Field20 {
   ULONG refs_ = 1;  // the test's own, on the stack
 };
 
-// Test names by size: the contents themselves are not readable names.
-std::string content_name(const ::testing::TestParamInfo<std::string>& info) {
-  return "Bytes" + std::to_string(info.param.size()) + "_" + std::to_string(info.index);
-}
-
 class DownFromDb : public DbFixture {
  protected:
   void SetUp() override {
@@ -163,10 +159,10 @@ class DownFromDb : public DbFixture {
   fake_page::Context* down_page_ = nullptr;
 };
 
-class DownFromDbContent : public DownFromDb, public ::testing::WithParamInterface<std::string> {};
+class DownFromDbContent : public DownFromDb, public ::testing::WithParamInterface<ByteContent> {};
 
 TEST_P(DownFromDbContent, SavedThenSentGivesTheUploadedBytes) {
-  const std::string& content = GetParam();
+  const std::string& content = GetParam().bytes();
   save(content, u"SaveDb");
   ComPtr<IDispatch> content_field = field(u"SELECT content FROM files");
   ASSERT_TRUE(content_field);
@@ -177,7 +173,7 @@ TEST_P(DownFromDbContent, SavedThenSentGivesTheUploadedBytes) {
 }
 
 TEST_P(DownFromDbContent, SavedCompressedThenSentDecompressedGivesTheUploadedBytes) {
-  const std::string& content = GetParam();
+  const std::string& content = GetParam().bytes();
   save(content, u"SaveDbByZip");
   ComPtr<IDispatch> content_field = field(u"SELECT content FROM files");
   ASSERT_TRUE(content_field);
@@ -190,9 +186,11 @@ TEST_P(DownFromDbContent, SavedCompressedThenSentDecompressedGivesTheUploadedByt
 }
 
 INSTANTIATE_TEST_SUITE_P(Contents, DownFromDbContent,
-                         ::testing::Values(std::string(1, '\0'), std::string("ab\0\0c\0d\xff", 8),
-                                           binary_bytes(3 << 20), std::string(5 << 20, 'q')),
-                         content_name);
+                         ::testing::Values(ByteContent{std::string(1, '\0')},
+                                           ByteContent{std::string("ab\0\0c\0d\xff", 8)},
+                                           ByteContent{binary_bytes(3 << 20)},
+                                           ByteContent{std::string(5 << 20, 'q')}),
+                         ContentName);
 
 TEST_F(DownFromDb, AnEmptyFieldSendsLengthZeroAndCannotBeDecompressed) {
   ASSERT_EQ(S_OK, exec(u"INSERT INTO files (content) VALUES (x'')"));

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "KaZlibLimit.h"
+#include "byte_content.h"
 #include "db_fixture.h"
 
 namespace {
@@ -31,11 +32,6 @@ std::string noise(size_t n) {
   return out;
 }
 
-// Test names by size: the contents themselves are not readable names.
-std::string content_name(const ::testing::TestParamInfo<std::string>& info) {
-  return "Bytes" + std::to_string(info.param.size()) + "_" + std::to_string(info.index);
-}
-
 class SaveDb : public DbFixture {
  protected:
   void start_saving(const std::string& content) {
@@ -52,21 +48,21 @@ class SaveDb : public DbFixture {
   ComPtr<IDispatch> file_;
 };
 
-class SaveDbContent : public SaveDb, public ::testing::WithParamInterface<std::string> {};
+class SaveDbContent : public SaveDb, public ::testing::WithParamInterface<ByteContent> {};
 
 TEST_P(SaveDbContent, StoresTheBytesUnchanged) {
-  start_saving(GetParam());
+  start_saving(GetParam().bytes());
   ASSERT_EQ(S_OK, save(u"SaveDb"));
   EXPECT_EQ(u"", TakeErrorDescription());
   const auto rows = stored();
   ASSERT_EQ(1u, rows.size());
   // An empty parameter may be stored as an empty blob or as null: the provider's affair.
-  EXPECT_EQ(GetParam(), rows[0].value_or(""));
+  EXPECT_EQ(GetParam().bytes(), rows[0].value_or(""));
   EXPECT_EQ(0, number(file_.Get(), u"ZipSize"));
 }
 
 TEST_P(SaveDbContent, StoresExactlyTheCompressedSizeAndRecordsIt) {
-  start_saving(GetParam());
+  start_saving(GetParam().bytes());
   ASSERT_EQ(S_OK, save(u"SaveDbByZip"));
   const LONG zip_size = number(file_.Get(), u"ZipSize");
   EXPECT_GT(zip_size, 0);  // even no bytes compress into a stream
@@ -74,13 +70,15 @@ TEST_P(SaveDbContent, StoresExactlyTheCompressedSizeAndRecordsIt) {
   ASSERT_EQ(1u, rows.size());
   ASSERT_TRUE(rows[0].has_value());
   EXPECT_EQ(static_cast<size_t>(zip_size), rows[0]->size());
-  EXPECT_EQ(static_cast<LONG>(GetParam().size()), number(file_.Get(), u"Size"));
+  EXPECT_EQ(static_cast<LONG>(GetParam().bytes().size()), number(file_.Get(), u"Size"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Contents, SaveDbContent,
-                         ::testing::Values(std::string(), std::string(1, '\0'),
-                                           std::string("ab\0\0c\0d\xff", 8), noise(3 << 20)),
-                         content_name);
+                         ::testing::Values(ByteContent{std::string()},
+                                           ByteContent{std::string(1, '\0')},
+                                           ByteContent{std::string("ab\0\0c\0d\xff", 8)},
+                                           ByteContent{noise(3 << 20)}),
+                         ContentName);
 
 TEST_F(SaveDb, CompressibleBytesAreStoredSmaller) {
   const std::string content(1 << 20, 'z');
