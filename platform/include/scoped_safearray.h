@@ -1,6 +1,8 @@
 // ScopedSafeArray: owns one SAFEARRAY and destroys it. Its elements are reached only through a
 // SafeArrayLockScope, which CreateLockScope gives when the array is one-dimensional, holds the
 // expected element type and could be accessed; the scope's end unaccesses the data.
+// SafeArrayDataScope gives the data of a borrowed array (a VARIANT's, a caller's) the same way,
+// with the status of the access.
 #pragma once
 
 #include <assert.h>
@@ -92,6 +94,38 @@ class SafeArrayLockScope {
   SAFEARRAY* array_;
   value_type* data_;
   size_t size_;
+};
+
+// Access to the data of an array the caller borrows, for the length of a scope: the status of
+// SafeArrayAccessData, and the data while that succeeded. The scope's end unaccesses the data.
+class SafeArrayDataScope {
+ public:
+  explicit SafeArrayDataScope(SAFEARRAY* array) {
+    void* data = nullptr;
+    status_ = array ? SafeArrayAccessData(array, &data) : E_INVALIDARG;
+    if (SUCCEEDED(status_)) {
+      array_ = array;
+      data_ = data;
+    }
+  }
+  SafeArrayDataScope(const SafeArrayDataScope&) = delete;
+  SafeArrayDataScope& operator=(const SafeArrayDataScope&) = delete;
+  ~SafeArrayDataScope() {
+    if (array_)
+      SafeArrayUnaccessData(array_);
+  }
+
+  HRESULT status() const { return status_; }
+  // Null when the access failed.
+  template <typename T = BYTE>
+  T* data() const {
+    return static_cast<T*>(data_);
+  }
+
+ private:
+  SAFEARRAY* array_ = nullptr;
+  void* data_ = nullptr;
+  HRESULT status_;
 };
 
 class ScopedSafeArray {

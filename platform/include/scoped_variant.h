@@ -1,6 +1,6 @@
 // ScopedVariant: owns one VARIANT and clears it. Values reach APIs as `const VARIANT&` (by-value
-// parameters) or AsInput() (VARIANT* parameters that are only read); nothing else hands out a
-// mutable pointer but Receive, for out-parameters.
+// parameters), AsInput() (VARIANT* parameters that are only read) or AsInOut() ([in, out]
+// parameters); nothing else hands out a mutable pointer but Receive, for out-parameters.
 #pragma once
 
 #include <assert.h>
@@ -28,6 +28,9 @@ class ScopedVariant {
   operator const VARIANT&() const { return var_; }
   // For VARIANT* parameters that the callee only reads.
   VARIANT* AsInput() const { return const_cast<VARIANT*>(&var_); }
+  // For [in, out] VARIANT* parameters: the callee reads the value and may replace it with one
+  // that this holder then owns.
+  VARIANT* AsInOut() { return &var_; }
   VARTYPE Type() const { return var_.vt; }
 
   // Copies value in (VariantCopy) and clears the old value. On failure the old value is kept.

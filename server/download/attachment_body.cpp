@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "byte_array.h"
+#include "scoped_safearray.h"
 
 namespace {
 
@@ -38,21 +39,25 @@ HRESULT ReadBody::Next(const VARIANT** piece) {
     *piece = &full_.Get();
     return S_OK;
   }
-  char* data = nullptr;
-  HRESULT hr = SafeArrayAccessData(array, reinterpret_cast<void**>(&data));
-  if (FAILED(hr))
-    return hr;
   DWORD got = 0;
-  hr = Fill(data, size, &got);
-  const bool full = SUCCEEDED(hr) && got == size;
-  if (SUCCEEDED(hr) && !full) {
-    ended_ = true;
-    if (got > 0 || first)
-      hr = MakeByteArray(data, static_cast<long>(got), &last_);
+  bool full = false;
+  {
+    const SafeArrayDataScope data(array);
+    if (FAILED(data.status()))
+      return data.status();
+    const HRESULT hr = Fill(data.data<char>(), size, &got);
+    if (FAILED(hr))
+      return hr;
+    full = got == size;
+    if (!full) {
+      ended_ = true;
+      if (got > 0 || first) {
+        const HRESULT made = MakeByteArray(data.data<char>(), static_cast<long>(got), &last_);
+        if (FAILED(made))
+          return made;
+      }
+    }
   }
-  SafeArrayUnaccessData(array);
-  if (FAILED(hr))
-    return hr;
   if (full) {
     *piece = &full_.Get();
     return S_OK;

@@ -84,7 +84,7 @@ HRESULT KaFileDownLoad::ResolvePath(BSTR bstrPath, CKaText* path, AttachmentHead
     return E_UNEXPECTED;
   HRESULT hr = RefuseEmbeddedNul(CLSID_KaFileDownLoad, bstrPath);
   if (SUCCEEDED(hr))
-    hr = MapPathIfRelative(Server, bstrPath, path);
+    hr = MapPathIfRelative(Server.Get(), bstrPath, path);
   if (SUCCEEDED(hr))
     hr = MakeAttachmentHeaders(CLSID_KaFileDownLoad, AttachmentFileName(*path), headers);
   return hr;

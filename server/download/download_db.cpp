@@ -11,6 +11,7 @@
 #include "db_error.h"
 #include "download.h"
 #include "report_error.h"
+#include "scoped_safearray.h"
 #include "scoped_variant.h"
 
 namespace {
@@ -66,13 +67,10 @@ HRESULT append_bytes(const VARIANT& chunk, ULONG limit, Block* block, ULONG* cou
   if (chunk.vt != (VT_ARRAY | VT_UI1) || !chunk.parray || SafeArrayGetDim(chunk.parray) != 1)
     return S_OK;
   *count = chunk.parray->rgsabound[0].cElements;
-  void* bytes = nullptr;
-  HRESULT hr = SafeArrayAccessData(chunk.parray, &bytes);
-  if (FAILED(hr))
-    return hr;
-  hr = block->Append(bytes, *count < limit ? *count : limit);
-  SafeArrayUnaccessData(chunk.parray);
-  return hr;
+  const SafeArrayDataScope bytes(chunk.parray);
+  if (FAILED(bytes.status()))
+    return bytes.status();
+  return block->Append(bytes.data<void>(), *count < limit ? *count : limit);
 }
 
 // Appends chunk, converted to a string and then to the ANSI code page, to block; *count is the

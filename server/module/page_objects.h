@@ -3,6 +3,7 @@
 // hold them alike.
 #pragma once
 
+#include "com_ptr.h"
 #include "vtrl_module.h"
 
 class PageObjects {
@@ -10,8 +11,6 @@ class PageObjects {
   PageObjects() = default;
   PageObjects(const PageObjects&) = delete;
   PageObjects& operator=(const PageObjects&) = delete;
-  // Whatever is still held goes in the reverse order: Application first, Request last.
-  ~PageObjects();
 
   // Lets go of what is held, then takes Request, Response, Server, Session and Application, in
   // that order, from the scripting context piUnk. Returns S_OK; E_POINTER for a null piUnk; the
@@ -20,9 +19,11 @@ class PageObjects {
   // Releases and empties the five in the page's order: Request first, Application last.
   void ReleasePageObjects();
 
-  IRequest* Request = nullptr;
-  IResponse* Response = nullptr;
-  ISessionObject* Session = nullptr;
-  IServer* Server = nullptr;
-  IApplicationObject* Application = nullptr;
+  // Members go in the reverse order of their declaration: whatever is still held at the end
+  // goes Application first, Request last.
+  ComPtr<IRequest> Request;
+  ComPtr<IResponse> Response;
+  ComPtr<ISessionObject> Session;
+  ComPtr<IServer> Server;
+  ComPtr<IApplicationObject> Application;
 };

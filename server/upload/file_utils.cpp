@@ -18,14 +18,14 @@ HRESULT KaFileUpload::IsFileExist(BSTR bstrFile, LONG* pVal) {
     return E_POINTER;
   *pVal = 0;
   CKaText path;
-  if (SUCCEEDED(MapPathIfRelative(Server, bstrFile, &path)) && kaIsFileExist(path) == 0)
+  if (SUCCEEDED(MapPathIfRelative(Server.Get(), bstrFile, &path)) && kaIsFileExist(path) == 0)
     *pVal = 1;
   return S_OK;
 }
 
 HRESULT KaFileUpload::DeleteFile(BSTR bstrPath) {
   CKaText path;
-  const HRESULT hr = MapPathIfRelative(Server, bstrPath, &path);
+  const HRESULT hr = MapPathIfRelative(Server.Get(), bstrPath, &path);
   if (FAILED(hr))
     return hr;
   if (DeleteFileA(path))
@@ -52,7 +52,7 @@ HRESULT KaFileUpload::DeleteFiles(BSTR bstrPath, BSTR bstrPatern) {
   if (FAILED(hr))
     return hr;
   CKaText dir;
-  hr = MapPathIfRelative(Server, bstrPath, &dir);
+  hr = MapPathIfRelative(Server.Get(), bstrPath, &dir);
   if (FAILED(hr))
     return hr;
   if (kaRemoveFiles(dir, pattern) != 0)
@@ -62,11 +62,11 @@ HRESULT KaFileUpload::DeleteFiles(BSTR bstrPath, BSTR bstrPatern) {
 
 HRESULT KaFileUpload::CopyFile(BSTR bstrPath, BSTR bstrDestPath, LONG bFailIfExists) {
   CKaText source;
-  HRESULT hr = MapPathIfRelative(Server, bstrPath, &source);
+  HRESULT hr = MapPathIfRelative(Server.Get(), bstrPath, &source);
   if (FAILED(hr))
     return hr;
   CKaText dest;
-  hr = MapPathIfRelative(Server, bstrDestPath, &dest);
+  hr = MapPathIfRelative(Server.Get(), bstrDestPath, &dest);
   if (FAILED(hr))
     return hr;
   if (!kaCopyFile(source, dest, bFailIfExists))
@@ -76,11 +76,11 @@ HRESULT KaFileUpload::CopyFile(BSTR bstrPath, BSTR bstrDestPath, LONG bFailIfExi
 
 HRESULT KaFileUpload::MoveFile(BSTR bstrPath, BSTR bstrDestPath) {
   CKaText source;
-  HRESULT hr = MapPathIfRelative(Server, bstrPath, &source);
+  HRESULT hr = MapPathIfRelative(Server.Get(), bstrPath, &source);
   if (FAILED(hr))
     return hr;
   CKaText dest;
-  hr = MapPathIfRelative(Server, bstrDestPath, &dest);
+  hr = MapPathIfRelative(Server.Get(), bstrDestPath, &dest);
   if (FAILED(hr))
     return hr;
   if (!kaMoveFile(source, dest))
@@ -90,7 +90,7 @@ HRESULT KaFileUpload::MoveFile(BSTR bstrPath, BSTR bstrDestPath) {
 
 HRESULT KaFileUpload::MakeDir(BSTR bstrDir) {
   CKaText dir;
-  const HRESULT hr = MapPathIfRelative(Server, bstrDir, &dir);
+  const HRESULT hr = MapPathIfRelative(Server.Get(), bstrDir, &dir);
   if (FAILED(hr))
     return hr;
   return kaCreateDirectory(dir) == 0 ? S_OK : E_FAIL;
@@ -98,7 +98,7 @@ HRESULT KaFileUpload::MakeDir(BSTR bstrDir) {
 
 HRESULT KaFileUpload::RemoveDir(BSTR bstrDir) {
   CKaText dir;
-  const HRESULT hr = MapPathIfRelative(Server, bstrDir, &dir);
+  const HRESULT hr = MapPathIfRelative(Server.Get(), bstrDir, &dir);
   if (FAILED(hr))
     return hr;
   return kaRemoveDirectory(dir) == 0 ? S_OK : E_FAIL;

@@ -5,6 +5,7 @@
 #include "KaString.h"
 #include "header_params.h"
 #include "report_error.h"
+#include "scoped_safearray.h"
 #include "scoped_variant.h"
 #include "upload.h"
 
@@ -155,7 +156,8 @@ HRESULT KaFileUpload::ReadBody() {
     count.Reset(c);
   }
   ScopedVariant data;
-  hr = Request->BinaryRead(count.AsInput(), data.Receive());
+  // The count is [in, out]: the request says in it how many bytes it read.
+  hr = Request->BinaryRead(count.AsInOut(), data.Receive());
   if (FAILED(hr))
     return hr;
   // Anything but a one-dimensional byte array is no body.
@@ -172,13 +174,13 @@ HRESULT KaFileUpload::ReadBody() {
   const long long length = static_cast<long long>(upper) - lower + 1;
   if (length < 0 || length > 0x7FFFFFFE)
     return E_FAIL;
-  void* bytes = nullptr;
-  hr = SafeArrayAccessData(array, &bytes);
-  if (FAILED(hr))
-    return hr;
-  kaFreeString(&Body);
-  Body = kaDataDup(bytes, static_cast<unsigned>(length));
-  SafeArrayUnaccessData(array);
+  {
+    const SafeArrayDataScope bytes(array);
+    if (FAILED(bytes.status()))
+      return bytes.status();
+    kaFreeString(&Body);
+    Body = kaDataDup(bytes.data<void>(), static_cast<unsigned>(length));
+  }
   if (!Body) {
     BodyLength = 0;
     return E_OUTOFMEMORY;

@@ -16,36 +16,32 @@ HRESULT KaFileUpload::CreateInstance(void* outer, REFIID riid, LPVOID* ppv) {
   *ppv = nullptr;
   if (outer)
     return CLASS_E_NOAGGREGATION;
-  UploadParts* parts = UploadParts::Create();
-  KaoItems* items = KaoItems::Create();
-  KaoAttachments* attachments = KaoAttachments::Create();
-  KaFileUpload* object = nullptr;
-  if (parts && items && attachments && !FaultSimStep())
-    object = new (std::nothrow) KaFileUpload(parts, items, attachments);
-  if (!object) {
-    // Made with no reference: one taken and given back destroys each.
-    if (items)
-      items->AddRef(), items->Release();
-    if (attachments)
-      attachments->AddRef(), attachments->Release();
-    if (parts)
-      parts->Release();
+  ComPtr<UploadParts> parts;
+  parts.Reset(UploadParts::Create());  // made with its one reference
+  // The collections are made with no reference.
+  ComPtr<KaoItems> items;
+  items.Set(KaoItems::Create());
+  ComPtr<KaoAttachments> attachments;
+  attachments.Set(KaoAttachments::Create());
+  if (!parts || !items || !attachments || FaultSimStep())
     return E_OUTOFMEMORY;
-  }
+  // The arguments are moved only when the allocation succeeded.
+  KaFileUpload* object =
+      new (std::nothrow) KaFileUpload(std::move(parts), std::move(items), std::move(attachments));
+  if (!object)
+    return E_OUTOFMEMORY;
   return hand_out(object, riid, ppv);
 }
 
-KaFileUpload::KaFileUpload(UploadParts* parts, KaoItems* items, KaoAttachments* attachments)
-    : AttachmentsCollection(attachments), ItemsCollection(items), Parts(parts) {
-  ItemsCollection->AddRef();
-  AttachmentsCollection->AddRef();
-}
+KaFileUpload::KaFileUpload(ComPtr<UploadParts> parts, ComPtr<KaoItems> items,
+                           ComPtr<KaoAttachments> attachments)
+    : AttachmentsCollection(std::move(attachments)),
+      ItemsCollection(std::move(items)),
+      Parts(std::move(parts)) {}
 
+// The records go with the last element that still shows one.
 KaFileUpload::~KaFileUpload() {
-  ItemsCollection->Release();
-  AttachmentsCollection->Release();
   ReleaseIntrinsics();
-  Parts->Release();  // the records go with the last element that still shows one
   kaFreeString(&Body);
 }
 
@@ -62,7 +58,7 @@ HRESULT KaFileUpload::OnStartPage(IUnknown* piUnk) {
   Parts->Server = nullptr;
   HRESULT hr = TakePageObjects(piUnk);
   if (SUCCEEDED(hr)) {
-    Parts->Server = Server;
+    Parts->Server = Server.Get();
     hr = ParseRequest();
   }
   if (FAILED(hr)) {
@@ -132,7 +128,7 @@ HRESULT KaFileUpload::BuildCollections() {
       !AttachmentsCollection->Reserve(Parts->Attachments.size()))
     return E_OUTOFMEMORY;
   for (FormPart* record : Parts->Items) {
-    KaoItem* item = KaoItem::Create(Parts, record);
+    KaoItem* item = KaoItem::Create(Parts.Get(), record);
     if (!item)
       return E_OUTOFMEMORY;
     ScopedVariant entry;
@@ -146,7 +142,7 @@ HRESULT KaFileUpload::BuildCollections() {
       return hr;
   }
   for (FormPart* record : Parts->Attachments) {
-    KaoAttachment* attachment = KaoAttachment::Create(Parts, record);
+    KaoAttachment* attachment = KaoAttachment::Create(Parts.Get(), record);
     if (!attachment)
       return E_OUTOFMEMORY;
     ScopedVariant entry;

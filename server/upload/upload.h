@@ -41,7 +41,8 @@ class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
   HRESULT STDMETHODCALLTYPE RemoveDir(BSTR bstrDir) override;
 
  private:
-  KaFileUpload(UploadParts* parts, KaoItems* items, KaoAttachments* attachments);
+  KaFileUpload(ComPtr<UploadParts> parts, ComPtr<KaoItems> items,
+               ComPtr<KaoAttachments> attachments);
   ~KaFileUpload() override;
 
   void ReleaseIntrinsics();
@@ -64,9 +65,9 @@ class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
   HRESULT BuildCollections();
 
   int OnStartPageCalled = 0;
-  KaoAttachments* AttachmentsCollection;
-  KaoItems* ItemsCollection;
-  UploadParts* Parts;  // ItemList and AttachmentList, shared with the elements
+  ComPtr<KaoAttachments> AttachmentsCollection;
+  ComPtr<KaoItems> ItemsCollection;
+  ComPtr<UploadParts> Parts;  // ItemList and AttachmentList, shared with the elements
   char* Body = nullptr;
   int BodyLength = 0;
   int ParsePos = 0;

@@ -37,18 +37,18 @@ HRESULT KaFileUpload::ViewParam() {
   if (!Response)
     return E_UNEXPECTED;
   for (FormPart* record : Parts->Items) {
-    const HRESULT hr = write_line(Response, record->Name, record->Data);
+    const HRESULT hr = write_line(Response.Get(), record->Name, record->Data);
     if (FAILED(hr))
       return hr;
   }
   if (!Parts->Attachments.empty()) {
     const HRESULT hr =
-        write(Response, "<br><br>\r\n@ Attach Files =======================<br>\r\n");
+        write(Response.Get(), "<br><br>\r\n@ Attach Files =======================<br>\r\n");
     if (FAILED(hr))
       return hr;
   }
   for (FormPart* record : Parts->Attachments) {
-    const HRESULT hr = write_line(Response, record->Name, record->FileName);
+    const HRESULT hr = write_line(Response.Get(), record->Name, record->FileName);
     if (FAILED(hr))
       return hr;
   }
