@@ -12,6 +12,7 @@
 #include "member_facts.h"
 #include "page_context.h"
 #include "scoped_bstr.h"
+#include "scoped_safearray.h"
 #include "scoped_variant.h"
 #include "text.h"
 
@@ -678,11 +679,10 @@ void bridge_push_variant(duk_context* ctx, const VARIANT& in) {
     const size_t n = upper >= lower ? static_cast<size_t>(upper - lower + 1) : 0;
     void* buffer = duk_push_fixed_buffer(ctx, n);
     if (n) {
-      void* data = nullptr;
-      if (SUCCEEDED(SafeArrayAccessData(array, &data))) {
-        std::memcpy(buffer, data, n);
-        SafeArrayUnaccessData(array);
-      }
+      const SafeArrayDataScope data(array);
+      if (FAILED(data.status()))
+        throw_failure(ctx, data.status(), nullptr, u"");
+      std::memcpy(buffer, data.data<void>(), n);
     }
     duk_push_buffer_object(ctx, -1, 0, n, DUK_BUFOBJ_UINT8ARRAY);
     duk_remove(ctx, -2);
@@ -768,17 +768,18 @@ void bridge_to_variant(duk_context* ctx, duk_idx_t idx, VARIANT* out) {
     const void* data = duk_get_buffer_data(ctx, idx, &size);
     if (size > 0x7FFFFFFF)
       throw_failure(ctx, DISP_E_OVERFLOW, nullptr, u"");
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
-    if (!array)
+    ScopedSafeArray array;
+    array.Reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size)));
+    if (!array.Get())
       throw_failure(ctx, E_OUTOFMEMORY, nullptr, u"");
     if (size) {
-      void* dst = nullptr;
-      SafeArrayAccessData(array, &dst);
-      std::memcpy(dst, data, size);
-      SafeArrayUnaccessData(array);
+      const SafeArrayDataScope bytes(array.Get());
+      if (FAILED(bytes.status()))
+        throw_failure(ctx, bytes.status(), nullptr, u"");
+      std::memcpy(bytes.data<void>(), data, size);
     }
     out->vt = VT_ARRAY | VT_UI1;
-    out->parray = array;
+    out->parray = array.Release();
     return;
   }
   if (duk_is_array(ctx, idx)) {

@@ -417,8 +417,8 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
                               std::to_string(limit) + " bytes).");
       state->length_known = true;
       if (n > 0) {
-        r.body = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(n));
-        if (!r.body)
+        r.body.Reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(n)));
+        if (!r.body.Get())
           return queue_text(connection, state, 503, "Service Unavailable",
                             "There is no memory for the request body.");
         r.body_size = static_cast<ULONG>(n);
@@ -456,10 +456,10 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
       return MHD_YES;
     }
     if (state->length_known) {
-      BYTE* data = nullptr;
-      SafeArrayAccessData(r.body, reinterpret_cast<void**>(&data));
-      std::memcpy(data + state->received, upload_data, n);
-      SafeArrayUnaccessData(r.body);
+      const SafeArrayDataScope data(r.body.Get());
+      if (FAILED(data.status()))
+        return MHD_NO;
+      std::memcpy(data.data() + state->received, upload_data, n);
     } else {
       state->unsized_body.append(upload_data, n);
     }
@@ -474,14 +474,12 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
                           std::to_string(limit) + " bytes).");
   HttpRequestData& r = state->request;
   if (!state->length_known && !state->unsized_body.empty()) {
-    r.body = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(state->unsized_body.size()));
-    if (!r.body)
+    r.body.Reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(state->unsized_body.size())));
+    const SafeArrayDataScope data(r.body.Get());
+    if (FAILED(data.status()))
       return queue_text(connection, state, 503, "Service Unavailable",
                         "There is no memory for the request body.");
-    BYTE* data = nullptr;
-    SafeArrayAccessData(r.body, reinterpret_cast<void**>(&data));
-    std::memcpy(data, state->unsized_body.data(), state->unsized_body.size());
-    SafeArrayUnaccessData(r.body);
+    std::memcpy(data.data(), state->unsized_body.data(), state->unsized_body.size());
     r.body_size = static_cast<ULONG>(state->unsized_body.size());
     std::string().swap(state->unsized_body);
   }

@@ -2,6 +2,7 @@
 // Session, Application, the scripting context, and the collections Request hands out.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -34,9 +35,15 @@ class RequestDictionary final : public DispatchObject<IRequestDictionary, &IID_I
     std::u16string key;
     std::vector<std::u16string> values;
   };
+  // Makes the entries: all of them when only is null, else those of the key *only.
+  using Maker = std::function<HRESULT(const std::u16string* only, std::vector<Entry>* out)>;
+
   // whole: what the collection gives without an index (the raw query or form text).
   RequestDictionary(std::vector<Entry> entries, std::u16string whole)
       : entries_(std::move(entries)), whole_(std::move(whole)) {}
+  // A collection made on demand: a look-up by name makes that entry alone, and the whole list
+  // is made once, when the collection is counted, enumerated or indexed by number.
+  explicit RequestDictionary(Maker maker) : maker_(std::move(maker)) {}
   HRESULT STDMETHODCALLTYPE get_Item(VARIANT Var, VARIANT* pVariantReturn) override;
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** ppEnumReturn) override;
   HRESULT STDMETHODCALLTYPE get_Count(INT* cStrRet) override;
@@ -46,8 +53,12 @@ class RequestDictionary final : public DispatchObject<IRequestDictionary, &IID_I
   static void add(std::vector<Entry>& entries, std::u16string key, std::u16string value);
 
  private:
+  // Makes the whole list when it is made on demand and not made yet.
+  HRESULT complete();
+
   std::vector<Entry> entries_;
   std::u16string whole_;
+  Maker maker_;
 };
 
 // Values of Session or Application: keys without regard to case, in insertion order.
@@ -109,13 +120,11 @@ class RequestObject final : public DispatchObject<IRequest, &IID_IRequest>, publ
  private:
   HRESULT query_entries(std::vector<RequestDictionary::Entry>* out);
   HRESULT form_entries(std::vector<RequestDictionary::Entry>* out, std::u16string* whole);
-  std::vector<RequestDictionary::Entry> server_variables();
+  // The server variables decoded with code_page: all of them when only is null, else the one
+  // named *only (none when there is no such variable).
+  HRESULT server_variables(const std::u16string* only, UINT code_page,
+                           std::vector<RequestDictionary::Entry>* out);
   std::vector<RequestDictionary::Entry> cookies();
-
-  // ServerVariables stays the same for the whole page: it is built once for each code page
-  // its values were decoded with (a page may change its code page).
-  ComPtr<IRequestDictionary> server_variables_;
-  UINT server_variables_code_page_ = 0;
 };
 
 class ResponseObject final : public DispatchObject<IResponse, &IID_IResponse>, public PageBound {

@@ -143,16 +143,28 @@ HRESULT RequestDictionary::get_Item(VARIANT Var, VARIANT* pVariantReturn) {
   if (index.missing)
     return put_bstr(whole_, pVariantReturn);
   const Entry* found = nullptr;
-  if (index.numeric) {
-    if (index.number < 1 || static_cast<size_t>(index.number) > entries_.size())
-      return set_error(E_INVALIDARG, u"The index is out of range.");
-    found = &entries_[static_cast<size_t>(index.number) - 1];
+  std::vector<Entry> made;
+  if (maker_ && !index.numeric) {
+    hr = maker_(&index.key, &made);
+    if (FAILED(hr))
+      return hr;
+    if (!made.empty())
+      found = &made.front();
   } else {
-    for (const Entry& e : entries_)
-      if (iequals(e.key, index.key)) {
-        found = &e;
-        break;
-      }
+    hr = complete();
+    if (FAILED(hr))
+      return hr;
+    if (index.numeric) {
+      if (index.number < 1 || static_cast<size_t>(index.number) > entries_.size())
+        return set_error(E_INVALIDARG, u"The index is out of range.");
+      found = &entries_[static_cast<size_t>(index.number) - 1];
+    } else {
+      for (const Entry& e : entries_)
+        if (iequals(e.key, index.key)) {
+          found = &e;
+          break;
+        }
+    }
   }
   auto* list = new (std::nothrow) StringList(found ? found->values : std::vector<std::u16string>());
   IStringList* out = nullptr;
@@ -164,7 +176,22 @@ HRESULT RequestDictionary::get_Item(VARIANT Var, VARIANT* pVariantReturn) {
   return S_OK;
 }
 
+HRESULT RequestDictionary::complete() {
+  if (!maker_)
+    return S_OK;
+  std::vector<Entry> entries;
+  const HRESULT hr = maker_(nullptr, &entries);
+  if (FAILED(hr))
+    return hr;
+  entries_ = std::move(entries);
+  maker_ = nullptr;
+  return S_OK;
+}
+
 HRESULT RequestDictionary::get__NewEnum(IUnknown** ppEnumReturn) {
+  HRESULT hr = complete();
+  if (FAILED(hr))
+    return hr;
   std::vector<std::u16string> keys;
   for (const Entry& e : entries_)
     keys.push_back(e.key);
@@ -174,6 +201,9 @@ HRESULT RequestDictionary::get__NewEnum(IUnknown** ppEnumReturn) {
 HRESULT RequestDictionary::get_Count(INT* cStrRet) {
   if (!cStrRet)
     return E_POINTER;
+  const HRESULT hr = complete();
+  if (FAILED(hr))
+    return hr;
   *cStrRet = static_cast<INT>(entries_.size());
   return S_OK;
 }
@@ -184,6 +214,9 @@ HRESULT RequestDictionary::get_Key(VARIANT VarKey, VARIANT* pvar) {
   VariantInit(pvar);
   Index index;
   HRESULT hr = read_index(VarKey, &index);
+  if (FAILED(hr))
+    return hr;
+  hr = complete();
   if (FAILED(hr))
     return hr;
   if (!index.numeric) {

@@ -2,6 +2,7 @@
 // its size and BinaryRead, which hands out the body array itself when the whole body is read.
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "intrinsics.h"
@@ -26,6 +27,16 @@ std::string cgi_name(const std::string& header) {
   return out;
 }
 
+// True when key names the variable name (ASCII), without regard to case.
+bool names_variable(std::u16string_view key, std::string_view name) {
+  if (key.size() != name.size())
+    return false;
+  for (size_t i = 0; i < key.size(); ++i)
+    if (key[i] > 0x7F || std::toupper(key[i]) != std::toupper(static_cast<unsigned char>(name[i])))
+      return false;
+  return true;
+}
+
 }  // namespace
 
 HRESULT RequestObject::query_entries(std::vector<RequestDictionary::Entry>* out) {
@@ -46,67 +57,81 @@ HRESULT RequestObject::form_entries(std::vector<RequestDictionary::Entry>* out,
     media.pop_back();
   if (!iequals(media, "application/x-www-form-urlencoded"))
     return S_OK;
-  if (page_->binary_read_used || !r.body)
+  if (page_->binary_read_used || !r.body.Get())
     return set_error(E_FAIL, u"Request.Form cannot be used after Request.BinaryRead.");
   page_->form_used = true;
-  const char* data = nullptr;
-  HRESULT hr = SafeArrayAccessData(r.body, reinterpret_cast<void**>(const_cast<char**>(&data)));
-  if (FAILED(hr))
-    return hr;
-  const std::string_view text(data, r.body_size);
+  const SafeArrayDataScope data(r.body.Get());
+  if (FAILED(data.status()))
+    return data.status();
+  const std::string_view text(data.data<const char>(), r.body_size);
   *whole = decode_bytes(text, page_->code_page);
   for (auto& [key, value] : parse_urlencoded(text))
     RequestDictionary::add(*out, decode_bytes(key, page_->code_page),
                            decode_bytes(value, page_->code_page));
-  SafeArrayUnaccessData(r.body);
   return S_OK;
 }
 
-std::vector<RequestDictionary::Entry> RequestObject::server_variables() {
+HRESULT RequestObject::server_variables(const std::u16string* only, UINT code_page,
+                                        std::vector<RequestDictionary::Entry>* out) {
+  HRESULT hr = check_page();
+  if (FAILED(hr))
+    return hr;
   const HttpRequestData& r = page_->request;
-  std::vector<RequestDictionary::Entry> out;
-  auto add = [&](const char* name, const std::string& value) {
-    RequestDictionary::add(out, to_u16(name), decode_bytes(value, page_->code_page));
+  // A value is made only for a variable that is wanted: a page reads one or two of them.
+  auto add = [&](const char* name, auto&& value) {
+    if (!only || names_variable(*only, name))
+      RequestDictionary::add(*out, to_u16(name), decode_bytes(value(), code_page));
   };
-  const std::string* type = r.header("Content-Type");
-  std::string all_http, all_raw;
-  for (auto& [name, value] : r.headers) {
-    all_http += cgi_name(name) + ":" + value + "\n";
-    all_raw += name + ": " + value + "\r\n";
-  }
-  std::string physical = page_->config.site_root + r.path;
-  for (char& c : physical)
-    if (c == '/')
-      c = '\\';
-  add("ALL_HTTP", all_http);
-  add("ALL_RAW", all_raw);
-  add("APPL_PHYSICAL_PATH", page_->config.site_root + "/");
-  add("CONTENT_LENGTH", std::to_string(r.body_size));
-  add("CONTENT_TYPE", type ? *type : std::string());
-  add("GATEWAY_INTERFACE", "CGI/1.1");
-  add("HTTPS", "off");
-  add("LOCAL_ADDR", r.local_addr);
-  add("PATH_INFO", r.path);
-  add("PATH_TRANSLATED", physical);
-  add("QUERY_STRING", r.raw_query);
-  add("REMOTE_ADDR", r.remote_addr);
-  add("REMOTE_HOST", r.remote_addr);
-  add("REMOTE_PORT", std::to_string(r.remote_port));
-  add("REQUEST_METHOD", r.method);
-  add("SCRIPT_NAME", r.path);
-  const std::string* host = r.header("Host");
-  std::string server_name = host ? host->substr(0, host->rfind(':')) : r.local_addr;
-  if (host && host->find(':') == std::string::npos)
-    server_name = *host;
-  add("SERVER_NAME", server_name);
-  add("SERVER_PORT", std::to_string(r.local_port));
-  add("SERVER_PORT_SECURE", "0");
-  add("SERVER_PROTOCOL", r.protocol);
-  add("SERVER_SOFTWARE", "vhost/1.0");
-  add("URL", r.path);
-  for (auto& [name, value] : r.headers)
-    add(cgi_name(name).c_str(), value);
-  return out;
+  auto text = [](std::string value) { return [value = std::move(value)] { return value; }; };
+  add("ALL_HTTP", [&] {
+    std::string all;
+    for (auto& [name, value] : r.headers)
+      all += cgi_name(name) + ":" + value + "\n";
+    return all;
+  });
+  add("ALL_RAW", [&] {
+    std::string all;
+    for (auto& [name, value] : r.headers)
+      all += name + ": " + value + "\r\n";
+    return all;
+  });
+  add("APPL_PHYSICAL_PATH", [&] { return page_->config.site_root + "/"; });
+  add("CONTENT_LENGTH", [&] { return std::to_string(r.body_size); });
+  add("CONTENT_TYPE", [&] {
+    const std::string* type = r.header("Content-Type");
+    return type ? *type : std::string();
+  });
+  add("GATEWAY_INTERFACE", text("CGI/1.1"));
+  add("HTTPS", text("off"));
+  add("LOCAL_ADDR", [&] { return r.local_addr; });
+  add("PATH_INFO", [&] { return r.path; });
+  add("PATH_TRANSLATED", [&] {
+    std::string physical = page_->config.site_root + r.path;
+    for (char& c : physical)
+      if (c == '/')
+        c = '\\';
+    return physical;
+  });
+  add("QUERY_STRING", [&] { return r.raw_query; });
+  add("REMOTE_ADDR", [&] { return r.remote_addr; });
+  add("REMOTE_HOST", [&] { return r.remote_addr; });
+  add("REMOTE_PORT", [&] { return std::to_string(r.remote_port); });
+  add("REQUEST_METHOD", [&] { return r.method; });
+  add("SCRIPT_NAME", [&] { return r.path; });
+  add("SERVER_NAME", [&] {
+    const std::string* host = r.header("Host");
+    if (!host)
+      return r.local_addr;
+    return host->find(':') == std::string::npos ? *host : host->substr(0, host->rfind(':'));
+  });
+  add("SERVER_PORT", [&] { return std::to_string(r.local_port); });
+  add("SERVER_PORT_SECURE", text("0"));
+  add("SERVER_PROTOCOL", [&] { return r.protocol; });
+  add("SERVER_SOFTWARE", text("vhost/1.0"));
+  add("URL", [&] { return r.path; });
+  for (const auto& header : r.headers)
+    add(cgi_name(header.first).c_str(), [&header] { return header.second; });
+  return S_OK;
 }
 
 std::vector<RequestDictionary::Entry> RequestObject::cookies() {
@@ -151,7 +176,9 @@ HRESULT RequestObject::get_Item(BSTR bstrVar, IDispatch** ppObjReturn) {
   if (FAILED(hr))
     return hr;
   sets[2] = cookies();
-  sets[3] = server_variables();
+  hr = server_variables(&key, page_->code_page, &sets[3]);
+  if (FAILED(hr))
+    return hr;
   std::vector<std::u16string> values;
   for (auto& set : sets) {
     for (auto& e : set)
@@ -203,15 +230,18 @@ HRESULT RequestObject::get_ServerVariables(IRequestDictionary** ppDictReturn) {
   HRESULT hr = check_page();
   if (FAILED(hr))
     return hr;
-  if (!server_variables_ || server_variables_code_page_ != page_->code_page) {
-    ComPtr<IRequestDictionary> made;
-    hr = dictionary_out(server_variables(), std::u16string(), made.Receive());
-    if (FAILED(hr))
-      return hr;
-    server_variables_ = std::move(made);
-    server_variables_code_page_ = page_->code_page;
-  }
-  return server_variables_.CopyTo(ppDictReturn);
+  // The collection holds a reference to this object: once the page has ended it answers with
+  // the page's error, as this object does. Values are decoded with the code page of the moment
+  // the collection was asked for.
+  AddRef();
+  std::shared_ptr<RequestObject> self(this, [](RequestObject* request) { request->Release(); });
+  const UINT code_page = page_->code_page;
+  return hand_out(new (std::nothrow) RequestDictionary(
+                      [self, code_page](const std::u16string* only,
+                                        std::vector<RequestDictionary::Entry>* out) {
+                        return self->server_variables(only, code_page, out);
+                      }),
+                  ppDictReturn);
 }
 
 HRESULT RequestObject::get_ClientCertificate(IRequestDictionary** ppDictReturn) {
@@ -260,30 +290,27 @@ HRESULT RequestObject::BinaryRead(VARIANT* pvarCountToRead, VARIANT* pvarReturn)
   const ULONG left = r.body_size - page_->read_position;
   const ULONG n =
       static_cast<ULONG>(count.Get().lVal) < left ? static_cast<ULONG>(count.Get().lVal) : left;
-  SAFEARRAY* out = nullptr;
-  if (page_->read_position == 0 && n == r.body_size && r.body) {
-    out = r.body;  // the whole body: hand out the array it was read into
-    r.body = nullptr;
+  ScopedSafeArray out;
+  if (page_->read_position == 0 && n == r.body_size && r.body.Get()) {
+    out = std::move(r.body);  // the whole body: hand out the array it was read into
   } else {
-    out = SafeArrayCreateVector(VT_UI1, 0, n);
-    if (!out)
+    out.Reset(SafeArrayCreateVector(VT_UI1, 0, n));
+    if (!out.Get())
       return E_OUTOFMEMORY;
     if (n) {
-      BYTE *src = nullptr, *dst = nullptr;
-      if (!r.body || FAILED(SafeArrayAccessData(r.body, reinterpret_cast<void**>(&src)))) {
-        SafeArrayDestroy(out);
+      const SafeArrayDataScope src(r.body.Get());
+      if (FAILED(src.status()))
         return set_error(E_UNEXPECTED, u"The request body was already handed out.");
-      }
-      SafeArrayAccessData(out, reinterpret_cast<void**>(&dst));
-      std::memcpy(dst, src + page_->read_position, n);
-      SafeArrayUnaccessData(out);
-      SafeArrayUnaccessData(r.body);
+      const SafeArrayDataScope dst(out.Get());
+      if (FAILED(dst.status()))
+        return dst.status();
+      std::memcpy(dst.data(), src.data() + page_->read_position, n);
     }
   }
   page_->read_position += n;
   page_->binary_read_used = true;
   pvarReturn->vt = VT_ARRAY | VT_UI1;
-  pvarReturn->parray = out;
+  pvarReturn->parray = out.Release();
   // The count is [in, out]: it says how many bytes were read.
   if (pvarCountToRead->vt == (VT_BYREF | VT_VARIANT) && pvarCountToRead->pvarVal) {
     VariantClear(pvarCountToRead->pvarVal);

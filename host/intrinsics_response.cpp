@@ -207,13 +207,10 @@ HRESULT ResponseObject::BinaryWrite(VARIANT varInput) {
   const LONG count = upper - lower + 1;
   if (count <= 0)
     return S_OK;
-  const char* data = nullptr;
-  hr = SafeArrayAccessData(array, reinterpret_cast<void**>(const_cast<char**>(&data)));
-  if (FAILED(hr))
-    return hr;
-  hr = write_bytes(std::string_view(data, static_cast<size_t>(count)));
-  SafeArrayUnaccessData(array);
-  return hr;
+  const SafeArrayDataScope data(array);
+  if (FAILED(data.status()))
+    return data.status();
+  return write_bytes(std::string_view(data.data<const char>(), static_cast<size_t>(count)));
 }
 
 HRESULT ResponseObject::Clear() {

@@ -8,11 +8,6 @@
 
 namespace vhost {
 
-HttpRequestData::~HttpRequestData() {
-  if (body)
-    SafeArrayDestroy(body);
-}
-
 const std::string* find_header(const HeaderList& headers, std::string_view name) {
   for (auto& [key, value] : headers)
     if (iequals(key, name))

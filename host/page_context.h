@@ -13,6 +13,7 @@
 #include "com_ptr.h"
 #include "oleauto.h"
 #include "response_body.h"
+#include "scoped_safearray.h"
 
 namespace vhost {
 
@@ -47,13 +48,9 @@ struct HttpRequestData {
   std::string local_addr;
   unsigned local_port = 0;
   HeaderList headers;
-  SAFEARRAY* body = nullptr;  // VT_UI1 vector of body_size bytes, owned until handed out
+  ScopedSafeArray body;  // VT_UI1 vector of body_size bytes until BinaryRead hands it out
   ULONG body_size = 0;
 
-  HttpRequestData() = default;
-  HttpRequestData(const HttpRequestData&) = delete;
-  HttpRequestData& operator=(const HttpRequestData&) = delete;
-  ~HttpRequestData();
   const std::string* header(std::string_view name) const;
 };
 

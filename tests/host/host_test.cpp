@@ -168,7 +168,7 @@ class HostTest : public ::testing::Test {
                "<%= [typeof leftover, typeof [].extra, typeof ''.trim,"
                " Server.CreateObject(\"Test.Calc\").Live].join() %>|<%= Math.random() %>");
     // A header's bytes as ServerVariables gives them, before and after the page changes its
-    // code page, and whether two reads give one collection.
+    // code page, and whether two reads of the collection agree.
     write_file(site_ + "/variables.asp",
                "<% var v = Request.ServerVariables; var before = '' + v('HTTP_X_WORD');"
                " var same = Request.ServerVariables('HTTP_X_WORD') == before;"
@@ -176,6 +176,20 @@ class HostTest : public ::testing::Test {
                " Response.Write([before.length, same, ('' + "
                "Request.ServerVariables('HTTP_X_WORD')).length,"
                " Request.ServerVariables('REQUEST_METHOD')].join()); %>");
+    // Every variable of the whole list against its look-up by name in a fresh collection,
+    // then indexes, Request(name) and a missing name.
+    write_file(site_ + "/variable_list.asp",
+               "<% var v = Request.ServerVariables, n = 0, same = 0;"
+               " for (var e = new Enumerator(v); !e.atEnd(); e.moveNext(), n++)"
+               "   if ('' + v(e.item()) == '' + Request.ServerVariables(e.item())) same++;"
+               " Response.Write([n > 22, n == v.Count, n == same, v.Key(1),"
+               " '' + v(1) == '' + v('all_http'), Request('http_x_word'),"
+               " v('NO_SUCH').Count, Request.ServerVariables.Count == n].join()); %>");
+    // A collection kept past its page answers with an error, not with freed memory.
+    write_file(site_ + "/variables_keep.asp", "<% Session.v = Request.ServerVariables; %>kept");
+    write_file(site_ + "/variables_late.asp",
+               "<% try { Response.Write('' + Session('v')('REQUEST_METHOD')); }"
+               " catch (e) { Response.Write('error ' + (e.number >>> 0).toString(16)); } %>");
     write_file(site_ + "/timeout.asp", "<% Server.ScriptTimeout = 1; while (true) {} %>");
     write_file(site_ + "/end.asp", "before<% Response.End(); %>after");
     write_file(site_ + "/redirect.asp", "<% Response.Redirect(\"/hello.txt\"); %>not shown");
@@ -474,6 +488,20 @@ TEST_F(HostTest, ServerVariablesFollowThePagesCodePage) {
   EXPECT_EQ("1,true,3,GET", r.body);
 }
 
+TEST_F(HostTest, ServerVariablesByNameAgreeWithTheWholeList) {
+  const Response r = request(port_, "GET", "/variable_list.asp", "", {"X-Word: hello"});
+  ASSERT_EQ(200, r.status) << r.body;
+  EXPECT_EQ("true,true,true,ALL_HTTP,true,hello,0,true", r.body);
+
+  const Response kept = request(port_, "GET", "/variables_keep.asp");
+  ASSERT_EQ("kept", kept.body);
+  const std::string cookie = kept.header("Set-Cookie");
+  const Response late = request(port_, "GET", "/variables_late.asp", "",
+                                {"Cookie: " + cookie.substr(0, cookie.find(';'))});
+  ASSERT_EQ(200, late.status) << late.body;
+  EXPECT_EQ("error 8000ffff", late.body);
+}
+
 TEST_F(HostTest, ManyParallelRequests) {
   constexpr int kThreads = 16, kEach = 12;
   std::vector<std::thread> threads;
@@ -497,9 +525,9 @@ TEST_F(HostTest, ManyParallelRequests) {
 // A folder marked as data runs no page, not even through a link from elsewhere, and does not
 // send a page's source either: 403, as a server that denies execute access to a folder.
 TEST_F(HostTest, PagesDoNotRunFromADataFolder) {
-  for (const char* path : {"/up/page.asp", "/up/SHOUT.ASP", "/up/sub/deeper.asp", "/link.asp",
-                           "/linkdir/page.asp", "/up/", "/up/sub/", "/./up/page.asp",
-                           "//up/./page.asp", "/up//sub/deeper.asp"}) {
+  for (const char* path :
+       {"/up/page.asp", "/up/SHOUT.ASP", "/up/sub/deeper.asp", "/link.asp", "/linkdir/page.asp",
+        "/up/", "/up/sub/", "/./up/page.asp", "//up/./page.asp", "/up//sub/deeper.asp"}) {
     for (const char* method : {"GET", "POST"}) {
       SCOPED_TRACE(std::string(method) + " " + path);
       const Response r = request(port_, method, path);
