@@ -105,9 +105,10 @@ class Parser {
         return fail("empty key name in key section");
       if (name.size() > kRegMaxKeyName)
         return fail("key name longer than 255 characters");
-      // The API takes names as terminated strings: such a key could never be opened.
-      if (name.find(u'\0') != Line::npos)
-        return fail("NUL character in a key name");
+      // Names the API refuses, so such a key could never be opened: it takes names as
+      // terminated strings, and a line break could not be written back into a section.
+      if (name.find_first_of(Line(u"\0\r\n", 3)) != Line::npos)
+        return fail("NUL or line break in a key name");
       if (++depth > kRegMaxDepth)
         return fail("key path deeper than 512 levels");
       if (end == Line::npos && remove) {

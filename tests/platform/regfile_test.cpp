@@ -177,8 +177,9 @@ TEST_F(RegFileTest, DamagedFilesNameTheLine) {
       {Utf16le(header + key + u"\"a\" \"b\"\r\n"), "line 3:"},
       {Utf16le(header + key + u"garbage\r\n"), "line 3:"},
       {Utf16le(header + key + std::u16string(u"\"a\"=\"nul\0\"\r\n", 12)), "line 3:"},
-      // Names the API could never pass: a NUL in a key or value name.
+      // Names the API could never pass: a NUL in a key or value name, a CR in a key name.
       {Utf16le(header + std::u16string(u"[HKEY_CURRENT_USER\\a\0b]\r\n", 25)), "line 2:"},
+      {Utf16le(header + u"[HKEY_CURRENT_USER\\a]\r[-HKEY_CURRENT_USER\\b]\r\n"), "line 2:"},
       {Utf16le(header + key + std::u16string(u"\"a\0b\"=\"x\"\r\n", 11)), "line 3:"},
       {Utf16le(header + u"\"a\"=\"outside any key\"\r\n"), "line 2:"},
       {Utf16le(header + key) + "x", "line 3:"},  // half a UTF-16 character at the end
