@@ -360,19 +360,24 @@ void save_many(char fill, int count, int* failures) {
   CoUninitialize();
 }
 
+// Each save looks for the first free number from the start, so the saves of one name cost the
+// square of their count: 400 each keep the two threads racing for a free name hundreds of times
+// at a cost that suits every test run.
+constexpr int kRacingSaves = 400;
+
 TEST_F(SaveFile, TwoSaversOfOneNameNeverShareAFile) {
   mkdir("race");
   int failures_a = 0;
   int failures_b = 0;
-  std::thread a(save_many, 'A', 1000, &failures_a);
-  std::thread b(save_many, 'B', 1000, &failures_b);
+  std::thread a(save_many, 'A', kRacingSaves, &failures_a);
+  std::thread b(save_many, 'B', kRacingSaves, &failures_b);
   a.join();
   b.join();
   EXPECT_EQ(0, failures_a);
   EXPECT_EQ(0, failures_b);
   int from_a = 0;
   int from_b = 0;
-  for (int n = 0; n < 2000; ++n) {
+  for (int n = 0; n < 2 * kRacingSaves; ++n) {
     const std::string name = "race/photo" + (n == 0 ? std::string() : std::to_string(n)) + ".jpg";
     const std::string content = read(name);
     if (content == std::string(100, 'A'))
@@ -382,9 +387,9 @@ TEST_F(SaveFile, TwoSaversOfOneNameNeverShareAFile) {
     else
       ADD_FAILURE() << name << " holds " << content.size() << " bytes";
   }
-  EXPECT_EQ(1000, from_a);
-  EXPECT_EQ(1000, from_b);
-  EXPECT_FALSE(exists("race/photo2000.jpg"));
+  EXPECT_EQ(kRacingSaves, from_a);
+  EXPECT_EQ(kRacingSaves, from_b);
+  EXPECT_FALSE(exists("race/photo" + std::to_string(2 * kRacingSaves) + ".jpg"));
 }
 
 }  // namespace
