@@ -1,0 +1,63 @@
+// What the parts of the script bridge share: the hidden keys of a heap's stash and of the
+// objects that hold interface pointers, and the helpers over them. bridge.cpp installs the
+// bridge in a heap, bridge_proxy.cpp makes and serves the proxies, bridge_enumerator.cpp is
+// Enumerator, bridge_variant.cpp converts values, bridge_errors.cpp throws failures and
+// bridge_references.cpp keeps the stash's pointers and the references objects hold.
+#pragma once
+
+#include "duktape.h"
+#include "oaidl.h"
+
+namespace vhost {
+
+class PageContext;
+
+namespace bridge_detail {
+
+// Hidden symbols (a leading 0xFF byte) are invisible to scripts.
+inline constexpr char kDispKey[] =
+    "\xFF"
+    "disp";
+inline constexpr char kDispIdKey[] =
+    "\xFF"
+    "dispid";
+inline constexpr char kHandlerKey[] =
+    "\xFF"
+    "handler";
+inline constexpr char kPageKey[] =
+    "\xFF"
+    "page";
+inline constexpr char kFailureKey[] =
+    "\xFF"
+    "failure";
+inline constexpr char kReferencesKey[] =
+    "\xFF"
+    "references";
+inline constexpr char kEndKey[] =
+    "\xFF"
+    "end";
+inline constexpr char kEnumItemKey[] =
+    "\xFF"
+    "item";
+inline constexpr char kEnumAtEndKey[] =
+    "\xFF"
+    "atEnd";
+
+// The pointer stored in the stash under key (null when none).
+void* stash_pointer(duk_context* ctx, const char* key);
+PageContext* page_of(duk_context* ctx);
+// The interface pointer kept on an object (a proxy target, a member function, a proxy).
+IDispatch* dispatch_at(duk_context* ctx, duk_idx_t idx);
+// Keeps a reference to p on the object at the top of the stack; the object's finalizer, or the
+// page's references at the heap's end, let go of it.
+void attach_pointer(duk_context* ctx, IUnknown* p);
+// Throws the page's end when the page has ended during a call (Response.End, Redirect).
+void check_end(duk_context* ctx);
+
+// Puts the proxies' handler into the stash.
+void install_proxy_handler(duk_context* ctx);
+// Defines the global Enumerator.
+void install_enumerator(duk_context* ctx);
+
+}  // namespace bridge_detail
+}  // namespace vhost

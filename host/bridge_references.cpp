@@ -1,0 +1,89 @@
+// The page state a heap's stash points at, and the references to interface pointers that
+// script objects hold (bridge_internal.h, bridge.h).
+#include <utility>
+
+#include "bridge.h"
+#include "bridge_internal.h"
+#include "page_context.h"
+
+namespace vhost {
+namespace bridge_detail {
+
+namespace {
+
+duk_ret_t release_finalizer(duk_context* ctx) {
+  duk_get_prop_string(ctx, 0, kDispKey);
+  auto* p = static_cast<IUnknown*>(duk_get_pointer(ctx, -1));
+  duk_pop(ctx);
+  if (p) {
+    duk_push_pointer(ctx, nullptr);
+    duk_put_prop_string(ctx, 0, kDispKey);  // finalizers can run more than once
+    if (auto* references = static_cast<ScriptReferences*>(stash_pointer(ctx, kReferencesKey)))
+      references->Forget(p);
+    p->Release();
+  }
+  return 0;
+}
+
+}  // namespace
+
+void* stash_pointer(duk_context* ctx, const char* key) {
+  duk_push_global_stash(ctx);
+  duk_get_prop_string(ctx, -1, key);
+  void* p = duk_get_pointer(ctx, -1);
+  duk_pop_2(ctx);
+  return p;
+}
+
+PageContext* page_of(duk_context* ctx) {
+  return static_cast<PageContext*>(stash_pointer(ctx, kPageKey));
+}
+
+// The interface pointer kept on an object (a proxy target, a member function, a proxy).
+IDispatch* dispatch_at(duk_context* ctx, duk_idx_t idx) {
+  if (!duk_is_object(ctx, idx))
+    return nullptr;
+  duk_get_prop_string(ctx, idx, kDispKey);
+  auto* p = static_cast<IDispatch*>(duk_get_pointer(ctx, -1));
+  duk_pop(ctx);
+  return p;
+}
+
+void attach_pointer(duk_context* ctx, IUnknown* p) {
+  if (auto* references = static_cast<ScriptReferences*>(stash_pointer(ctx, kReferencesKey)))
+    references->Hold(p);
+  p->AddRef();
+  duk_push_pointer(ctx, p);
+  duk_put_prop_string(ctx, -2, kDispKey);
+  duk_push_c_function(ctx, release_finalizer, 2);
+  duk_set_finalizer(ctx, -2);
+}
+
+void check_end(duk_context* ctx) {
+  PageContext* page = page_of(ctx);
+  if (page && page->ended)
+    bridge_throw_end(ctx);
+}
+
+}  // namespace bridge_detail
+
+void ScriptReferences::Hold(IUnknown* p) {
+  ++held_[p];
+}
+
+void ScriptReferences::Forget(IUnknown* p) {
+  const auto found = held_.find(p);
+  if (found != held_.end() && --found->second == 0)
+    held_.erase(found);
+}
+
+void ScriptReferences::ReleaseAll() {
+  // The list is emptied first, so that nothing a Release sets off can change it under the walk.
+  auto held = std::move(held_);
+  held_.clear();
+  for (auto& [p, count] : held)
+    for (size_t i = 0; i < count; ++i)
+      p->Release();
+}
+
+}  // namespace vhost
