@@ -170,6 +170,37 @@ class Registry {
     return status;
   }
 
+  // Runs read(t) with the lock held on an up-to-date tree, once hkey names a key open for
+  // access (0: any access): the status of the first step that fails, else read's.
+  template <typename Read>
+  LONG read_key(HKEY hkey, REGSAM access, Read&& read) {
+    std::lock_guard<std::mutex> hold(mutex);
+    LONG status = refresh();
+    if (status != ERROR_SUCCESS)
+      return status;
+    Target t;
+    if ((status = target(hkey, t)) != ERROR_SUCCESS)
+      return status;
+    if (access && !(t.access & access))
+      return ERROR_ACCESS_DENIED;
+    return read(t);
+  }
+
+  // The same for a change: change(t, changed) runs inside write().
+  template <typename Change>
+  LONG change_key(HKEY hkey, REGSAM access, Change&& change) {
+    std::lock_guard<std::mutex> hold(mutex);
+    return write([&](bool& changed) {
+      Target t;
+      LONG status = target(hkey, t);
+      if (status != ERROR_SUCCESS)
+        return status;
+      if (access && !(t.access & access))
+        return static_cast<LONG>(ERROR_ACCESS_DENIED);
+      return change(t, changed);
+    });
+  }
+
   void set_recheck(std::chrono::milliseconds interval) { recheck_ = interval; }
 
   void set_path(const char* path) {
@@ -349,6 +380,7 @@ LONG create_key(HKEY hkey, const char16_t* sub, REGSAM sam, HKEY* out, DWORD* di
   std::lock_guard<std::mutex> hold(r.mutex);
   OpenKey open;
   bool created = false;
+  // The handle is added under the same lock as the write, once the file holds the key.
   status = r.write([&](bool& changed) {
     Target t;
     LONG st = r.target(hkey, t);
@@ -395,21 +427,17 @@ LONG open_key(HKEY hkey, const char16_t* sub, REGSAM sam, HKEY* out) {
   if (status != ERROR_SUCCESS)
     return status;
   Registry& r = registry();
-  std::lock_guard<std::mutex> hold(r.mutex);
-  if ((status = r.refresh()) != ERROR_SUCCESS)
-    return status;
-  Target t;
-  if ((status = r.target(hkey, t)) != ERROR_SUCCESS)
-    return status;
-  RegKey* key = t.key;
-  for (RegString& name : names) {
-    key = reg_find_subkey(*key, name);
-    if (!key)
-      return ERROR_FILE_NOT_FOUND;
-    name = key->name;
-  }
-  *out = r.add_handle(handle_path(t, names, effective_access(sam)));
-  return ERROR_SUCCESS;
+  return r.read_key(hkey, 0, [&](Target& t) {
+    RegKey* key = t.key;
+    for (RegString& name : names) {
+      key = reg_find_subkey(*key, name);
+      if (!key)
+        return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+      name = key->name;
+    }
+    *out = r.add_handle(handle_path(t, names, effective_access(sam)));
+    return static_cast<LONG>(ERROR_SUCCESS);
+  });
 }
 
 LONG set_value(HKEY hkey, const char16_t* name, DWORD type, const BYTE* data, DWORD size) {
@@ -421,15 +449,7 @@ LONG set_value(HKEY hkey, const char16_t* name, DWORD type, const BYTE* data, DW
   v.type = type;
   if (size)
     v.data.assign(data, data + size);
-  Registry& r = registry();
-  std::lock_guard<std::mutex> hold(r.mutex);
-  return r.write([&](bool& changed) {
-    Target t;
-    LONG st = r.target(hkey, t);
-    if (st != ERROR_SUCCESS)
-      return st;
-    if (!(t.access & KEY_SET_VALUE))
-      return static_cast<LONG>(ERROR_ACCESS_DENIED);
+  return registry().change_key(hkey, KEY_SET_VALUE, [&](Target& t, bool& changed) {
     RegValue* old = find_value(*t.key, vname);
     if (old && old->type == v.type && old->data == v.data)
       return static_cast<LONG>(ERROR_SUCCESS);  // unchanged: the file is not rewritten
@@ -446,58 +466,34 @@ LONG set_value(HKEY hkey, const char16_t* name, DWORD type, const BYTE* data, DW
 
 // Copies a value's type and data for the caller's buffer protocol.
 LONG query_value(HKEY hkey, const char16_t* name, DWORD& type, RegBytes& data) {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> hold(r.mutex);
-  LONG status = r.refresh();
-  if (status != ERROR_SUCCESS)
-    return status;
-  Target t;
-  if ((status = r.target(hkey, t)) != ERROR_SUCCESS)
-    return status;
-  if (!(t.access & KEY_QUERY_VALUE))
-    return ERROR_ACCESS_DENIED;
-  const RegValue* v = find_value(*t.key, value_name(name));
-  if (!v)
-    return ERROR_FILE_NOT_FOUND;
-  type = v->type;
-  data = v->data;
-  return ERROR_SUCCESS;
+  return registry().read_key(hkey, KEY_QUERY_VALUE, [&](Target& t) {
+    const RegValue* v = find_value(*t.key, value_name(name));
+    if (!v)
+      return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    type = v->type;
+    data = v->data;
+    return static_cast<LONG>(ERROR_SUCCESS);
+  });
 }
 
 LONG enum_key(HKEY hkey, DWORD index, RegString& name) {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> hold(r.mutex);
-  LONG status = r.refresh();
-  if (status != ERROR_SUCCESS)
-    return status;
-  Target t;
-  if ((status = r.target(hkey, t)) != ERROR_SUCCESS)
-    return status;
-  if (!(t.access & KEY_ENUMERATE_SUB_KEYS))
-    return ERROR_ACCESS_DENIED;
-  if (index >= t.key->subkeys.size())
-    return ERROR_NO_MORE_ITEMS;
-  auto it = t.key->subkeys.begin();
-  std::advance(it, index);
-  name = it->second->name;
-  return ERROR_SUCCESS;
+  return registry().read_key(hkey, KEY_ENUMERATE_SUB_KEYS, [&](Target& t) {
+    if (index >= t.key->subkeys.size())
+      return static_cast<LONG>(ERROR_NO_MORE_ITEMS);
+    auto it = t.key->subkeys.begin();
+    std::advance(it, index);
+    name = it->second->name;
+    return static_cast<LONG>(ERROR_SUCCESS);
+  });
 }
 
 LONG enum_value(HKEY hkey, DWORD index, RegValue& out) {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> hold(r.mutex);
-  LONG status = r.refresh();
-  if (status != ERROR_SUCCESS)
-    return status;
-  Target t;
-  if ((status = r.target(hkey, t)) != ERROR_SUCCESS)
-    return status;
-  if (!(t.access & KEY_QUERY_VALUE))
-    return ERROR_ACCESS_DENIED;
-  if (index >= t.key->values.size())
-    return ERROR_NO_MORE_ITEMS;
-  out = t.key->values[index];
-  return ERROR_SUCCESS;
+  return registry().read_key(hkey, KEY_QUERY_VALUE, [&](Target& t) {
+    if (index >= t.key->values.size())
+      return static_cast<LONG>(ERROR_NO_MORE_ITEMS);
+    out = t.key->values[index];
+    return static_cast<LONG>(ERROR_SUCCESS);
+  });
 }
 
 LONG delete_key(HKEY hkey, const char16_t* sub, bool tree) {
@@ -506,12 +502,7 @@ LONG delete_key(HKEY hkey, const char16_t* sub, bool tree) {
   if (status != ERROR_SUCCESS)
     return status;
   Registry& r = registry();
-  std::lock_guard<std::mutex> hold(r.mutex);
-  return r.write([&](bool& changed) {
-    Target t;
-    LONG st = r.target(hkey, t);
-    if (st != ERROR_SUCCESS)
-      return st;
+  return r.change_key(hkey, 0, [&](Target& t, bool& changed) {
     if (tree && names.empty()) {
       changed = !t.key->subkeys.empty() || !t.key->values.empty();
       t.key->subkeys.clear();
@@ -540,15 +531,7 @@ LONG delete_key(HKEY hkey, const char16_t* sub, bool tree) {
 }
 
 LONG delete_value(HKEY hkey, const char16_t* name) {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> hold(r.mutex);
-  return r.write([&](bool& changed) {
-    Target t;
-    LONG st = r.target(hkey, t);
-    if (st != ERROR_SUCCESS)
-      return st;
-    if (!(t.access & KEY_SET_VALUE))
-      return static_cast<LONG>(ERROR_ACCESS_DENIED);
+  return registry().change_key(hkey, KEY_SET_VALUE, [&](Target& t, bool& changed) {
     std::u16string_view vname = value_name(name);
     auto& values = t.key->values;
     for (auto it = values.begin(); it != values.end(); ++it) {
