@@ -217,94 +217,89 @@ HRESULT report_failure(void* instance, REFIID iid, HRESULT hr, EXCEPINFO* pExcep
   return DISP_E_EXCEPTION;
 }
 
-}  // namespace
-
-HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
-                             VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
-  if (!pvInstance || !pDispParams)
-    return E_INVALIDARG;
-  if (pDispParams->cArgs && !pDispParams->rgvarg)
-    return E_INVALIDARG;
-  if (attr.typekind != TKIND_INTERFACE && attr.typekind != TKIND_DISPATCH)
-    return TYPE_E_BADMODULEKIND;
-  const FuncInfo* f = find_func(memid, wFlags);
-  if (!f)
-    return DISP_E_MEMBERNOTFOUND;
-
-  const bool put = f->desc.invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF);
-  UINT named = pDispParams->cNamedArgs;
+// A put takes its value as the one named argument DISPID_PROPERTYPUT; nothing else takes named
+// arguments.
+HRESULT check_named_arguments(bool put, const DISPPARAMS& params) {
+  const UINT named = params.cNamedArgs;
   if (put) {
-    if (named != 1 || !pDispParams->rgdispidNamedArgs ||
-        pDispParams->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
+    if (named != 1 || !params.rgdispidNamedArgs ||
+        params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
       return named ? DISP_E_PARAMNOTFOUND : DISP_E_PARAMNOTOPTIONAL;
   } else if (named) {
     return DISP_E_NONAMEDARGS;
   }
-  const UINT cArgs = pDispParams->cArgs;
-  const size_t count = f->params.size();
+  return S_OK;
+}
 
-  // Positional parameters are those not [retval] and not [lcid]; for a put the last one takes
-  // the named value at rgvarg[0].
-  std::vector<size_t> positional;
-  size_t retval_index = count;
-  for (size_t i = 0; i < count; ++i) {
-    const USHORT flags = f->params[i].paramdesc.wParamFlags;
-    if (flags & PARAMFLAG_FRETVAL) {
-      retval_index = i;
-    } else if (!(flags & PARAMFLAG_FLCID)) {
-      positional.push_back(i);
-    }
+// The parameters a caller passes (neither [retval] nor [lcid]), in declaration order, and the
+// index of the [retval] parameter (the parameter count when there is none).
+void classify_parameters(const FuncInfo& f, std::vector<size_t>* positional, size_t* retval) {
+  *retval = f.params.size();
+  for (size_t i = 0; i < f.params.size(); ++i) {
+    const USHORT flags = f.params[i].paramdesc.wParamFlags;
+    if (flags & PARAMFLAG_FRETVAL)
+      *retval = i;
+    else if (!(flags & PARAMFLAG_FLCID))
+      positional->push_back(i);
   }
-  if (cArgs > positional.size())
-    return DISP_E_BADPARAMCOUNT;
-  if (put && positional.empty())
-    return DISP_E_BADPARAMCOUNT;
+}
 
-  std::vector<Argument> args(count);
-  std::vector<VARTYPE> types(count);
-  std::vector<VARIANTARG*> values(count);
+// The value for a parameter the caller left out: its default, a "missing" VARIANT for an
+// optional VARIANT or VARIANT*, else DISP_E_BADPARAMCOUNT.
+HRESULT missing_argument(TypeInfoImpl* owner, const ELEMDESC& e, Argument& arg) {
+  const USHORT flags = e.paramdesc.wParamFlags;
+  if (flags & PARAMFLAG_FHASDEFAULT)
+    return coerce_in(owner, e.tdesc, &e.paramdesc.pparamdescex->varDefaultValue, arg);
+  if ((flags & PARAMFLAG_FOPT) && e.tdesc.vt == VT_VARIANT) {
+    arg.vt = VT_VARIANT;
+    arg.value.vt = VT_ERROR;
+    arg.value.scode = DISP_E_PARAMNOTFOUND;
+    return S_OK;
+  }
+  if ((flags & PARAMFLAG_FOPT) && e.tdesc.vt == VT_PTR && e.tdesc.lptdesc->vt == VT_VARIANT) {
+    // A missing optional VARIANT* points at a "missing" VARIANT, as the platform passes it.
+    arg.retval_store.vt = VT_ERROR;
+    arg.retval_store.scode = DISP_E_PARAMNOTFOUND;
+    arg.vt = VT_BYREF;
+    arg.value.vt = VT_BYREF;
+    arg.value.byref = &arg.retval_store;
+    return S_OK;
+  }
+  return DISP_E_BADPARAMCOUNT;
+}
+
+// Coerces the caller's arguments into args, one for each positional parameter (k-th positional
+// parameter from rgvarg, last first; for a put the last takes rgvarg[0]). When an argument
+// cannot be coerced, *puArgErr (if given) is its index in rgvarg.
+HRESULT convert_arguments(TypeInfoImpl* owner, const FuncInfo& f, bool put,
+                          const std::vector<size_t>& positional, const DISPPARAMS& params,
+                          std::vector<Argument>& args, UINT* puArgErr) {
+  const UINT cArgs = params.cArgs;
+  const UINT positional_args = put ? cArgs - 1 : cArgs;
   for (size_t k = 0; k < positional.size(); ++k) {
     const size_t i = positional[k];
-    const ELEMDESC& e = f->params[i];
-    Argument& arg = args[i];
-    // Index in rgvarg: the put value is rgvarg[0]; the others count from the end.
+    const ELEMDESC& e = f.params[i];
     const bool is_put_value = put && k + 1 == positional.size();
-    const UINT positional_args = put ? cArgs - 1 : cArgs;
     VARIANT* src = nullptr;
     UINT src_index = 0;
     if (is_put_value) {
-      src_index = 0;
-      src = &pDispParams->rgvarg[0];
+      src = &params.rgvarg[0];
     } else if (k < positional_args) {
       src_index = cArgs - 1 - static_cast<UINT>(k);
-      src = &pDispParams->rgvarg[src_index];
+      src = &params.rgvarg[src_index];
     }
     if (src && src->vt == VT_ERROR && src->scode == DISP_E_PARAMNOTFOUND &&
         (e.paramdesc.wParamFlags & PARAMFLAG_FOPT))
       src = nullptr;  // an explicitly missing optional argument
-    HRESULT hr = S_OK;
+    HRESULT hr;
     if (!src) {
-      if (e.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) {
-        hr = coerce_in(this, e.tdesc, &e.paramdesc.pparamdescex->varDefaultValue, arg);
-      } else if ((e.paramdesc.wParamFlags & PARAMFLAG_FOPT) && e.tdesc.vt == VT_VARIANT) {
-        arg.vt = VT_VARIANT;
-        arg.value.vt = VT_ERROR;
-        arg.value.scode = DISP_E_PARAMNOTFOUND;
-      } else if ((e.paramdesc.wParamFlags & PARAMFLAG_FOPT) && e.tdesc.vt == VT_PTR &&
-                 e.tdesc.lptdesc->vt == VT_VARIANT) {
-        // A missing optional VARIANT* points at a "missing" VARIANT, as the platform passes it.
-        arg.retval_store.vt = VT_ERROR;
-        arg.retval_store.scode = DISP_E_PARAMNOTFOUND;
-        arg.vt = VT_BYREF;
-        arg.value.vt = VT_BYREF;
-        arg.value.byref = &arg.retval_store;
-      } else {
-        return DISP_E_BADPARAMCOUNT;
-      }
-    } else if (e.tdesc.vt == VT_PTR && !interface_pointer(this, e.tdesc, nullptr, nullptr)) {
-      hr = coerce_ref(this, e.tdesc, src, arg);
+      hr = missing_argument(owner, e, args[i]);
+      if (hr == DISP_E_BADPARAMCOUNT)
+        return hr;
+    } else if (e.tdesc.vt == VT_PTR && !interface_pointer(owner, e.tdesc, nullptr, nullptr)) {
+      hr = coerce_ref(owner, e.tdesc, src, args[i]);
     } else {
-      hr = coerce_in(this, e.tdesc, src, arg);
+      hr = coerce_in(owner, e.tdesc, src, args[i]);
     }
     if (FAILED(hr)) {
       if (puArgErr)
@@ -312,10 +307,16 @@ HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISP
       return hr;
     }
   }
-  for (size_t i = 0; i < count; ++i) {
-    const ELEMDESC& e = f->params[i];
+  return S_OK;
+}
+
+// Fills the [retval] and [lcid] slots, and the types and values DispCallFunc takes.
+HRESULT prepare_call(const FuncInfo& f, size_t retval, std::vector<Argument>& args,
+                     std::vector<VARTYPE>& types, std::vector<VARIANTARG*>& values) {
+  for (size_t i = 0; i < f.params.size(); ++i) {
+    const ELEMDESC& e = f.params[i];
     Argument& arg = args[i];
-    if (i == retval_index) {
+    if (i == retval) {
       if (e.tdesc.vt != VT_PTR)
         return DISP_E_TYPEMISMATCH;
       arg.vt = VT_BYREF;
@@ -332,25 +333,62 @@ HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISP
     types[i] = arg.vt;
     values[i] = &arg.value;
   }
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
+                             VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+  if (!pvInstance || !pDispParams)
+    return E_INVALIDARG;
+  if (pDispParams->cArgs && !pDispParams->rgvarg)
+    return E_INVALIDARG;
+  if (attr.typekind != TKIND_INTERFACE && attr.typekind != TKIND_DISPATCH)
+    return TYPE_E_BADMODULEKIND;
+  const FuncInfo* f = find_func(memid, wFlags);
+  if (!f)
+    return DISP_E_MEMBERNOTFOUND;
+  const bool put = f->desc.invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF);
+  HRESULT hr = check_named_arguments(put, *pDispParams);
+  if (FAILED(hr))
+    return hr;
+
+  std::vector<size_t> positional;
+  size_t retval = 0;
+  classify_parameters(*f, &positional, &retval);
+  if (pDispParams->cArgs > positional.size() || (put && positional.empty()))
+    return DISP_E_BADPARAMCOUNT;
+
+  const size_t count = f->params.size();
+  std::vector<Argument> args(count);
+  hr = convert_arguments(this, *f, put, positional, *pDispParams, args, puArgErr);
+  if (FAILED(hr))
+    return hr;
+  std::vector<VARTYPE> types(count);
+  std::vector<VARIANTARG*> values(count);
+  hr = prepare_call(*f, retval, args, types, values);
+  if (FAILED(hr))
+    return hr;
 
   VARIANT status;
   VariantInit(&status);
-  HRESULT hr = DispCallFunc(pvInstance, static_cast<ULONG_PTR>(f->desc.oVft), CC_STDCALL, VT_ERROR,
-                            static_cast<UINT>(count), types.data(), values.data(), &status);
+  hr = DispCallFunc(pvInstance, static_cast<ULONG_PTR>(f->desc.oVft), CC_STDCALL, VT_ERROR,
+                    static_cast<UINT>(count), types.data(), values.data(), &status);
   if (FAILED(hr))
     return hr;
   hr = status.scode;
   if (FAILED(hr)) {
-    if (retval_index < count)
-      release_retval(this, f->params[retval_index].tdesc, args[retval_index]);
+    if (retval < count)
+      release_retval(this, f->params[retval].tdesc, args[retval]);
     return report_failure(pvInstance, attr.guid, hr, pExcepInfo);
   }
-  if (retval_index < count) {
+  if (retval < count) {
     if (pVarResult) {
       VariantClear(pVarResult);
-      take_retval(this, f->params[retval_index].tdesc, args[retval_index], pVarResult);
+      take_retval(this, f->params[retval].tdesc, args[retval], pVarResult);
     } else {
-      release_retval(this, f->params[retval_index].tdesc, args[retval_index]);
+      release_retval(this, f->params[retval].tdesc, args[retval]);
     }
   }
   return S_OK;
