@@ -1,13 +1,12 @@
 // The per-thread script heap (see script_heap_image.h).
 #include "script_heap_image.h"
 
-#include <sys/mman.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 
 #include "duktape_extras.h"
+#include "memoryapi.h"
 
 namespace vhost {
 
@@ -26,18 +25,17 @@ ScriptHeapImage::ScriptHeapImage(char* region, size_t region_size)
 ScriptHeapImage::~ScriptHeapImage() {
   if (ctx_)
     duk_destroy_heap(ctx_);
-  munmap(region_, region_size_);
+  VirtualFree(region_, 0, MEM_RELEASE);
 }
 
 std::unique_ptr<ScriptHeapImage> ScriptHeapImage::Create(size_t region_size) {
-  void* region = mmap(nullptr, region_size, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (region == MAP_FAILED)
+  void* region = VirtualAlloc(nullptr, region_size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (!region)
     return nullptr;
   std::unique_ptr<ScriptHeapImage> image(
       new (std::nothrow) ScriptHeapImage(static_cast<char*>(region), region_size));
   if (!image) {
-    munmap(region, region_size);
+    VirtualFree(region, 0, MEM_RELEASE);
     return nullptr;
   }
   image->ctx_ =

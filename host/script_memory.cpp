@@ -9,8 +9,6 @@
 // freed without the heap's help.
 #include "script_memory.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +16,7 @@
 #include <iterator>
 
 #include "faultsim.h"
+#include "memoryapi.h"
 
 namespace vhost {
 
@@ -93,8 +92,9 @@ void ScriptMemory::RestoreImage() {
   end_ = region_end_;
   const size_t kept = (image_.size + kKeptResident + kPage - 1) / kPage * kPage;
   if (reached > kept && region_ + kept < region_end_)
-    madvise(region_ + kept, std::min(reached, static_cast<size_t>(region_end_ - region_)) - kept,
-            MADV_DONTNEED);
+    VirtualAlloc(region_ + kept,
+                 std::min(reached, static_cast<size_t>(region_end_ - region_)) - kept, MEM_RESET,
+                 PAGE_READWRITE);
 }
 
 void* ScriptMemory::Allocate(void* udata, size_t size) {

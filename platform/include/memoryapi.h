@@ -1,5 +1,7 @@
 // Named shared memory: file mappings backed by the paging file, and views of them. A name is
-// one block for every process of the machine (of the same user).
+// one block for every process of the machine (of the same user). Private memory: regions of
+// pages reserved and committed at once, whose contents a process can give back while it keeps
+// the region.
 #pragma once
 
 #include "minwinbase.h"
@@ -7,6 +9,11 @@
 
 #define PAGE_READONLY 0x02
 #define PAGE_READWRITE 0x04
+
+#define MEM_COMMIT 0x00001000
+#define MEM_RESERVE 0x00002000
+#define MEM_RELEASE 0x00008000
+#define MEM_RESET 0x00080000
 
 #define FILE_MAP_WRITE 0x0002
 #define FILE_MAP_READ 0x0004
@@ -47,3 +54,23 @@ WINAPI_EXPORT LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAcc
 // Unmaps a view of MapViewOfFile.
 // Returns: TRUE; FALSE with ERROR_INVALID_ADDRESS for an address that is no view.
 WINAPI_EXPORT BOOL UnmapViewOfFile(LPCVOID lpBaseAddress);
+
+// VirtualAlloc
+// Reserves and commits a region of private pages, or resets pages of one.
+// Params:  lpAddress [I] null to make a region; with MEM_RESET, the first page to reset;
+//          dwSize [I] bytes, not 0; flAllocationType [I] MEM_RESERVE | MEM_COMMIT (a new region)
+//          or MEM_RESET (pages of a region whose contents are no longer needed); flProtect [I]
+//          PAGE_READWRITE.
+// Returns: the region's page-aligned address (all zero when new); for MEM_RESET, lpAddress.
+//          Null with ERROR_INVALID_PARAMETER or ERROR_NOT_ENOUGH_MEMORY.
+// Notes:   a new region takes memory only as its pages are touched. Reset pages stay usable and
+//          read as zero here (the platform leaves their contents undefined); they take no
+//          memory until touched again.
+WINAPI_EXPORT LPVOID VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType,
+                                  DWORD flProtect);
+
+// VirtualFree
+// Releases a whole region of VirtualAlloc.
+// Params:  lpAddress [I] the region's address; dwSize [I] 0; dwFreeType [I] MEM_RELEASE.
+// Returns: TRUE; FALSE with ERROR_INVALID_PARAMETER (another address, size or type).
+WINAPI_EXPORT BOOL VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType);
