@@ -1,9 +1,7 @@
 // The HTTP side of the host (see http_server.h).
 #include "http_server.h"
 
-#include <arpa/inet.h>
 #include <microhttpd.h>
-#include <netinet/in.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +19,7 @@
 #include "range_response.h"
 #include "script_engine.h"
 #include "text.h"
+#include "ws2tcpip.h"
 
 namespace vhost {
 
@@ -382,11 +381,12 @@ void start_request(HttpServer* server, MHD_Connection* connection, RequestState*
   const MHD_ConnectionInfo* info =
       MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
   if (info && info->client_addr && info->client_addr->sa_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(info->client_addr);
+    const auto* in = reinterpret_cast<const SOCKADDR_IN*>(info->client_addr);
     char text[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-    r.remote_addr = text;
-    r.remote_port = ntohs(in->sin_port);
+    if (InetNtopA(AF_INET, &in->sin_addr, text, sizeof text))
+      r.remote_addr = text;
+    const auto* port = reinterpret_cast<const unsigned char*>(&in->sin_port);
+    r.remote_port = static_cast<unsigned>(port[0] << 8 | port[1]);  // network byte order
   }
   r.local_addr = server->address();
   r.local_port = server->port();
@@ -494,10 +494,12 @@ HttpServer::~HttpServer() {
 
 bool HttpServer::start(const std::string& address, unsigned port, unsigned workers,
                        std::string* error) {
-  sockaddr_in where{};
+  SOCKADDR_IN where{};
   where.sin_family = AF_INET;
-  where.sin_port = htons(static_cast<uint16_t>(port));
-  if (inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1) {
+  auto* port_bytes = reinterpret_cast<unsigned char*>(&where.sin_port);  // network byte order
+  port_bytes[0] = static_cast<unsigned char>(port >> 8);
+  port_bytes[1] = static_cast<unsigned char>(port);
+  if (InetPtonA(AF_INET, address.c_str(), &where.sin_addr) != 1) {
     *error = "not an IPv4 address: " + address;
     return false;
   }

@@ -44,6 +44,8 @@ typedef LONG* LPLONG;
 typedef char16_t WCHAR;
 typedef CHAR* LPSTR;
 typedef const CHAR* LPCSTR;
+typedef CHAR* PSTR;
+typedef const CHAR* PCSTR;
 typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef WCHAR OLECHAR;

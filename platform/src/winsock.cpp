@@ -1,5 +1,6 @@
-// Windows Sockets start-up and host lookup (winsock2.h): WSAStartup, WSACleanup,
-// WSAGetLastError, gethostname, gethostbyname. The lookups themselves are in hostlookup.cpp.
+// Windows Sockets start-up, host lookup and address text (winsock2.h, ws2tcpip.h): WSAStartup,
+// WSACleanup, WSAGetLastError, gethostname, gethostbyname, InetNtopA, InetPtonA. The lookups
+// themselves are in hostlookup.cpp.
 #include "winsock2.h"
 
 #include <atomic>
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "hostlookup.h"
+#include "winerror.h"
+#include "ws2tcpip.h"
 
 namespace {
 
@@ -99,4 +102,22 @@ hostent* ws_gethostbyname(const char* name) {
   record.entry.h_length = 4;
   record.entry.h_addr_list = record.address_list.data();
   return &record.entry;
+}
+
+PCSTR InetNtopA(INT Family, const VOID* pAddr, PSTR pStringBuf, size_t StringBufSize) {
+  if (Family != AF_INET) {
+    fail(WSAEAFNOSUPPORT);
+    return nullptr;
+  }
+  if (!pAddr || !pStringBuf || !os_address_text(pAddr, pStringBuf, StringBufSize)) {
+    fail(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return pStringBuf;
+}
+
+INT InetPtonA(INT Family, PCSTR pszAddrString, PVOID pAddrBuf) {
+  if (Family != AF_INET)
+    return fail(WSAEAFNOSUPPORT);
+  return pszAddrString && pAddrBuf && os_address_of_text(pszAddrString, pAddrBuf) ? 1 : 0;
 }

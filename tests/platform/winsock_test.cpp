@@ -1,10 +1,11 @@
-// Tests of socket start-up and host lookup: the start-up count, the version answer and the
-// refusals before start-up and for short buffers.
+// Tests of socket start-up, host lookup and address text: the start-up count, the version
+// answer, the refusals before start-up and for short buffers, and addresses to text and back.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "winsock2.h"
+#include "ws2tcpip.h"
 
 namespace {
 
@@ -55,6 +56,27 @@ TEST(WinSock, HostNameAndAddresses) {
   EXPECT_EQ(nullptr, gethostbyname("no-such-host.invalid"));
   EXPECT_NE(0, WSAGetLastError());
   EXPECT_EQ(0, WSACleanup());
+}
+
+TEST(WinSock, AddressesToTextAndBack) {
+  IN_ADDR address{};
+  ASSERT_EQ(1, InetPtonA(AF_INET, "192.168.10.254", &address));
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&address.S_addr);
+  EXPECT_EQ(192, bytes[0]);  // network byte order
+  EXPECT_EQ(254, bytes[3]);
+  char text[INET_ADDRSTRLEN];
+  ASSERT_EQ(text, InetNtopA(AF_INET, &address, text, sizeof text));
+  EXPECT_STREQ("192.168.10.254", text);
+
+  for (const char* bad : {"", "1.2.3", "1.2.3.256", "1.2.3.4 ", "localhost", "::1"})
+    EXPECT_EQ(0, InetPtonA(AF_INET, bad, &address)) << bad;
+  EXPECT_EQ(-1, InetPtonA(23, "::1", &address));  // another family
+  EXPECT_EQ(WSAEAFNOSUPPORT, WSAGetLastError());
+  char small[8];
+  EXPECT_EQ(nullptr, InetNtopA(AF_INET, &address, small, sizeof small));
+  EXPECT_EQ(nullptr, InetNtopA(23, &address, text, sizeof text));
+  EXPECT_EQ(WSAEAFNOSUPPORT, WSAGetLastError());
+  EXPECT_EQ(16u, sizeof(SOCKADDR_IN));  // what the system's socket calls take
 }
 
 }  // namespace
