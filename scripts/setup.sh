@@ -12,7 +12,7 @@ packages=(
   zlib1g-dev libdeflate-dev gzip
   curl
   nodejs chromium fonts-nanum
-  libsqlite3-dev
+  libsqlite3-dev libpq-dev postgresql
   clang libclang-rt-14-dev llvm
 )
 
