@@ -1,11 +1,13 @@
-// Tests of the download object's sends of a long database field, against real SQLite files:
-// attachments saved plain or compressed come back as uploaded, fields of unreported size are
-// read in full chunks, and every failure leaves the response untouched.
+// Tests of the download object's sends of a long database field, against real SQLite files
+// (and the tests' PostgreSQL server for the round trips): attachments saved plain or compressed
+// come back as uploaded, fields of unreported size are read in full chunks, and every failure
+// leaves the response untouched.
 #include <gtest/gtest.h>
 #include <stdint.h>
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "adoint.h"
@@ -112,9 +114,13 @@ class StandInField final : public Field20 {
   ULONG refs_ = 1;  // the test's own, on the stack
 };
 
-// Test names by size: the contents themselves are not readable names.
-std::string content_name(const ::testing::TestParamInfo<std::string>& info) {
-  return "Bytes" + std::to_string(info.param.size()) + "_" + std::to_string(info.index);
+using ProviderAndContent = std::tuple<DbProvider, std::string>;
+
+// Test names by provider and size: the contents themselves are not readable names.
+std::string content_name(const ::testing::TestParamInfo<ProviderAndContent>& info) {
+  return std::string(std::get<0>(info.param) == DbProvider::kSqlite ? "SQLite" : "PostgreSQL") +
+         "_Bytes" + std::to_string(std::get<1>(info.param).size()) + "_" +
+         std::to_string(info.index);
 }
 
 class DownFromDb : public DbFixture {
@@ -163,10 +169,18 @@ class DownFromDb : public DbFixture {
   fake_page::Context* down_page_ = nullptr;
 };
 
-class DownFromDbContent : public DownFromDb, public ::testing::WithParamInterface<std::string> {};
+// The same round trips on each provider.
+class DownFromDbContent : public DownFromDb,
+                          public ::testing::WithParamInterface<ProviderAndContent> {
+ protected:
+  void SetUp() override {
+    provider_ = std::get<0>(GetParam());
+    DownFromDb::SetUp();
+  }
+};
 
 TEST_P(DownFromDbContent, SavedThenSentGivesTheUploadedBytes) {
-  const std::string& content = GetParam();
+  const std::string& content = std::get<1>(GetParam());
   save(content, u"SaveDb");
   ComPtr<IDispatch> content_field = field(u"SELECT content FROM files");
   ASSERT_TRUE(content_field);
@@ -177,7 +191,7 @@ TEST_P(DownFromDbContent, SavedThenSentGivesTheUploadedBytes) {
 }
 
 TEST_P(DownFromDbContent, SavedCompressedThenSentDecompressedGivesTheUploadedBytes) {
-  const std::string& content = GetParam();
+  const std::string& content = std::get<1>(GetParam());
   save(content, u"SaveDbByZip");
   ComPtr<IDispatch> content_field = field(u"SELECT content FROM files");
   ASSERT_TRUE(content_field);
@@ -189,10 +203,12 @@ TEST_P(DownFromDbContent, SavedCompressedThenSentDecompressedGivesTheUploadedByt
   EXPECT_TRUE(content == joined);
 }
 
-INSTANTIATE_TEST_SUITE_P(Contents, DownFromDbContent,
-                         ::testing::Values(std::string(1, '\0'), std::string("ab\0\0c\0d\xff", 8),
-                                           binary_bytes(3 << 20), std::string(5 << 20, 'q')),
-                         content_name);
+INSTANTIATE_TEST_SUITE_P(
+    Contents, DownFromDbContent,
+    ::testing::Combine(::testing::Values(DbProvider::kSqlite, DbProvider::kPostgres),
+                       ::testing::Values(std::string(1, '\0'), std::string("ab\0\0c\0d\xff", 8),
+                                         binary_bytes(3 << 20), std::string(5 << 20, 'q'))),
+    content_name);
 
 TEST_F(DownFromDb, AnEmptyFieldSendsLengthZeroAndCannotBeDecompressed) {
   ASSERT_EQ(S_OK, exec(u"INSERT INTO files (content) VALUES (x'')"));
