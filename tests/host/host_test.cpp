@@ -56,7 +56,8 @@ class HostTest : public ::testing::Test {
     write_pages();
     const std::string command = "exec env PLATFORM_REGISTRY='" + registry +
                                 "' '" VHOST_PATH "' --root '" + site_ +
-                                "' --port 0 --workers 4 --data-dir up --data-dir /deep/store/ > '" +
+                                "' --port 0 --workers 4 --data-dir up --data-dir /deep/store/ "
+                                "--app-value 'Site.Db=Provider=SQLite;Data Source=x=y' > '" +
                                 dir_ + "/out.txt' 2> '" + dir_ + "/err.txt'";
     const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
     ASSERT_EQ(0,
@@ -181,6 +182,7 @@ class HostTest : public ::testing::Test {
     write_file(site_ + "/redirect.asp", "<% Response.Redirect(\"/hello.txt\"); %>not shown");
     write_file(site_ + "/status.asp",
                "<% Response.Status = \"404 Nothing Here\"; Response.Write(\"x\"); %>");
+    write_file(site_ + "/app.asp", "<%= Application(\"site.db\") %>|<%= Application(\"none\") %>");
     write_file(site_ + "/korean.asp", "<%= \"\\uD55C\" + Request.QueryString(\"k\") %>");
     write_file(site_ + "/worker.asp",
                "<% var id = Request.QueryString(\"id\"); var s = 0; for (var i = 0; i < 20000; "
@@ -220,6 +222,12 @@ TEST_F(HostTest, StaticFile) {
   Response dir = request(port_, "GET", "/sub");
   EXPECT_EQ(301, dir.status);
   EXPECT_EQ("/sub/", dir.header("Location"));
+}
+
+TEST_F(HostTest, ApplicationValuesGivenAtStartAreSetForEveryPage) {
+  Response r = request(port_, "GET", "/app.asp");
+  EXPECT_EQ(200, r.status);
+  EXPECT_EQ("Provider=SQLite;Data Source=x=y|", r.body) << "a name never set reads as empty";
 }
 
 TEST_F(HostTest, PageOutputAndIncludes) {
@@ -497,9 +505,9 @@ TEST_F(HostTest, ManyParallelRequests) {
 // A folder marked as data runs no page, not even through a link from elsewhere, and does not
 // send a page's source either: 403, as a server that denies execute access to a folder.
 TEST_F(HostTest, PagesDoNotRunFromADataFolder) {
-  for (const char* path : {"/up/page.asp", "/up/SHOUT.ASP", "/up/sub/deeper.asp", "/link.asp",
-                           "/linkdir/page.asp", "/up/", "/up/sub/", "/./up/page.asp",
-                           "//up/./page.asp", "/up//sub/deeper.asp"}) {
+  for (const char* path :
+       {"/up/page.asp", "/up/SHOUT.ASP", "/up/sub/deeper.asp", "/link.asp", "/linkdir/page.asp",
+        "/up/", "/up/sub/", "/./up/page.asp", "//up/./page.asp", "/up//sub/deeper.asp"}) {
     for (const char* method : {"GET", "POST"}) {
       SCOPED_TRACE(std::string(method) + " " + path);
       const Response r = request(port_, method, path);
