@@ -13,6 +13,7 @@ packages=(
   curl
   nodejs chromium fonts-nanum
   libsqlite3-dev libpq-dev postgresql
+  nginx
   clang libclang-rt-14-dev llvm
 )
 
