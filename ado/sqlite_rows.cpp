@@ -62,7 +62,7 @@ bool SqliteRows::Bytes(int column, const BYTE** data, ULONGLONG* size) {
   *data = static_cast<const BYTE*>(sqlite3_column_blob(stmt_.Get(), column));
   *size = static_cast<ULONGLONG>(sqlite3_column_bytes(stmt_.Get(), column));
   // SQLite gives null for an empty value, and for one it had no memory to convert.
-  return *data || *size == 0 || sqlite3_errcode(db_->handle()) != SQLITE_NOMEM;
+  return *data || *size == 0;
 }
 
 bool SqliteRows::Text(int column, const char16_t** text, ULONGLONG* units) {
