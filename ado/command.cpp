@@ -168,7 +168,7 @@ HRESULT CommandObject::Execute(VARIANT* RecordsAffected, VARIANT* Parameters, LO
                 u"Only command text can be run on this provider.");
   if (!connection_)
     return fail(AdoErrorStatus(adErrInvalidConnection), u"The command has no connection.");
-  SqliteDatabase* db = connection_->Database();
+  Database* db = connection_->OpenDatabase();
   if (!db)
     return fail(AdoErrorStatus(adErrInvalidConnection), u"The command's connection is closed.");
   const bool wants_records = Options == adOptionUnspecified || !(Options & adExecuteNoRecords);
@@ -182,18 +182,18 @@ HRESULT CommandObject::Execute(VARIANT* RecordsAffected, VARIANT* Parameters, LO
   CommandResult result;
   if (given(Parameters)) {
     ArgumentValues values(*Parameters);
-    hr = values.usable() ? RunCommandText(db, text_.Get(), text_.Length(), values, CLSID_Command,
-                                          IID_Command15, &result)
-                         : fail(AdoErrorStatus(adErrInvalidArgument),
-                                u"The parameter values are not a list of values.");
+    hr = values.usable()
+             ? db->Run(text_.Get(), text_.Length(), values, CLSID_Command, IID_Command15, &result)
+             : fail(AdoErrorStatus(adErrInvalidArgument),
+                    u"The parameter values are not a list of values.");
   } else if (parameters_) {
     hr = parameters_->PrepareValues();
     if (SUCCEEDED(hr))
-      hr = RunCommandText(db, text_.Get(), text_.Length(), *parameters_.Get(), CLSID_Command,
-                          IID_Command15, &result);
+      hr = db->Run(text_.Get(), text_.Length(), *parameters_.Get(), CLSID_Command, IID_Command15,
+                   &result);
   } else {
-    hr = RunCommandText(db, text_.Get(), text_.Length(), NoBindValues(), CLSID_Command,
-                        IID_Command15, &result);
+    hr =
+        db->Run(text_.Get(), text_.Length(), NoBindValues(), CLSID_Command, IID_Command15, &result);
   }
   if (SUCCEEDED(hr)) {
     if (RecordsAffected) {
@@ -201,7 +201,7 @@ HRESULT CommandObject::Execute(VARIANT* RecordsAffected, VARIANT* Parameters, LO
       RecordsAffected->lVal = result.records_affected;
     }
     if (recordset) {
-      recordset->Adopt(db, std::move(result));
+      recordset->Adopt(std::move(result));
       *ppirs = recordset.Release();
     }
   }

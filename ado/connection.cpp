@@ -3,10 +3,11 @@
 
 #include <cstring>
 
-#include "command_runner.h"
 #include "connection_string.h"
+#include "pg_database.h"
 #include "platform_path.h"
 #include "recordset.h"
+#include "sqlite_database.h"
 #include "winnls.h"
 
 namespace {
@@ -15,18 +16,6 @@ constexpr int kBusyTimeoutMs = 30000;
 
 HRESULT fail(HRESULT hr, const char16_t* description) {
   return ReportAdoError(CLSID_Connection, IID_Connection15, hr, description);
-}
-
-bool equals_ignoring_ascii_case(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const char16_t x = a[i] >= u'A' && a[i] <= u'Z' ? a[i] - u'A' + u'a' : a[i];
-    const char16_t y = b[i] >= u'A' && b[i] <= u'Z' ? b[i] - u'A' + u'a' : b[i];
-    if (x != y)
-      return false;
-  }
-  return true;
 }
 
 // The kernel path of a Data Source given in the system's namespace.
@@ -62,7 +51,7 @@ ConnectionObject::~ConnectionObject() {
     db_->Release();
 }
 
-SqliteDatabase* ConnectionObject::Database() const {
+Database* ConnectionObject::OpenDatabase() const {
   if (db_)
     db_->AddRef();
   return db_;
@@ -118,9 +107,15 @@ HRESULT ConnectionObject::Open(BSTR ConnectionString, BSTR, BSTR, LONG) {
   if (!ParseConnectionString(
           {ConnectionString ? ConnectionString : u"", SysStringLen(ConnectionString)}, &parts))
     return fail(AdoErrorStatus(adErrInvalidArgument), u"The connection string is malformed.");
-  if (!parts.provider.empty() && !equals_ignoring_ascii_case(parts.provider, u"SQLite"))
+  if (IsProvider(parts.provider, u"PostgreSQL")) {
+    PgDatabase* db = nullptr;
+    HRESULT hr = PgDatabase::Open(parts, CLSID_Connection, IID_Connection15, &db);
+    db_ = db;
+    return hr;
+  }
+  if (!parts.provider.empty() && !IsProvider(parts.provider, u"SQLite"))
     return fail(AdoErrorStatus(adErrProviderNotFound),
-                u"Provider cannot be found: only the SQLite provider is available.");
+                u"Provider cannot be found: the providers are SQLite and PostgreSQL.");
   if (parts.data_source.empty())
     return fail(AdoErrorStatus(adErrInvalidArgument),
                 u"The connection string names no Data Source.");
@@ -129,7 +124,9 @@ HRESULT ConnectionObject::Open(BSTR ConnectionString, BSTR, BSTR, LONG) {
   if (FAILED(hr))
     return hr;
   const char* message = "";
-  hr = SqliteDatabase::Open(os_path, kBusyTimeoutMs, &db_, &message);
+  SqliteDatabase* db = nullptr;
+  hr = SqliteDatabase::Open(os_path, kBusyTimeoutMs, &db, &message);
+  db_ = db;
   if (FAILED(hr))
     return ReportAdoErrorUtf8(CLSID_Connection, IID_Connection15, hr, message);
   return S_OK;
@@ -159,8 +156,8 @@ HRESULT ConnectionObject::Execute(BSTR CommandText, VARIANT* RecordsAffected, LO
   if (FAILED(hr))
     return hr;
   CommandResult result;
-  hr = RunCommandText(db_, CommandText, SysStringLen(CommandText), NoBindValues(), CLSID_Connection,
-                      IID_Connection15, &result);
+  hr = db_->Run(CommandText, SysStringLen(CommandText), NoBindValues(), CLSID_Connection,
+                IID_Connection15, &result);
   if (FAILED(hr))
     return hr;
   if (RecordsAffected) {
@@ -168,7 +165,7 @@ HRESULT ConnectionObject::Execute(BSTR CommandText, VARIANT* RecordsAffected, LO
     RecordsAffected->lVal = result.records_affected;
   }
   if (recordset) {
-    recordset->Adopt(db_, std::move(result));
+    recordset->Adopt(std::move(result));
     *ppiRset = recordset.Release();
   }
   return S_OK;

@@ -1,9 +1,10 @@
-// The Connection class: one SQLite database opened from a connection string
-// "Provider=SQLite;Data Source=<path>", with the path in the system's namespace.
+// The Connection class: one database opened from a connection string, on the provider it names:
+// "Provider=SQLite;Data Source=<path>" (the default provider), with the path in the system's
+// namespace, or "Provider=PostgreSQL;..." with the server's address and credentials.
 #pragma once
 
 #include "ado_object.h"
-#include "sqlite_database.h"
+#include "database.h"
 
 class ConnectionObject final
     : public AdoObject<ConnectionObject, _Connection, &IID__Connection, &IID_Connection15,
@@ -12,7 +13,7 @@ class ConnectionObject final
   static constexpr const IID& kIdentity = kConnectionIdentity;
 
   // The open database with a reference, or null when the connection is closed.
-  SqliteDatabase* Database() const;
+  Database* OpenDatabase() const;
 
   // The connection a command or recordset is given as its ActiveConnection: a connection
   // object of this module, or a connection string opened into a new one. Empty, null and
@@ -63,5 +64,5 @@ class ConnectionObject final
   ConnectionObject() = default;
   ~ConnectionObject();
 
-  SqliteDatabase* db_ = nullptr;
+  Database* db_ = nullptr;  // with a reference while open
 };

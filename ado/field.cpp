@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "column_type.h"
 #include "recordset.h"
 
 namespace {
@@ -42,32 +41,47 @@ HRESULT text_variant(const void* text, ULONGLONG units, VARIANT* out) {
   return S_OK;
 }
 
-// The value of column as its field reads it. SQLite's text of a binary field reads as its
+// Whether a cell of a column of kind reads as bytes or as text (neither: a number).
+bool reads_as_bytes(ColumnKind kind, CellType stored) {
+  return kind == ColumnKind::kBinary || (kind == ColumnKind::kStored && stored == CellType::kBytes);
+}
+
+bool reads_as_text(ColumnKind kind, CellType stored) {
+  return !reads_as_bytes(kind, stored) && (kind == ColumnKind::kText || stored == CellType::kText);
+}
+
+// The value of column as its field reads it. The provider's text of a binary field reads as its
 // bytes, and the bytes of a text field as text, as each kind always reads.
-HRESULT column_value(sqlite3_stmt* stmt, int column, ColumnKind kind, VARIANT* out) {
-  const int stored = sqlite3_column_type(stmt, column);
-  if (stored == SQLITE_NULL) {
+HRESULT column_value(Rows* rows, int column, ColumnKind kind, VARIANT* out) {
+  const CellType stored = rows->Type(column);
+  if (stored == CellType::kNull) {
     out->vt = VT_NULL;
     return S_OK;
   }
-  if (kind == ColumnKind::kBinary || (kind == ColumnKind::kStored && stored == SQLITE_BLOB)) {
-    const void* data = sqlite3_column_blob(stmt, column);
-    return bytes_variant(data, static_cast<ULONGLONG>(sqlite3_column_bytes(stmt, column)), out);
-  }
-  if (kind == ColumnKind::kText || stored == SQLITE_TEXT) {
-    const void* text = sqlite3_column_text16(stmt, column);
-    if (!text)
+  if (reads_as_bytes(kind, stored)) {
+    const BYTE* data = nullptr;
+    ULONGLONG size = 0;
+    if (!rows->Bytes(column, &data, &size))
       return fail(E_OUTOFMEMORY, u"Out of memory.");
-    return text_variant(text, static_cast<ULONGLONG>(sqlite3_column_bytes16(stmt, column)) / 2,
-                        out);
+    return bytes_variant(data, size, out);
   }
-  if (stored == SQLITE_FLOAT) {
+  if (reads_as_text(kind, stored)) {
+    const char16_t* text = nullptr;
+    ULONGLONG units = 0;
+    if (!rows->Text(column, &text, &units))
+      return fail(E_OUTOFMEMORY, u"Out of memory.");
+    return text_variant(text, units, out);
+  }
+  if (stored == CellType::kReal) {
     out->vt = VT_R8;
-    out->dblVal = sqlite3_column_double(stmt, column);
+    out->dblVal = rows->Real(column);
     return S_OK;
   }
-  const sqlite3_int64 n = sqlite3_column_int64(stmt, column);
-  if (n >= INT32_MIN && n <= INT32_MAX) {
+  const LONGLONG n = rows->Integer(column);
+  if (stored == CellType::kBoolean) {
+    out->vt = VT_BOOL;
+    out->boolVal = n ? VARIANT_TRUE : VARIANT_FALSE;
+  } else if (n >= INT32_MIN && n <= INT32_MAX) {
     out->vt = VT_I4;
     out->lVal = static_cast<LONG>(n);
   } else {
@@ -88,26 +102,32 @@ FieldObject::~FieldObject() = default;
 HRESULT FieldObject::get_ActualSize(LONGLONG* pl) {
   if (!pl)
     return E_POINTER;
-  sqlite3_stmt* stmt = nullptr;
-  HRESULT hr = recordset_->CurrentRow(IID_Field20, &stmt);
+  Rows* rows = nullptr;
+  HRESULT hr = recordset_->CurrentRow(IID_Field20, &rows);
   if (FAILED(hr))
     return hr;
-  const ColumnKind kind = DescribeColumn(stmt, column_, true).kind;
-  const int stored = sqlite3_column_type(stmt, column_);
-  if (stored == SQLITE_NULL) {
+  const ColumnKind kind = rows->Describe(column_).kind;
+  const CellType stored = rows->Type(column_);
+  if (stored == CellType::kNull) {
     *pl = 0;
-  } else if (kind == ColumnKind::kBinary ||
-             (kind == ColumnKind::kStored && stored == SQLITE_BLOB)) {
-    sqlite3_column_blob(stmt, column_);
-    *pl = sqlite3_column_bytes(stmt, column_);
-  } else if (kind == ColumnKind::kText || stored == SQLITE_TEXT) {
-    // In bytes of the field's wide text, as the chunks of GetChunk are counted in characters.
-    if (!sqlite3_column_text16(stmt, column_))
+  } else if (reads_as_bytes(kind, stored)) {
+    const BYTE* data = nullptr;
+    ULONGLONG size = 0;
+    if (!rows->Bytes(column_, &data, &size))
       return fail(E_OUTOFMEMORY, u"Out of memory.");
-    *pl = sqlite3_column_bytes16(stmt, column_);
+    *pl = static_cast<LONGLONG>(size);
+  } else if (reads_as_text(kind, stored)) {
+    // In bytes of the field's wide text, as the chunks of GetChunk are counted in characters.
+    const char16_t* text = nullptr;
+    ULONGLONG units = 0;
+    if (!rows->Text(column_, &text, &units))
+      return fail(E_OUTOFMEMORY, u"Out of memory.");
+    *pl = static_cast<LONGLONG>(units * sizeof(char16_t));
+  } else if (stored == CellType::kBoolean) {
+    *pl = sizeof(VARIANT_BOOL);
   } else {
-    const sqlite3_int64 n = sqlite3_column_int64(stmt, column_);
-    *pl = stored == SQLITE_FLOAT || n < INT32_MIN || n > INT32_MAX ? 8 : 4;
+    const LONGLONG n = rows->Integer(column_);
+    *pl = stored == CellType::kReal || n < INT32_MIN || n > INT32_MAX ? 8 : 4;
   }
   return S_OK;
 }
@@ -115,22 +135,22 @@ HRESULT FieldObject::get_ActualSize(LONGLONG* pl) {
 HRESULT FieldObject::get_Attributes(LONG* pl) {
   if (!pl)
     return E_POINTER;
-  sqlite3_stmt* stmt = nullptr;
-  HRESULT hr = recordset_->OpenStatement(IID_Field20, &stmt);
+  Rows* rows = nullptr;
+  HRESULT hr = recordset_->OpenRows(IID_Field20, &rows);
   if (FAILED(hr))
     return hr;
-  *pl = DescribeColumn(stmt, column_, recordset_->has_row()).attributes;
+  *pl = rows->Describe(column_).attributes;
   return S_OK;
 }
 
 HRESULT FieldObject::get_DefinedSize(LONGLONG* pl) {
   if (!pl)
     return E_POINTER;
-  sqlite3_stmt* stmt = nullptr;
-  HRESULT hr = recordset_->OpenStatement(IID_Field20, &stmt);
+  Rows* rows = nullptr;
+  HRESULT hr = recordset_->OpenRows(IID_Field20, &rows);
   if (FAILED(hr))
     return hr;
-  *pl = DescribeColumn(stmt, column_, recordset_->has_row()).defined_size;
+  *pl = rows->Describe(column_).defined_size;
   return S_OK;
 }
 
@@ -138,11 +158,11 @@ HRESULT FieldObject::get_Name(BSTR* pbstr) {
   if (!pbstr)
     return E_POINTER;
   *pbstr = nullptr;
-  sqlite3_stmt* stmt = nullptr;
-  HRESULT hr = recordset_->OpenStatement(IID_Field20, &stmt);
+  Rows* rows = nullptr;
+  HRESULT hr = recordset_->OpenRows(IID_Field20, &rows);
   if (FAILED(hr))
     return hr;
-  const auto* name = static_cast<const OLECHAR*>(sqlite3_column_name16(stmt, column_));
+  const char16_t* name = rows->ColumnName(column_);
   if (!name)
     return fail(E_OUTOFMEMORY, u"Out of memory.");
   *pbstr = SysAllocString(name);
@@ -152,11 +172,11 @@ HRESULT FieldObject::get_Name(BSTR* pbstr) {
 HRESULT FieldObject::get_Type(DataTypeEnum* pDataType) {
   if (!pDataType)
     return E_POINTER;
-  sqlite3_stmt* stmt = nullptr;
-  HRESULT hr = recordset_->OpenStatement(IID_Field20, &stmt);
+  Rows* rows = nullptr;
+  HRESULT hr = recordset_->OpenRows(IID_Field20, &rows);
   if (FAILED(hr))
     return hr;
-  *pDataType = DescribeColumn(stmt, column_, recordset_->has_row()).type;
+  *pDataType = rows->Describe(column_).type;
   return S_OK;
 }
 
@@ -164,24 +184,24 @@ HRESULT FieldObject::get_Value(VARIANT* pvar) {
   if (!pvar)
     return E_POINTER;
   VariantInit(pvar);
-  sqlite3_stmt* stmt = nullptr;
-  HRESULT hr = recordset_->CurrentRow(IID_Field20, &stmt);
+  Rows* rows = nullptr;
+  HRESULT hr = recordset_->CurrentRow(IID_Field20, &rows);
   if (FAILED(hr))
     return hr;
   if (recordset_->chunk_position().column != column_)
     recordset_->chunk_position() = {};
-  return column_value(stmt, column_, DescribeColumn(stmt, column_, true).kind, pvar);
+  return column_value(rows, column_, rows->Describe(column_).kind, pvar);
 }
 
 HRESULT FieldObject::GetChunk(LONG Length, VARIANT* pvar) {
   if (!pvar)
     return E_POINTER;
   VariantInit(pvar);
-  sqlite3_stmt* stmt = nullptr;
-  HRESULT hr = recordset_->CurrentRow(IID_Field20, &stmt);
+  Rows* rows = nullptr;
+  HRESULT hr = recordset_->CurrentRow(IID_Field20, &rows);
   if (FAILED(hr))
     return hr;
-  const ColumnDescription column = DescribeColumn(stmt, column_, true);
+  const ColumnDescription column = rows->Describe(column_);
   if (!(column.attributes & adFldLong))
     return fail(AdoErrorStatus(adErrIllegalOperation), u"GetChunk reads long fields only.");
   if (Length < 0)
@@ -190,27 +210,30 @@ HRESULT FieldObject::GetChunk(LONG Length, VARIANT* pvar) {
   if (position.column != column_)
     position = {column_, 0};
   // After the last chunk, and for a null field, the field reads as null.
-  if (sqlite3_column_type(stmt, column_) == SQLITE_NULL) {
+  if (rows->Type(column_) == CellType::kNull) {
     pvar->vt = VT_NULL;
     return S_OK;
   }
   const bool binary = column.kind == ColumnKind::kBinary;
-  const unsigned char* data =
-      binary ? static_cast<const unsigned char*>(sqlite3_column_blob(stmt, column_))
-             : static_cast<const unsigned char*>(sqlite3_column_text16(stmt, column_));
-  const ULONGLONG unit = binary ? 1 : sizeof(OLECHAR);
-  const ULONGLONG total = static_cast<ULONGLONG>(binary ? sqlite3_column_bytes(stmt, column_)
-                                                        : sqlite3_column_bytes16(stmt, column_)) /
-                          unit;
-  if (!data && total)
-    return fail(E_OUTOFMEMORY, u"Out of memory.");
+  const BYTE* data = nullptr;
+  ULONGLONG total = 0;
+  if (binary) {
+    if (!rows->Bytes(column_, &data, &total))
+      return fail(E_OUTOFMEMORY, u"Out of memory.");
+  } else {
+    const char16_t* text = nullptr;
+    if (!rows->Text(column_, &text, &total))
+      return fail(E_OUTOFMEMORY, u"Out of memory.");
+    data = reinterpret_cast<const BYTE*>(text);
+  }
   if (position.offset >= total) {
     pvar->vt = VT_NULL;
     return S_OK;
   }
+  const ULONGLONG unit = binary ? 1 : sizeof(OLECHAR);
   const ULONGLONG count =
       std::min<ULONGLONG>(static_cast<ULONGLONG>(Length), total - position.offset);
-  const unsigned char* from = data + position.offset * unit;
+  const BYTE* from = data + position.offset * unit;
   hr = binary ? bytes_variant(from, count, pvar) : text_variant(from, count, pvar);
   if (SUCCEEDED(hr))
     position.offset += count;

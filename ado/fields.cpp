@@ -38,11 +38,11 @@ FieldsObject::~FieldsObject() = default;
 HRESULT FieldsObject::get_Count(LONG* c) {
   if (!c)
     return E_POINTER;
-  sqlite3_stmt* stmt = nullptr;
-  HRESULT hr = recordset_->OpenStatement(IID__Collection, &stmt);
+  Rows* rows = nullptr;
+  HRESULT hr = recordset_->OpenRows(IID__Collection, &rows);
   if (FAILED(hr))
     return hr;
-  *c = sqlite3_column_count(stmt);
+  *c = rows->ColumnCount();
   return S_OK;
 }
 
@@ -50,11 +50,11 @@ HRESULT FieldsObject::get_Item(VARIANT Index, Field** ppvObject) {
   if (!ppvObject)
     return E_POINTER;
   *ppvObject = nullptr;
-  sqlite3_stmt* stmt = nullptr;
-  HRESULT hr = recordset_->OpenStatement(IID_Fields15, &stmt);
+  Rows* rows = nullptr;
+  HRESULT hr = recordset_->OpenRows(IID_Fields15, &rows);
   if (FAILED(hr))
     return hr;
-  const int count = sqlite3_column_count(stmt);
+  const int count = rows->ColumnCount();
   const VARIANT* index = &Index;
   while (index->vt == (VT_BYREF | VT_VARIANT) && index->pvarVal)
     index = index->pvarVal;
@@ -62,8 +62,7 @@ HRESULT FieldsObject::get_Item(VARIANT Index, Field** ppvObject) {
   if (index->vt == VT_BSTR || index->vt == (VT_BYREF | VT_BSTR)) {
     BSTR name = index->vt == VT_BSTR ? index->bstrVal : *index->pbstrVal;
     for (int i = 0; i < count && column < 0; ++i)
-      if (same_name(static_cast<const char16_t*>(sqlite3_column_name16(stmt, i)), name ? name : u"",
-                    SysStringLen(name)))
+      if (same_name(rows->ColumnName(i), name ? name : u"", SysStringLen(name)))
         column = i;
   } else {
     ScopedVariant ordinal;

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <optional>
 
-#include "command_runner.h"
+#include "database.h"
 #include "faultsim.h"
 #include "scoped_safearray.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "ado_object.h"
-#include "command_runner.h"
+#include "database.h"
 
 class ParameterObject;
 

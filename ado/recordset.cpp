@@ -23,22 +23,13 @@ RecordsetObject::~RecordsetObject() {
   CloseRows();
 }
 
-void RecordsetObject::Adopt(SqliteDatabase* db, CommandResult&& result) {
+void RecordsetObject::Adopt(CommandResult&& result) {
   CloseRows();
-  if (!result.rows.Get())
-    return;
-  db->AddRef();
-  db_ = db;
   rows_ = std::move(result.rows);
-  has_row_ = result.has_row;
 }
 
 void RecordsetObject::CloseRows() {
-  rows_.Reset();
-  if (db_)
-    db_->Release();
-  db_ = nullptr;
-  has_row_ = false;
+  rows_.reset();
   chunk_ = ChunkPosition{};
 }
 
@@ -47,18 +38,18 @@ HRESULT RecordsetObject::Prepare(REFCLSID clsid, REFIID iid, ComPtr<RecordsetObj
   return FAILED(hr) ? ReportAdoError(clsid, iid, hr, u"Out of memory.") : S_OK;
 }
 
-HRESULT RecordsetObject::OpenStatement(REFIID iid, sqlite3_stmt** stmt) {
-  *stmt = rows_.Get();
-  if (!*stmt)
+HRESULT RecordsetObject::OpenRows(REFIID iid, Rows** rows) {
+  *rows = rows_.get();
+  if (!*rows)
     return ReportAdoError(CLSID_Recordset, iid, AdoErrorStatus(adErrObjectClosed),
                           u"The recordset is closed.");
   return S_OK;
 }
 
-HRESULT RecordsetObject::CurrentRow(REFIID iid, sqlite3_stmt** stmt) {
-  HRESULT hr = OpenStatement(iid, stmt);
-  if (SUCCEEDED(hr) && !has_row_) {
-    *stmt = nullptr;
+HRESULT RecordsetObject::CurrentRow(REFIID iid, Rows** rows) {
+  HRESULT hr = OpenRows(iid, rows);
+  if (SUCCEEDED(hr) && !(*rows)->HasRow()) {
+    *rows = nullptr;
     return ReportAdoError(CLSID_Recordset, iid, AdoErrorStatus(adErrNoCurrentRecord),
                           u"There is no current record: the recordset is at its end.");
   }
@@ -93,7 +84,7 @@ HRESULT RecordsetObject::putref_ActiveConnection(IDispatch* pvar) {
 }
 
 HRESULT RecordsetObject::put_ActiveConnection(VARIANT pvar) {
-  if (rows_.Get())
+  if (rows_)
     return fail(AdoErrorStatus(adErrObjectOpen),
                 u"The connection of an open recordset cannot change.");
   ComPtr<ConnectionObject> connection;
@@ -107,11 +98,11 @@ HRESULT RecordsetObject::put_ActiveConnection(VARIANT pvar) {
 HRESULT RecordsetObject::get_EOF(VARIANT_BOOL* pb) {
   if (!pb)
     return E_POINTER;
-  sqlite3_stmt* stmt = nullptr;
-  HRESULT hr = OpenStatement(IID_Recordset15, &stmt);
+  Rows* rows = nullptr;
+  HRESULT hr = OpenRows(IID_Recordset15, &rows);
   if (FAILED(hr))
     return hr;
-  *pb = has_row_ ? VARIANT_FALSE : VARIANT_TRUE;
+  *pb = rows->HasRow() ? VARIANT_FALSE : VARIANT_TRUE;
   return S_OK;
 }
 
@@ -130,8 +121,8 @@ HRESULT RecordsetObject::get_Fields(Fields** ppvObject) {
 HRESULT RecordsetObject::get_RecordCount(LONGLONG* pl) {
   if (!pl)
     return E_POINTER;
-  sqlite3_stmt* stmt = nullptr;
-  HRESULT hr = OpenStatement(IID_Recordset15, &stmt);
+  Rows* rows = nullptr;
+  HRESULT hr = OpenRows(IID_Recordset15, &rows);
   if (FAILED(hr))
     return hr;
   *pl = -1;  // a forward-only cursor does not know its count
@@ -139,29 +130,24 @@ HRESULT RecordsetObject::get_RecordCount(LONGLONG* pl) {
 }
 
 HRESULT RecordsetObject::Close() {
-  if (!rows_.Get())
+  if (!rows_)
     return fail(AdoErrorStatus(adErrObjectClosed), u"The recordset is closed.");
   CloseRows();
   return S_OK;
 }
 
 HRESULT RecordsetObject::MoveNext() {
-  sqlite3_stmt* stmt = nullptr;
-  HRESULT hr = CurrentRow(IID_Recordset15, &stmt);
+  Rows* rows = nullptr;
+  HRESULT hr = CurrentRow(IID_Recordset15, &rows);
   if (FAILED(hr))
     return hr;
   chunk_ = ChunkPosition{};
-  const int rc = sqlite3_step(stmt);
-  has_row_ = rc == SQLITE_ROW;
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-    return ReportAdoErrorUtf8(CLSID_Recordset, IID_Recordset15, E_FAIL,
-                              sqlite3_errmsg(sqlite3_db_handle(stmt)));
-  return S_OK;
+  return rows->MoveNext(CLSID_Recordset, IID_Recordset15);
 }
 
 HRESULT RecordsetObject::Open(VARIANT Source, VARIANT ActiveConnection, CursorTypeEnum,
                               LockTypeEnum, LONG) {
-  if (rows_.Get())
+  if (rows_)
     return fail(AdoErrorStatus(adErrObjectOpen), u"The recordset is already open.");
   const VARIANT& source = through_references(Source);
   BSTR text = source.vt == VT_BSTR                ? source.bstrVal
@@ -178,14 +164,13 @@ HRESULT RecordsetObject::Open(VARIANT Source, VARIANT ActiveConnection, CursorTy
     active_connection_ = std::move(connection);
   if (!active_connection_)
     return fail(AdoErrorStatus(adErrInvalidConnection), u"The recordset has no connection.");
-  SqliteDatabase* db = active_connection_->Database();
+  Database* db = active_connection_->OpenDatabase();
   if (!db)
     return fail(AdoErrorStatus(adErrObjectClosed), u"The connection is closed.");
   CommandResult result;
-  hr = RunCommandText(db, text, SysStringLen(text), NoBindValues(), CLSID_Recordset,
-                      IID_Recordset15, &result);
+  hr = db->Run(text, SysStringLen(text), NoBindValues(), CLSID_Recordset, IID_Recordset15, &result);
   if (SUCCEEDED(hr))
-    Adopt(db, std::move(result));
+    Adopt(std::move(result));
   db->Release();
   return hr;
 }
@@ -193,6 +178,6 @@ HRESULT RecordsetObject::Open(VARIANT Source, VARIANT ActiveConnection, CursorTy
 HRESULT RecordsetObject::get_State(LONG* plObjState) {
   if (!plObjState)
     return E_POINTER;
-  *plObjState = rows_.Get() ? adStateOpen : adStateClosed;
+  *plObjState = rows_ ? adStateOpen : adStateClosed;
   return S_OK;
 }

@@ -1,11 +1,10 @@
-// The Recordset class: the rows of one SQLite statement, read forward only. Its fields read
-// the current row in place; long fields can be read in chunks.
+// The Recordset class: the rows of one command, read forward only. Its fields read the current
+// row in place; long fields can be read in chunks.
 #pragma once
 
 #include "ado_object.h"
-#include "command_runner.h"
 #include "connection.h"
-#include "sqlite_database.h"
+#include "database.h"
 
 class RecordsetObject final
     : public AdoObject<RecordsetObject, _Recordset, &IID__Recordset, &IID_Recordset21,
@@ -18,14 +17,13 @@ class RecordsetObject final
   // (clsid, iid).
   static HRESULT Prepare(REFCLSID clsid, REFIID iid, ComPtr<RecordsetObject>* out);
   // Takes over what a command produced: open on its rows, closed when it returned none.
-  void Adopt(SqliteDatabase* db, CommandResult&& result);
+  void Adopt(CommandResult&& result);
 
-  // The statement on its current row in *stmt; when the recordset is closed or has no current
+  // The rows on their current row in *rows; when the recordset is closed or has no current
   // row, the failure status, with error information set for iid.
-  HRESULT CurrentRow(REFIID iid, sqlite3_stmt** stmt);
-  // The statement while open (for the names and types of its columns), as CurrentRow.
-  HRESULT OpenStatement(REFIID iid, sqlite3_stmt** stmt);
-  bool has_row() const { return has_row_; }
+  HRESULT CurrentRow(REFIID iid, Rows** rows);
+  // The rows while open (for the names and types of their columns), as CurrentRow.
+  HRESULT OpenRows(REFIID iid, Rows** rows);
 
   // Where GetChunk goes on: reading another field, or moving, starts over.
   struct ChunkPosition {
@@ -140,8 +138,6 @@ class RecordsetObject final
   void CloseRows();
 
   ComPtr<ConnectionObject> active_connection_;
-  SqliteDatabase* db_ = nullptr;  // with a reference while open
-  SqliteStatement rows_;
-  bool has_row_ = false;
+  std::unique_ptr<Rows> rows_;  // while open
   ChunkPosition chunk_;
 };

@@ -1,15 +1,14 @@
-// An open SQLite database, shared by the connection that opened it and by every recordset
-// still reading from it, and the holder of one prepared statement.
+// The SQLite provider: an open database file, shared by the connection that opened it and by
+// every recordset still reading from it, and the holder of one prepared statement.
 #pragma once
 
 #include <sqlite3.h>
 
 #include <utility>
 
-#include "synchapi.h"
-#include "windef.h"
+#include "database.h"
 
-class SqliteDatabase {
+class SqliteDatabase final : public Database {
  public:
   // Opens (creating it when missing) the database file at os_path, a kernel path. On failure
   // returns E_FAIL with SQLite's message in *message (a static text; never null) and sets no
@@ -17,23 +16,17 @@ class SqliteDatabase {
   static HRESULT Open(const char* os_path, int busy_timeout_ms, SqliteDatabase** out,
                       const char** message);
 
-  SqliteDatabase(const SqliteDatabase&) = delete;
-  SqliteDatabase& operator=(const SqliteDatabase&) = delete;
-
-  void AddRef() { InterlockedIncrement(&refs_); }
-  void Release() {
-    if (InterlockedDecrement(&refs_) == 0)
-      delete this;
-  }
+  // Every statement of the text in turn, byte arrays bound as blobs.
+  HRESULT Run(const OLECHAR* text, UINT length, const BindValues& values, REFCLSID clsid,
+              REFIID iid, CommandResult* result) override;
 
   sqlite3* handle() const { return db_; }
 
  private:
   explicit SqliteDatabase(sqlite3* db) : db_(db) {}
-  ~SqliteDatabase();
+  ~SqliteDatabase() override;
 
   sqlite3* db_;
-  LONG refs_ = 1;
 };
 
 // Owns one prepared statement and finalizes it.

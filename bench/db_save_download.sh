@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The database benchmark: SaveDb and DownFromDb of 64 MiB against SQLite's own blob write and
-# read of the same bytes, interleaved in one run, and the compressed save and decompressed send
-# of text. Builds the release benchmark, runs it with repetitions and prints the median MB/s of
-# each, with the lowest and highest, and the ratios ours / SQLite's.
+# read of the same bytes, and on a PostgreSQL server against libpq's own write and read,
+# interleaved in one run, and the compressed save and decompressed send of text. Builds the
+# release benchmark, starts a PostgreSQL server of its own (tests/support/pg_server.sh: a Unix
+# socket, no durability, as the tests' server), runs it with repetitions and prints the median
+# MB/s of each, with the lowest and highest, and the ratios ours / SQLite's and ours / libpq's.
 #   bench/db_save_download.sh [build-dir] [repetitions]   (defaults: build-bench, 3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,8 +14,10 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target db_save_download_bench -j 2 >/dev/null
 
 out=$(mktemp)
-trap 'rm -f "$out"' EXIT
-"$build/bin/db_save_download_bench" --benchmark_format=json \
+pg_dir=$(mktemp -u /tmp/vantrel-pg-bench-XXXXXX)
+trap 'rm -f "$out"; bash tests/support/pg_server.sh stop "$pg_dir"' EXIT
+bash tests/support/pg_server.sh start "$pg_dir" >/dev/null
+VANTREL_TEST_PG_DIR=$pg_dir "$build/bin/db_save_download_bench" --benchmark_format=json \
   --benchmark_repetitions="$repetitions" --benchmark_enable_random_interleaving=true >"$out"
 
 python3 - "$out" <<'PY'
@@ -59,4 +63,7 @@ ratio("SaveDb", "SqliteWrite", "write: SaveDb / bind_blob+step")
 ratio("DownFromDb", "SqliteRead/KeptBlock", "read: DownFromDb / column_blob+copy")
 ratio("DownFromDb", "SqliteRead/NewBlock", "  the same, copy into a new block")
 ratio("DownFromDb", "SqliteBlobRead/KeptBlock", "  lower bound: sqlite3_blob_read")
+print("ratios ours / libpq's on PostgreSQL (medians of MB/s):")
+ratio("SaveDb/PostgreSQL", "PgWrite", "write: SaveDb / PQexecParams bytea")
+ratio("DownFromDb/PostgreSQL", "PgRead", "read: DownFromDb / PQexecParams+copy")
 PY

@@ -5,9 +5,13 @@
 // the database module opens its files (no pragmas, so the same journal and sync settings; the
 // run checks that they match): a bound blob inserted, and a blob selected and copied out, into
 // a kept block and into a new one, with sqlite3_blob_read as the lower bound of a read. The
-// compressed save and the decompressed send are measured on text, without a reference. Every
-// benchmark checks what it stored or sent and fails loudly when the bytes are wrong.
+// compressed save and the decompressed send are measured on text, without a reference. The same
+// save and send go to a PostgreSQL server too (the one bench/db_save_download.sh starts), against
+// libpq's own insert of the bytes as a binary bytea parameter and its own select of them in
+// binary format, copied out. Every benchmark checks what it stored or sent and fails loudly when
+// the bytes are wrong.
 #include <benchmark/benchmark.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,6 +25,7 @@
 #include "com_ptr.h"
 #include "fake_page.h"
 #include "late_bound.h"
+#include "pg_test_database.h"
 #include "platform_config.h"
 #include "scoped_variant.h"
 #include "windows.h"
@@ -39,6 +44,8 @@ const char kBoundary[] = "----DbSaveDownloadBenchmark7";
 const char16_t kInsert[] = u"INSERT INTO files (content) VALUES (?)";
 const char kCreate[] =
     "DROP TABLE IF EXISTS files; CREATE TABLE files (id INTEGER PRIMARY KEY, content BLOB)";
+// Every PostgreSQL benchmark has a fresh schema of its own.
+const char kCreatePg[] = "CREATE TABLE files (id SERIAL PRIMARY KEY, content BYTEA)";
 
 std::string g_dir;
 
@@ -58,7 +65,7 @@ std::u16string wide(const std::string& ascii) {
   return std::u16string(ascii.begin(), ascii.end());
 }
 
-ComPtr<IDispatch> create(const char16_t* progid) {
+ComPtr<IDispatch> create_object(const char16_t* progid) {
   ComPtr<IDispatch> out;
   CLSID clsid{};
   if (SUCCEEDED(CLSIDFromProgID(progid, &clsid)))
@@ -74,22 +81,35 @@ ComPtr<IDispatch> dispatch_of(const ScopedVariant& v) {
   return out;
 }
 
-// An open database connection on a file of the run's directory, driven as a script does.
+// A schema of the PostgreSQL server, by libpq's connection string; empty when there is none.
+struct PostgresSchema {
+  std::string conninfo;
+};
+
+// An open database connection on a file of the run's directory, or on a schema of the
+// PostgreSQL server, driven as a script does.
 class Database {
  public:
   explicit Database(const std::string& file) : path_(g_dir + "/" + file) {
-    connection_ = create(u"ADODB.Connection");
     std::u16string text = u"Provider=SQLite;Data Source=";
     for (char c : path_)
       text += c == '/' ? u'\\' : static_cast<char16_t>(c);
-    if (!connection_ ||
-        Call(connection_.Get(), u"Open", DISPATCH_METHOD, {Str(text.c_str())}, nullptr) != S_OK ||
-        Execute(wide(kCreate).c_str()) != S_OK)
-      connection_.Reset();
+    Open(text, kCreate);
+  }
+  explicit Database(const PostgresSchema& schema) {
+    if (!schema.conninfo.empty())
+      Open(u"Provider=PostgreSQL;" + wide(schema.conninfo), kCreatePg);
   }
   ~Database() {
     if (connection_)
       Call(connection_.Get(), u"Close", DISPATCH_METHOD, {}, nullptr);
+  }
+  void Open(const std::u16string& text, const char* create) {
+    connection_ = create_object(u"ADODB.Connection");
+    if (!connection_ ||
+        Call(connection_.Get(), u"Open", DISPATCH_METHOD, {Str(text.c_str())}, nullptr) != S_OK ||
+        Execute(wide(create).c_str()) != S_OK)
+      connection_.Reset();
   }
   bool ok() const { return connection_.Get() != nullptr; }
   IDispatch* connection() const { return connection_.Get(); }
@@ -133,7 +153,7 @@ class Upload {
                              "filename=\"a.bin\"\r\n\r\n" +
                              content + "\r\n--" + kBoundary + "--\r\n";
     page_ = fake_page::MakeContext(u"multipart/form-data; boundary=" + wide(kBoundary), body);
-    upload_ = create(u"Vantrel.FileUpload");
+    upload_ = create_object(u"Vantrel.FileUpload");
     ScopedVariant list;
     ScopedVariant item;
     if (upload_ &&
@@ -163,7 +183,7 @@ class Downloader {
   Downloader() {
     page_ = fake_page::MakeContext(u"", "");
     page_->response->keep_binary = false;
-    download_ = create(u"Vantrel.FileDownload");
+    download_ = create_object(u"Vantrel.FileDownload");
     if (download_ &&
         Call(download_.Get(), u"OnStartPage", DISPATCH_METHOD, {Unknown(page_)}, nullptr) != S_OK)
       download_.Reset();
@@ -254,6 +274,71 @@ bool stored_equals(const std::string& path, const std::string& bytes) {
   return ok;
 }
 
+// A fresh schema of the PostgreSQL server, as libpq's connection string; "" (with the reason on
+// standard error) when there is none.
+std::string pg_schema() {
+  std::string error;
+  const std::string conninfo = pg_test::NewSchema(&error);
+  if (conninfo.empty())
+    fprintf(stderr, "%s\n", error.c_str());
+  return conninfo;
+}
+
+// libpq's own connection; null when it cannot be opened.
+PGconn* open_pg(const std::string& conninfo) {
+  PGconn* db = PQconnectdb(conninfo.c_str());
+  if (PQstatus(db) != CONNECTION_OK) {
+    PQfinish(db);
+    return nullptr;
+  }
+  return db;
+}
+
+bool pg_command(PGconn* db, const char* sql) {
+  PGresult* result = PQexec(db, sql);
+  const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+  PQclear(result);
+  return ok;
+}
+
+// The bytes inserted as one bytea parameter in binary format, as the module sends a byte array.
+bool pg_insert(PGconn* db, const std::string& bytes) {
+  const Oid bytea = 17;
+  const char* value = bytes.data();
+  const int length = static_cast<int>(bytes.size());
+  const int binary = 1;
+  PGresult* result = PQexecParams(db, "INSERT INTO files (content) VALUES ($1)", 1, &bytea, &value,
+                                  &length, &binary, binary);
+  const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+  PQclear(result);
+  return ok;
+}
+
+// The one row's content selected in binary format and copied to `to`, as a program must that
+// hands a response a buffer of its own (the result's value is gone when it is cleared); false
+// when there is no such row or it has another size.
+bool pg_read(PGconn* db, char* to) {
+  PGresult* result =
+      PQexecParams(db, "SELECT content FROM files", 0, nullptr, nullptr, nullptr, nullptr, 1);
+  const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1 &&
+                  static_cast<size_t>(PQgetlength(result, 0, 0)) == kSize;
+  if (ok)
+    memcpy(to, PQgetvalue(result, 0, 0), kSize);
+  PQclear(result);
+  return ok;
+}
+
+// True when the one row of files in the schema holds exactly bytes; read by a connection of its
+// own.
+bool pg_stored_equals(const std::string& conninfo, const std::string& bytes) {
+  PGconn* db = open_pg(conninfo);
+  std::unique_ptr<char[]> read(new char[kSize]);
+  const bool ok = db && bytes.size() == kSize && pg_read(db, read.get()) &&
+                  memcmp(read.get(), bytes.data(), kSize) == 0;
+  PQfinish(db);
+  return ok;
+}
+
 void finish(benchmark::State& state, int which) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kSize));
   state.SetLabel(label(which));
@@ -285,14 +370,42 @@ void BM_SqliteWrite(benchmark::State& state) {
   finish(state, which);
 }
 
+// libpq's own insert of the bytes into the same kind of table on the same server.
+void BM_PgWrite(benchmark::State& state) {
+  const int which = static_cast<int>(state.range(0));
+  const std::string& bytes = content(which);
+  const std::string conninfo = pg_schema();
+  PGconn* db = conninfo.empty() ? nullptr : open_pg(conninfo);
+  if (!db || !pg_command(db, kCreatePg)) {
+    state.SkipWithError("cannot reach the PostgreSQL server or create the table");
+    PQfinish(db);
+    return;
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    pg_command(db, "DELETE FROM files");
+    state.ResumeTiming();
+    if (!pg_insert(db, bytes)) {
+      state.SkipWithError(PQerrorMessage(db));
+      break;
+    }
+  }
+  PQfinish(db);
+  if (!state.error_occurred() && !pg_stored_equals(conninfo, bytes))
+    state.SkipWithError("the stored bytea differs from the source");
+  finish(state, which);
+}
+
 // SaveDb of random bytes or SaveDbByZip of text from an uploaded attachment, the command's one
-// row replacing the last.
-void BM_SaveDb(benchmark::State& state, const char16_t* method) {
+// row replacing the last; on SQLite, or on PostgreSQL.
+void BM_SaveDb(benchmark::State& state, const char16_t* method, bool postgres) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const int which = static_cast<int>(state.range(0));
   const bool zip = std::u16string_view(method) == u"SaveDbByZip";
   {
-    Database db(zip ? "save_zip.db" : "save.db");
+    const std::string conninfo = postgres ? pg_schema() : "";
+    Database db =
+        postgres ? Database(PostgresSchema{conninfo}) : Database(zip ? "save_zip.db" : "save.db");
     Upload upload(content(which));
     if (!db.ok() || !upload.file())
       state.SkipWithError("cannot open the database or upload the file");
@@ -315,7 +428,8 @@ void BM_SaveDb(benchmark::State& state, const char16_t* method) {
       if (db.Value(u"SELECT count(*) FROM files") != "1" ||
           db.Value(u"SELECT length(content) FROM files") != expected)
         state.SkipWithError("the stored blob has the wrong size");
-      else if (!zip && !stored_equals(db.path(), content(which)))
+      else if (!zip && !(postgres ? pg_stored_equals(conninfo, content(which))
+                                  : stored_equals(db.path(), content(which))))
         state.SkipWithError("the stored blob differs from the source");
       else if (zip)
         state.counters["compressed"] = zip_size.Get().lVal;
@@ -430,15 +544,43 @@ std::string joined(const std::vector<std::string>& pieces) {
   return out;
 }
 
+// libpq's own select of the bytes from the same kind of table on the same server, copied out.
+void BM_PgRead(benchmark::State& state) {
+  const int which = static_cast<int>(state.range(0));
+  const std::string& bytes = content(which);
+  const std::string conninfo = pg_schema();
+  PGconn* db = conninfo.empty() ? nullptr : open_pg(conninfo);
+  if (!db || !pg_command(db, kCreatePg) || !pg_insert(db, bytes)) {
+    state.SkipWithError("cannot reach the PostgreSQL server or fill the table");
+    PQfinish(db);
+    return;
+  }
+  ReadBuffer out(kKeptBlock);
+  for (auto _ : state) {
+    char* to = out.Next();
+    if (!pg_read(db, to)) {
+      state.SkipWithError("the bytea cannot be read");
+      break;
+    }
+    benchmark::DoNotOptimize(to);
+  }
+  PQfinish(db);
+  if (!state.error_occurred() && memcmp(out.last(), bytes.data(), kSize) != 0)
+    state.SkipWithError("the bytes read differ from the source");
+  finish(state, which);
+}
+
 // DownFromDb of a row saved by SaveDb, or DownFromUnzipDb of one saved by SaveDbByZip: the
-// query, the recordset's field and the send into the response. The bytes sent are compared with
-// the source once before the timed runs, as keeping them costs a copy of its own.
-void BM_DownFromDb(benchmark::State& state, const char16_t* method) {
+// query, the recordset's field and the send into the response; on SQLite, or on PostgreSQL.
+// The bytes sent are compared with the source once before the timed runs, as keeping them costs
+// a copy of its own.
+void BM_DownFromDb(benchmark::State& state, const char16_t* method, bool postgres) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const int which = static_cast<int>(state.range(0));
   const bool unzip = std::u16string_view(method) == u"DownFromUnzipDb";
   {
-    Database db(unzip ? "down_zip.db" : "down.db");
+    Database db = postgres ? Database(PostgresSchema{pg_schema()})
+                           : Database(unzip ? "down_zip.db" : "down.db");
     Downloader downloader;
     bool ready = false;
     if (db.ok()) {
@@ -468,11 +610,11 @@ void BM_DownFromDb(benchmark::State& state, const char16_t* method) {
 }
 
 BENCHMARK(BM_SqliteWrite)->Arg(kRandom)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_SaveDb, SaveDb, u"SaveDb")
+BENCHMARK_CAPTURE(BM_SaveDb, SaveDb, u"SaveDb", false)
     ->Arg(kRandom)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_SaveDb, SaveDbByZip, u"SaveDbByZip")
+BENCHMARK_CAPTURE(BM_SaveDb, SaveDbByZip, u"SaveDbByZip", false)
     ->Arg(kText)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
@@ -488,12 +630,22 @@ BENCHMARK_CAPTURE(BM_SqliteBlobRead, KeptBlock, kKeptBlock)
     ->Arg(kRandom)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_DownFromDb, DownFromDb, u"DownFromDb")
+BENCHMARK_CAPTURE(BM_DownFromDb, DownFromDb, u"DownFromDb", false)
     ->Arg(kRandom)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_DownFromDb, DownFromUnzipDb, u"DownFromUnzipDb")
+BENCHMARK_CAPTURE(BM_DownFromDb, DownFromUnzipDb, u"DownFromUnzipDb", false)
     ->Arg(kText)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_PgWrite)->Arg(kRandom)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_SaveDb, PostgreSQL, u"SaveDb", true)
+    ->Arg(kRandom)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_PgRead)->Arg(kRandom)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_DownFromDb, PostgreSQL, u"DownFromDb", true)
+    ->Arg(kRandom)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -10,8 +10,11 @@
 #include "access_log.h"
 #include "dispatch_object.h"
 #include "http_server.h"
+#include "intrinsics.h"
 #include "objbase.h"
 #include "options.h"
+#include "scoped_variant.h"
+#include "text.h"
 
 namespace {
 
@@ -62,6 +65,20 @@ int main(int argc, char** argv) {
   config.client_timeout_seconds = options.client_timeout;
   config.progress_path = options.progress_path;
   config.progress_keep_seconds = options.progress_keep;
+  for (const auto& [name, value] : options.app_values) {
+    const std::u16string text = vhost::to_u16(value);
+    VARIANT raw;
+    VariantInit(&raw);
+    raw.vt = VT_BSTR;
+    raw.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    ScopedVariant held;
+    held.Reset(raw);
+    if (!raw.bstrVal ||
+        FAILED(vhost::ApplicationState::instance().values->put(vhost::to_u16(name), held.Get()))) {
+      std::fprintf(stderr, "vhost: out of memory\n");
+      return 1;
+    }
+  }
   vhost::HttpServer server(config, &log);
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);

@@ -53,6 +53,9 @@ std::string usage() {
          "                        and its files go out with nosniff and a sandbox, as\n"
          "                        attachments unless they are images or plain text; may be\n"
          "                        given several times, and the folder need not exist yet\n"
+         "  --app-value NAME=VALUE\n"
+         "                        Application(NAME) holds VALUE when the host starts, such as\n"
+         "                        a database connection string (repeatable)\n"
          "  --access-log WHERE    '-' standard output (default), 'off', or a file\n"
          "  --typelib FILE        the intrinsic objects' interface description (default:\n"
          "                        asptlb.idl beside the program)\n"
@@ -130,6 +133,13 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
         return false;
       }
       o->data_dirs.push_back(dir);
+    } else if (a == "--app-value") {
+      const size_t equals = v.find('=');
+      if (equals == std::string::npos || equals == 0) {
+        *error = "--app-value needs NAME=VALUE";
+        return false;
+      }
+      o->app_values.emplace_back(v.substr(0, equals), v.substr(equals + 1));
     } else if (a == "--access-log") {
       o->access_log = v;
     } else if (a == "--typelib") {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vhost {
@@ -17,7 +18,9 @@ struct Options {
   int client_timeout = 60;
   std::string access_log = "-";
   std::vector<std::string> data_dirs;  // folders of the site, relative to it
-  std::string typelib;                 // empty: asptlb.idl beside the program
+  // Application values the pages find set when the host starts (name, value), in UTF-8.
+  std::vector<std::pair<std::string, std::string>> app_values;
+  std::string typelib;  // empty: asptlb.idl beside the program
   // Upload progress: where queries are answered (empty: nowhere), and seconds an ended upload's
   // progress is kept.
   std::string progress_path = "/.progress";

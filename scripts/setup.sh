@@ -12,7 +12,8 @@ packages=(
   zlib1g-dev libdeflate-dev gzip
   curl
   nodejs chromium fonts-nanum
-  libsqlite3-dev
+  libsqlite3-dev libpq-dev postgresql
+  nginx
   clang libclang-rt-14-dev llvm
 )
 

@@ -10,22 +10,28 @@
 #include "db_error.h"
 #include "report_error.h"
 #include "scoped_bstr.h"
-#include "scoped_variant.h"
 
 namespace {
 
-// The bytes to store in *bytes: the record's own, or their compressed form, whose size then
-// becomes the record's ZipSize.
-HRESULT bytes_to_store(FormPart* record, bool compress, ScopedVariant* bytes) {
-  if (!compress)
-    return MakeByteArray(record->Data, record->Size, bytes);
-  CKaZlib zlib;
-  if (record->Size < 0 || !zlib.Compress(record->Data, static_cast<unsigned long>(record->Size))) {
+// The bytes to store in *data and *size: the record's own, or their compressed form (held by
+// zlib), whose size then becomes the record's ZipSize.
+HRESULT bytes_to_store(FormPart* record, bool compress, CKaZlib* zlib, const char** data,
+                       ULONG* size) {
+  if (!compress) {
+    if (record->Size < 0)
+      return E_FAIL;
+    *data = record->Data;
+    *size = static_cast<ULONG>(record->Size);
+    return S_OK;
+  }
+  if (record->Size < 0 || !zlib->Compress(record->Data, static_cast<unsigned long>(record->Size))) {
     ReportError(CLSID_KaFileUpload, VtrlMessageText(VtrlMessage::kCompressFailed), GUID_NULL, 0);
     return E_FAIL;
   }
-  record->ZipSize = static_cast<int>(zlib.m_dwResultSize);
-  return MakeByteArray(zlib.m_pResultData, record->ZipSize, bytes);
+  record->ZipSize = static_cast<int>(zlib->m_dwResultSize);
+  *data = zlib->m_pResultData;
+  *size = static_cast<ULONG>(zlib->m_dwResultSize);
+  return S_OK;
 }
 
 // A reference a step needs came back empty: reported without text.
@@ -60,12 +66,15 @@ HRESULT save_into_db(FormPart* record, IUnknown* pvConnect, BSTR bstrQuery, bool
   if (FAILED(hr))
     return ReportDbError(CLSID_KaFileUpload, command.Get(), IID_Command15);
 
-  ScopedVariant bytes;
-  hr = bytes_to_store(record, compress, &bytes);
-  if (hr == E_OUTOFMEMORY)
-    return report_missing();
+  // The parameter takes its own copy of the bytes in AppendChunk: the array handed to it is a
+  // view of the record's bytes (or of the compressed ones), not a copy of them.
+  CKaZlib zlib;
+  const char* data = nullptr;
+  ULONG count = 0;
+  hr = bytes_to_store(record, compress, &zlib, &data, &count);
   if (FAILED(hr))
     return hr;
+  const ByteArrayView bytes(data, count);
 
   ScopedBstr name;
   if (!name.Allocate(u"Param1"))
@@ -74,15 +83,14 @@ HRESULT save_into_db(FormPart* record, IUnknown* pvConnect, BSTR bstrQuery, bool
   VariantInit(&missing);
   missing.vt = VT_ERROR;
   missing.scode = DISP_E_PARAMNOTFOUND;
-  const LONGLONG size = bytes.Get().parray->rgsabound[0].cElements;
   ComPtr<_Parameter> parameter;
-  hr = command->CreateParameter(name.Get(), adLongVarBinary, adParamInput, size, missing,
+  hr = command->CreateParameter(name.Get(), adLongVarBinary, adParamInput, count, missing,
                                 parameter.Receive());
   if (FAILED(hr))
     return ReportDbError(CLSID_KaFileUpload, command.Get(), IID_Command15);
   if (!parameter)
     return report_missing();
-  if (FAILED(parameter->AppendChunk(bytes)))
+  if (FAILED(parameter->AppendChunk(bytes.Get())))
     return ReportDbError(CLSID_KaFileUpload, parameter.Get(), IID__Parameter);
 
   ComPtr<Parameters> parameters;

@@ -1,6 +1,7 @@
 // Shared ground of the database module's tests: the module registered into a registry file of
-// their own by the registration tool, a fresh SQLite file per test, and late-bound calls made
-// the way a script makes them (names looked up, arguments last first, errors as EXCEPINFO).
+// their own by the registration tool, a fresh SQLite file or PostgreSQL schema per test, and
+// late-bound calls made the way a script makes them (names looked up, arguments last first,
+// errors as EXCEPINFO).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include "adoint.h"
 #include "com_ptr.h"
 #include "objbase.h"
+#include "pg_test_database.h"
 #include "platform_config.h"
 #include "scoped_bstr.h"
 #include "scoped_variant.h"
@@ -194,8 +196,14 @@ inline int run_regsvr(const std::string& registry, const std::string& flags) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+enum class Provider { kSqlite, kPostgres };
+
+inline std::string ProviderName(const ::testing::TestParamInfo<Provider>& info) {
+  return info.param == Provider::kSqlite ? "SQLite" : "PostgreSQL";
+}
+
 // Tests with the module registered, the object run time entered, and a scratch directory
-// (a fresh one per test) for database files.
+// (a fresh one per test) for database files; on SQLite unless a test says otherwise.
 class RegisteredAdo : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -215,6 +223,11 @@ class RegisteredAdo : public ::testing::Test {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     dir_ = suite_dir_ + "/" + std::to_string(++test_number_);
     ASSERT_EQ(0, std::system(("mkdir -p '" + dir_ + "'").c_str()));
+    if (provider_ == Provider::kPostgres) {
+      std::string error;
+      pg_conninfo_ = pg_test::NewSchema(&error);
+      ASSERT_NE("", pg_conninfo_) << error;
+    }
   }
   void TearDown() override {
     SetErrorInfo(0, nullptr);
@@ -232,8 +245,10 @@ class RegisteredAdo : public ::testing::Test {
   }
 
   // The connection string of database file name in this test's directory (a rooted path of
-  // the system's namespace).
+  // the system's namespace); on PostgreSQL, of the test's schema, whatever the name.
   std::u16string ConnectionString(const std::string& name = "test.db") {
+    if (provider_ == Provider::kPostgres)
+      return u"Provider=PostgreSQL;" + Utf16(pg_conninfo_);
     std::string windows_path = dir_ + "/" + name;
     for (char& c : windows_path)
       if (c == '/')
@@ -256,10 +271,46 @@ class RegisteredAdo : public ::testing::Test {
     EXPECT_EQ(S_OK, out.hr) << std::string(out.description.begin(), out.description.end());
   }
 
+  bool postgres() const { return provider_ == Provider::kPostgres; }
+
+  // What the two dialects write differently.
+  std::u16string IdColumn() const {
+    return postgres() ? u"SERIAL PRIMARY KEY" : u"INTEGER PRIMARY KEY";
+  }
+  std::u16string BlobType() const { return postgres() ? u"BYTEA" : u"BLOB"; }
+  std::u16string LastId() const {
+    return postgres() ? u"SELECT lastval()" : u"SELECT last_insert_rowid()";
+  }
+  std::u16string HexBlob(const std::u16string& hex) const {
+    return postgres() ? u"'\\x" + hex + u"'::bytea" : u"x'" + hex + u"'";
+  }
+  // The provider's message for a table that is not there.
+  std::u16string MissingTable(const std::u16string& name) const {
+    return postgres() ? u"relation \"" + name + u"\" does not exist (SQLSTATE 42P01)"
+                      : u"no such table: " + name;
+  }
+
+  Provider provider_ = Provider::kSqlite;
+  std::string pg_conninfo_;
   std::string dir_;
   static inline std::string suite_dir_;
   static inline std::string registry_;
   static inline int test_number_ = 0;
 };
+
+// The same tests on each provider.
+class EachProvider : public RegisteredAdo, public ::testing::WithParamInterface<Provider> {
+ protected:
+  void SetUp() override {
+    provider_ = GetParam();
+    RegisteredAdo::SetUp();
+  }
+};
+
+#define INSTANTIATE_FOR_EACH_PROVIDER(suite)                                             \
+  INSTANTIATE_TEST_SUITE_P(                                                              \
+      Providers, suite,                                                                  \
+      ::testing::Values(::ado_test::Provider::kSqlite, ::ado_test::Provider::kPostgres), \
+      ::ado_test::ProviderName)
 
 }  // namespace ado_test

@@ -12,6 +12,7 @@ namespace {
 using namespace ado_test;
 
 class Connection : public RegisteredAdo {};
+class ConnectionOnEachProvider : public EachProvider {};
 
 std::string narrow(const std::u16string& s) {
   return std::string(s.begin(), s.end());
@@ -101,11 +102,11 @@ TEST_F(Connection, FilesSQLiteCannotOpenFailWithItsMessage) {
   EXPECT_EQ(adStateClosed, connection.Get(u"State").result.Get().lVal);
 }
 
-TEST_F(Connection, ExecuteRunsEveryStatementAndCountsChanges) {
+TEST_P(ConnectionOnEachProvider, ExecuteRunsEveryStatementAndCountsChanges) {
   Late connection = OpenConnection();
-  ScopedVariant sql =
-      Str(u"CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT); -- two rows\n"
-          u"INSERT INTO t (name) VALUES ('a'); INSERT INTO t (name) VALUES ('b');");
+  ScopedVariant sql = Str(u"CREATE TABLE t (id " + IdColumn() +
+                          u", name TEXT); -- two rows\n"
+                          u"INSERT INTO t (name) VALUES ('a'); INSERT INTO t (name) VALUES ('b');");
   ScopedVariant affected = I4(-5);
   VARIANT by_ref;
   VariantInit(&by_ref);
@@ -140,13 +141,15 @@ TEST_F(Connection, ExecuteRunsEveryStatementAndCountsChanges) {
 
 // The provider's message reaches the caller through EXCEPINFO and through the thread's error
 // object, for the interface the caller asks about.
-TEST_F(Connection, RejectedCommandsCarrySQLiteMessage) {
+TEST_P(ConnectionOnEachProvider, RejectedCommandsCarryTheProvidersMessage) {
   Late connection = OpenConnection();
   ScopedVariant sql = Str(u"SELEC nothing");
   Outcome out = connection.Call(u"Execute", {&sql.Get()});
   EXPECT_EQ(DISP_E_EXCEPTION, out.hr);
   EXPECT_EQ(E_FAIL, out.scode);
-  EXPECT_EQ(u"near \"SELEC\": syntax error", out.description);
+  EXPECT_EQ(postgres() ? u"syntax error at or near \"SELEC\" (SQLSTATE 42601)"
+                       : u"near \"SELEC\": syntax error",
+            out.description);
 
   ComPtr<_Connection> direct;
   ASSERT_EQ(S_OK, connection.get()->QueryInterface(IID__Connection,
@@ -166,10 +169,12 @@ TEST_F(Connection, RejectedCommandsCarrySQLiteMessage) {
   ASSERT_EQ(S_OK, GetErrorInfo(0, info.Receive()));
   ScopedBstr description;
   info->GetDescription(description.Receive());
-  EXPECT_EQ(u"no such table: missing", Text(description.Get()));
+  EXPECT_EQ(MissingTable(u"missing"), Text(description.Get()));
   ScopedBstr source;
   info->GetSource(source.Receive());
   EXPECT_EQ(u"ADODB.Connection.6.0", Text(source.Get()));
 }
+
+INSTANTIATE_FOR_EACH_PROVIDER(ConnectionOnEachProvider);
 
 }  // namespace

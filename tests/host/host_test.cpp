@@ -56,7 +56,8 @@ class HostTest : public ::testing::Test {
     write_pages();
     const std::string command = "exec env PLATFORM_REGISTRY='" + registry +
                                 "' '" VHOST_PATH "' --root '" + site_ +
-                                "' --port 0 --workers 4 --data-dir up --data-dir /deep/store/ > '" +
+                                "' --port 0 --workers 4 --data-dir up --data-dir /deep/store/ "
+                                "--app-value 'Site.Db=Provider=SQLite;Data Source=x=y' > '" +
                                 dir_ + "/out.txt' 2> '" + dir_ + "/err.txt'";
     const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
     ASSERT_EQ(0,
@@ -195,6 +196,7 @@ class HostTest : public ::testing::Test {
     write_file(site_ + "/redirect.asp", "<% Response.Redirect(\"/hello.txt\"); %>not shown");
     write_file(site_ + "/status.asp",
                "<% Response.Status = \"404 Nothing Here\"; Response.Write(\"x\"); %>");
+    write_file(site_ + "/app.asp", "<%= Application(\"site.db\") %>|<%= Application(\"none\") %>");
     write_file(site_ + "/korean.asp", "<%= \"\\uD55C\" + Request.QueryString(\"k\") %>");
     write_file(site_ + "/worker.asp",
                "<% var id = Request.QueryString(\"id\"); var s = 0; for (var i = 0; i < 20000; "
@@ -234,6 +236,12 @@ TEST_F(HostTest, StaticFile) {
   Response dir = request(port_, "GET", "/sub");
   EXPECT_EQ(301, dir.status);
   EXPECT_EQ("/sub/", dir.header("Location"));
+}
+
+TEST_F(HostTest, ApplicationValuesGivenAtStartAreSetForEveryPage) {
+  Response r = request(port_, "GET", "/app.asp");
+  EXPECT_EQ(200, r.status);
+  EXPECT_EQ("Provider=SQLite;Data Source=x=y|", r.body) << "a name never set reads as empty";
 }
 
 TEST_F(HostTest, PageOutputAndIncludes) {

@@ -1,4 +1,5 @@
-// Tests of the host's command-line options: the largest response and the data folders.
+// Tests of the host's command-line options: the largest response, the data folders and the
+// values Application holds from the start.
 #include "options.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +39,22 @@ TEST(HostOptions, DataFoldersAreFoldersOfTheSite) {
     Options refused;
     EXPECT_FALSE(parse_options({"--data-dir", bad}, &refused, &error)) << bad;
     EXPECT_NE(std::string::npos, error.find("--data-dir")) << bad;
+  }
+}
+
+TEST(HostOptions, ApplicationValuesAreNamesWithTheRestAsValue) {
+  Options o;
+  std::string error;
+  ASSERT_TRUE(parse_options({"--app-value", "Db=Provider=PostgreSQL;host=h", "--app-value", "e="},
+                            &o, &error))
+      << error;
+  EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{"Db", "Provider=PostgreSQL;host=h"},
+                                                              {"e", ""}}),
+            o.app_values);
+  for (const char* bad : {"", "=value", "no-equals"}) {
+    Options refused;
+    EXPECT_FALSE(parse_options({"--app-value", bad}, &refused, &error)) << bad;
+    EXPECT_NE(std::string::npos, error.find("--app-value")) << bad;
   }
 }
 

@@ -1,12 +1,13 @@
 // Tests of the attachment's saves into a database, driven by name as a script drives them
-// against real SQLite files: the bytes stored, the compressed size, and the failures of the
-// connection, the command and the compression.
+// against real SQLite files and the tests' PostgreSQL server: the bytes stored, the compressed
+// size, and the failures of the connection, the command and the compression.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <tuple>
 
 #include "KaZlibLimit.h"
-#include "byte_content.h"
 #include "db_fixture.h"
 
 namespace {
@@ -32,6 +33,22 @@ std::string noise(size_t n) {
   return out;
 }
 
+// The contents saved, made when a test first asks: a parameter is copied into every test that
+// is registered with it, in every run of the program, so the tests carry only an index.
+const std::string& content_at(size_t index) {
+  static const std::string contents[] = {std::string(), std::string(1, '\0'),
+                                         std::string("ab\0\0c\0d\xff", 8), noise(3 << 20)};
+  return contents[index];
+}
+const char* const kContentNames[] = {"Empty", "OneZeroByte", "EightBytes", "Noise3MiB"};
+
+using ProviderAndContent = std::tuple<DbProvider, size_t>;
+
+std::string content_name(const ::testing::TestParamInfo<ProviderAndContent>& info) {
+  return std::string(std::get<0>(info.param) == DbProvider::kSqlite ? "SQLite" : "PostgreSQL") +
+         "_" + kContentNames[std::get<1>(info.param)];
+}
+
 class SaveDb : public DbFixture {
  protected:
   void start_saving(const std::string& content) {
@@ -48,21 +65,29 @@ class SaveDb : public DbFixture {
   ComPtr<IDispatch> file_;
 };
 
-class SaveDbContent : public SaveDb, public ::testing::WithParamInterface<ByteContent> {};
+// The same saves on each provider.
+class SaveDbContent : public SaveDb, public ::testing::WithParamInterface<ProviderAndContent> {
+ protected:
+  void SetUp() override {
+    provider_ = std::get<0>(GetParam());
+    SaveDb::SetUp();
+  }
+  const std::string& content() const { return content_at(std::get<1>(GetParam())); }
+};
 
 TEST_P(SaveDbContent, StoresTheBytesUnchanged) {
-  start_saving(GetParam().bytes());
+  start_saving(content());
   ASSERT_EQ(S_OK, save(u"SaveDb"));
   EXPECT_EQ(u"", TakeErrorDescription());
   const auto rows = stored();
   ASSERT_EQ(1u, rows.size());
   // An empty parameter may be stored as an empty blob or as null: the provider's affair.
-  EXPECT_EQ(GetParam().bytes(), rows[0].value_or(""));
+  EXPECT_EQ(content(), rows[0].value_or(""));
   EXPECT_EQ(0, number(file_.Get(), u"ZipSize"));
 }
 
 TEST_P(SaveDbContent, StoresExactlyTheCompressedSizeAndRecordsIt) {
-  start_saving(GetParam().bytes());
+  start_saving(content());
   ASSERT_EQ(S_OK, save(u"SaveDbByZip"));
   const LONG zip_size = number(file_.Get(), u"ZipSize");
   EXPECT_GT(zip_size, 0);  // even no bytes compress into a stream
@@ -70,15 +95,14 @@ TEST_P(SaveDbContent, StoresExactlyTheCompressedSizeAndRecordsIt) {
   ASSERT_EQ(1u, rows.size());
   ASSERT_TRUE(rows[0].has_value());
   EXPECT_EQ(static_cast<size_t>(zip_size), rows[0]->size());
-  EXPECT_EQ(static_cast<LONG>(GetParam().bytes().size()), number(file_.Get(), u"Size"));
+  EXPECT_EQ(static_cast<LONG>(content().size()), number(file_.Get(), u"Size"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Contents, SaveDbContent,
-                         ::testing::Values(ByteContent{std::string()},
-                                           ByteContent{std::string(1, '\0')},
-                                           ByteContent{std::string("ab\0\0c\0d\xff", 8)},
-                                           ByteContent{noise(3 << 20)}),
-                         ContentName);
+                         ::testing::Combine(::testing::Values(DbProvider::kSqlite,
+                                                              DbProvider::kPostgres),
+                                            ::testing::Range<size_t>(0, std::size(kContentNames))),
+                         content_name);
 
 TEST_F(SaveDb, CompressibleBytesAreStoredSmaller) {
   const std::string content(1 << 20, 'z');
@@ -169,6 +193,41 @@ TEST_F(SaveDb, AFailedCompressionRunsNoCommandAndKeepsZipSize) {
   EXPECT_EQ(kCompressFailed, TakeErrorDescription());
   EXPECT_EQ(zip_size, number(file_.Get(), u"ZipSize"));
   EXPECT_EQ(1u, stored().size());
+}
+
+class SaveDbOnPostgres : public SaveDb {
+ protected:
+  void SetUp() override {
+    provider_ = DbProvider::kPostgres;
+    SaveDb::SetUp();
+  }
+};
+
+TEST_F(SaveDbOnPostgres, ACommandTheServerRejectsReportsItsMessageAndStoresNothing) {
+  ASSERT_EQ(S_OK, exec(u"CREATE TABLE small (content BYTEA CHECK (length(content) < 4))"));
+  start_saving("too long");
+  for (const char16_t* method : {u"SaveDb", u"SaveDbByZip"}) {
+    SCOPED_TRACE(method[6] ? "SaveDbByZip" : "SaveDb");
+    EXPECT_EQ(DISP_E_EXCEPTION, save(method, u"INSERT INTO small (content) VALUES (?)"));
+    EXPECT_EQ(
+        u"new row for relation \"small\" violates check constraint \"small_content_check\" "
+        u"(SQLSTATE 23514)",
+        TakeErrorDescription());
+  }
+  ComPtr<IDispatch> count = field(u"SELECT count(*) FROM small");
+  ASSERT_TRUE(count);
+  ScopedVariant rows;
+  ASSERT_EQ(S_OK, late_bound::Get(count.Get(), u"Value", {}, rows.Receive()));
+  ASSERT_EQ(S_OK, VariantChangeType(rows.AsInput(), rows.AsInput(), 0, VT_I4));
+  EXPECT_EQ(0, rows.Get().lVal);
+}
+
+TEST_F(SaveDbOnPostgres, AConnectionTheServerDroppedIsReportedAsSuch) {
+  start_saving("bytes");
+  EXPECT_NE(S_OK, exec(u"SELECT pg_terminate_backend(pg_backend_pid())"));
+  TakeErrorDescription();
+  EXPECT_EQ(DISP_E_EXCEPTION, save(u"SaveDb"));
+  EXPECT_EQ(0u, TakeErrorDescription().find(u"The connection to the database server is broken: "));
 }
 
 }  // namespace

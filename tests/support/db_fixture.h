@@ -1,6 +1,7 @@
 // A fixture for tests that store attachments into a database and send fields back: the file
-// fixture with an open connection to a fresh SQLite file under drive C: holding the table
-// files (id, content), and helpers that drive the connection by name as a script does.
+// fixture with an open connection to a fresh SQLite file under drive C: (or a fresh schema of
+// the tests' PostgreSQL server) holding the table files (id, content, note), and helpers that
+// drive the connection by name as a script does.
 #pragma once
 
 #include <optional>
@@ -8,6 +9,9 @@
 #include <vector>
 
 #include "file_fixture.h"
+#include "pg_test_database.h"
+
+enum class DbProvider { kSqlite, kPostgres };
 
 class DbFixture : public FileFixture {
  protected:
@@ -17,12 +21,20 @@ class DbFixture : public FileFixture {
     ASSERT_EQ(S_OK, CLSIDFromProgID(u"ADODB.Connection", &clsid));
     ASSERT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                      reinterpret_cast<void**>(connection_.Receive())));
-    mkdir("db");
-    ASSERT_EQ(S_OK,
-              late_bound::Call(connection_.Get(), u"Open", DISPATCH_METHOD,
-                               {late_bound::Str(u"Provider=SQLite;Data Source=C:\\db\\files.db")},
-                               nullptr));
-    ASSERT_EQ(S_OK, exec(u"CREATE TABLE files (id INTEGER PRIMARY KEY, content BLOB, note TEXT)"));
+    std::u16string text = u"Provider=SQLite;Data Source=C:\\db\\files.db";
+    std::u16string create = u"CREATE TABLE files (id INTEGER PRIMARY KEY, content BLOB, note TEXT)";
+    if (provider_ == DbProvider::kPostgres) {
+      std::string error;
+      const std::string conninfo = pg_test::NewSchema(&error);
+      ASSERT_NE("", conninfo) << error;
+      text = u"Provider=PostgreSQL;" + std::u16string(conninfo.begin(), conninfo.end());
+      create = u"CREATE TABLE files (id SERIAL PRIMARY KEY, content BYTEA, note TEXT)";
+    } else {
+      mkdir("db");
+    }
+    ASSERT_EQ(S_OK, late_bound::Call(connection_.Get(), u"Open", DISPATCH_METHOD,
+                                     {late_bound::Str(text.c_str())}, nullptr));
+    ASSERT_EQ(S_OK, exec(create.c_str()));
   }
   void TearDown() override {
     rows_.Reset();
@@ -94,6 +106,8 @@ class DbFixture : public FileFixture {
     return out;
   }
 
+  // The provider SetUp opens; tests on PostgreSQL set it before.
+  DbProvider provider_ = DbProvider::kSqlite;
   ComPtr<IDispatch> connection_;
   ComPtr<IDispatch> rows_;
 };

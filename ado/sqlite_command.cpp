@@ -1,8 +1,8 @@
 // Command text on SQLite: statement by statement, with values bound by their VARIANT types.
-#include "command_runner.h"
-
 #include "ado_object.h"
 #include "scoped_variant.h"
+#include "sqlite_database.h"
+#include "sqlite_rows.h"
 
 namespace {
 
@@ -124,28 +124,14 @@ HRESULT sqlite_failure(sqlite3* db, REFCLSID clsid, REFIID iid) {
 
 }  // namespace
 
-ULONGLONG ByteArraySize(SAFEARRAY* array) {
-  ULONGLONG total = 1;
-  for (UINT d = 1; d <= SafeArrayGetDim(array); ++d) {
-    LONG lower = 0;
-    LONG upper = -1;
-    SafeArrayGetLBound(array, d, &lower);
-    SafeArrayGetUBound(array, d, &upper);
-    total *= upper >= lower ? static_cast<ULONGLONG>(upper - lower + 1) : 0;
-  }
-  return SafeArrayGetDim(array) ? total : 0;
-}
-
-HRESULT RunCommandText(SqliteDatabase* db, const OLECHAR* text, UINT length,
-                       const BindValues& values, REFCLSID clsid, REFIID iid,
-                       CommandResult* result) {
-  sqlite3* handle = db->handle();
+HRESULT SqliteDatabase::Run(const OLECHAR* text, UINT length, const BindValues& values,
+                            REFCLSID clsid, REFIID iid, CommandResult* result) {
+  sqlite3* handle = db_;
   const OLECHAR* at = text ? text : u"";
   const OLECHAR* const end = at + (text ? length : 0);
   size_t next_value = 0;
   result->records_affected = 0;
-  result->has_row = false;
-  result->rows.Reset();
+  result->rows.reset();
   bool ran_any = false;
   while (!only_space_left(at, end)) {
     SqliteStatement stmt;
@@ -178,8 +164,9 @@ HRESULT RunCommandText(SqliteDatabase* db, const OLECHAR* text, UINT length,
       const int rc = sqlite3_step(stmt.Get());
       if (rc != SQLITE_ROW && rc != SQLITE_DONE)
         return sqlite_failure(handle, clsid, iid);
-      result->has_row = rc == SQLITE_ROW;
-      result->rows = std::move(stmt);
+      result->rows.reset(SqliteRows::Create(this, std::move(stmt), rc == SQLITE_ROW));
+      if (!result->rows)
+        return ReportAdoError(clsid, iid, E_OUTOFMEMORY, u"Out of memory.");
       break;
     }
     int rc;

@@ -4,20 +4,7 @@
 
 #include <sqlite3.h>
 
-#include "adoint.h"
-
-enum class ColumnKind {
-  kBinary,  // every value reads as bytes
-  kText,    // every value reads as text
-  kStored,  // every value reads as what SQLite stores: integer, real, text or bytes
-};
-
-struct ColumnDescription {
-  ColumnKind kind = ColumnKind::kStored;
-  DataTypeEnum type = adVariant;
-  LONG attributes = adFldMayBeNull;
-  LONGLONG defined_size = 0;
-};
+#include "database.h"
 
 // Describes column of stmt; has_row tells whether the statement is on a row whose value may
 // decide the type of an undeclared column.

@@ -1,6 +1,6 @@
 // Declared SQLite types as field types, following SQLite's own affinity rules: INT makes an
 // integer, CHAR, CLOB or TEXT text, BLOB (or no type) bytes, REAL, FLOA or DOUB a double.
-#include "column_type.h"
+#include "sqlite_column_type.h"
 
 #include <cstdlib>
 #include <cstring>
