@@ -17,8 +17,8 @@ HRESULT KaFileUpload::CreateInstance(void* outer, REFIID riid, LPVOID* ppv) {
   if (outer)
     return CLASS_E_NOAGGREGATION;
   UploadParts* parts = UploadParts::Create();
-  KaoItems* items = KaoItems::Create();
-  KaoAttachments* attachments = KaoAttachments::Create();
+  ItemCollection* items = ItemCollection::Create();
+  AttachmentCollection* attachments = AttachmentCollection::Create();
   KaFileUpload* object = nullptr;
   if (parts && items && attachments && !FaultSimStep())
     object = new (std::nothrow) KaFileUpload(parts, items, attachments);
@@ -35,7 +35,8 @@ HRESULT KaFileUpload::CreateInstance(void* outer, REFIID riid, LPVOID* ppv) {
   return hand_out(object, riid, ppv);
 }
 
-KaFileUpload::KaFileUpload(UploadParts* parts, KaoItems* items, KaoAttachments* attachments)
+KaFileUpload::KaFileUpload(UploadParts* parts, ItemCollection* items,
+                           AttachmentCollection* attachments)
     : AttachmentsCollection(attachments), ItemsCollection(items), Parts(parts) {
   ItemsCollection->AddRef();
   AttachmentsCollection->AddRef();
@@ -92,7 +93,7 @@ HRESULT KaFileUpload::ParseRequest() {
     VARIANT k;
     VariantInit(&k);
     k.vt = VT_BSTR;
-    k.bstrVal = SysAllocString(u"CONTENT_TYPE");
+    k.bstrVal = SysAllocString(OLESTR("CONTENT_TYPE"));
     if (!k.bstrVal)
       return E_OUTOFMEMORY;
     key.Reset(k);

@@ -41,7 +41,7 @@ class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
   HRESULT STDMETHODCALLTYPE RemoveDir(BSTR bstrDir) override;
 
  private:
-  KaFileUpload(UploadParts* parts, KaoItems* items, KaoAttachments* attachments);
+  KaFileUpload(UploadParts* parts, ItemCollection* items, AttachmentCollection* attachments);
   ~KaFileUpload() override;
 
   void ReleaseIntrinsics();
@@ -64,8 +64,8 @@ class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
   HRESULT BuildCollections();
 
   int OnStartPageCalled = 0;
-  KaoAttachments* AttachmentsCollection;
-  KaoItems* ItemsCollection;
+  AttachmentCollection* AttachmentsCollection;
+  ItemCollection* ItemsCollection;
   UploadParts* Parts;  // ItemList and AttachmentList, shared with the elements
   char* Body = nullptr;
   int BodyLength = 0;
