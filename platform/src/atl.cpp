@@ -36,6 +36,18 @@ bool typelib_path(_ATL_MODULE* pM, LPCOLESTR lpszIndex, std::basic_string<OLECHA
   return true;
 }
 
+// The type library in the module's own resource 1.
+HRESULT load_module_type_lib(_ATL_MODULE* pM, ITypeLib** lib) {
+  try {
+    std::basic_string<OLECHAR> path;
+    if (!typelib_path(pM, nullptr, &path))
+      return E_FAIL;
+    return LoadTypeLib(path.c_str(), lib);
+  } catch (const std::bad_alloc&) {
+    return oom_fault();
+  }
+}
+
 void term_type_info_holder(DWORD_PTR dw) {
   auto* holder = reinterpret_cast<CComTypeInfoHolder*>(dw);
   if (holder->m_pInfo)
@@ -326,6 +338,10 @@ HRESULT AtlTypeInfoHolderGetTI(_ATL_MODULE* pM, CComTypeInfoHolder* pHolder, ITy
   if (!pHolder->m_pInfo) {
     ComPtr<ITypeLib> lib;
     hr = LoadRegTypeLib(*pHolder->m_plibid, pHolder->m_wMajor, pHolder->m_wMinor, 0, lib.Receive());
+    // A library registered under a locale of its own is not found for the neutral one: then
+    // the module's own type library serves, as the platform's ATL does.
+    if (FAILED(hr))
+      hr = load_module_type_lib(pM, lib.Receive());
     ComPtr<ITypeInfo> info;
     if (SUCCEEDED(hr))
       hr = lib->GetTypeInfoOfGuid(*pHolder->m_pguid, info.Receive());
