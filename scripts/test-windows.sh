@@ -2,7 +2,8 @@
 # Builds KaMsUtil.dll, KaZlib.dll and VtrlSrv.dll with MinGW-w64 in build-win/ and runs their
 # test under Wine in a fresh, headless prefix that is removed afterwards: registration with the
 # system's regsvr32, the upload and download objects called late-bound through the registered
-# type library, unregistration leaving no key.
+# type library, unregistration leaving no key; then a JScript file under Wine's cscript that
+# binds late to the download object.
 #
 # Installs what it needs first (safe to run again). libdeflate has no package for the cross
 # compiler: its source comes from Debian's source package, kept with the Korean locale that
@@ -77,10 +78,21 @@ cleanup() {
 }
 trap cleanup EXIT
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-export LOCPATH=$locale_dir
-export LANG=ko_KR.UTF-8 LC_ALL=ko_KR.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
-wineboot -i >/dev/null 2>&1
+# The locale goes to Wine only (this shell cannot load it from LOCPATH).
+wine=(env LOCPATH="$locale_dir" LANG=ko_KR.UTF-8 LC_ALL=ko_KR.UTF-8 wine)
+"${wine[@]}" wineboot -i >/dev/null 2>&1
 
 body="Z:$PWD/tests/server/bodies/firefox_949.body"
-wine build-win/bin/vtrlsrv_wine_test.exe "${body//\//\\}"
+"${wine[@]}" build-win/bin/vtrlsrv_wine_test.exe "${body//\//\\}"
+
+dll='Z:'"${PWD//\//\\}"'\build-win\bin\VtrlSrv.dll'
+"${wine[@]}" regsvr32 /s "$dll"
+script='Z:'"${PWD//\//\\}"'\tests\windows\download_late_bound.js'
+answers=$("${wine[@]}" cscript //nologo "$script" | tr -d '\r' | tr '\n' ' ')
+"${wine[@]}" regsvr32 /s /u "$dll"
+if [ "$answers" != "8000ffff 800a01b6 ok " ]; then
+  echo "test-windows: cscript gave: $answers" >&2
+  exit 1
+fi
+echo "test-windows: cscript bound late to Vantrel.FileDownload"
