@@ -27,13 +27,12 @@ void report(bool ok, const char* what, int line) {
 }
 
 #define CHECK(cond) report((cond), #cond, __LINE__)
-#define CHECK_HR(expected, expr)                                                         \
-  do {                                                                                   \
-    const HRESULT hr_ = (expr);                                                          \
-    if (hr_ != (expected))                                                               \
-      fprintf(stderr, "  %s gave 0x%08lX %ls\n", #expr, static_cast<unsigned long>(hr_), \
-              last_description.c_str());                                                 \
-    report(hr_ == (expected), #expected " == " #expr, __LINE__);                         \
+#define CHECK_HR(expected, expr)                                                      \
+  do {                                                                                \
+    const HRESULT hr_ = (expr);                                                       \
+    if (hr_ != (expected))                                                            \
+      fprintf(stderr, "  %s gave 0x%08lX\n", #expr, static_cast<unsigned long>(hr_)); \
+    report(hr_ == (expected), #expected " == " #expr, __LINE__);                      \
   } while (0)
 
 constexpr wchar_t kUploadClsid[] = L"{02E33F60-4DAF-4EEE-8443-0FE020710631}";
