@@ -17,8 +17,10 @@
 
 namespace {
 
+using OleString = std::basic_string<OLECHAR>;
+
 // The module's own path (null module: the program), in the system's namespace.
-bool module_path(HINSTANCE module, std::basic_string<OLECHAR>* path) {
+bool module_path(HINSTANCE module, OleString* path) {
   OLECHAR buffer[4 * MAX_PATH];
   const DWORD n = GetModuleFileNameW(module, buffer, 4 * MAX_PATH);
   if (n == 0 || n >= 4 * MAX_PATH)
@@ -28,18 +30,18 @@ bool module_path(HINSTANCE module, std::basic_string<OLECHAR>* path) {
 }
 
 // The type-library path of the module: "<module>" or "<module>\<index>".
-bool typelib_path(_ATL_MODULE* pM, LPCOLESTR lpszIndex, std::basic_string<OLECHAR>* path) {
+bool typelib_path(_ATL_MODULE* pM, LPCOLESTR lpszIndex, OleString* path) {
   if (!module_path(pM->m_hInstTypeLib, path))
     return false;
   if (lpszIndex && *lpszIndex)
-    *path += OLESTR("\\") + std::basic_string<OLECHAR>(lpszIndex);
+    *path += OLESTR("\\") + OleString(lpszIndex);
   return true;
 }
 
 // The type library in the module's own resource 1.
 HRESULT load_module_type_lib(_ATL_MODULE* pM, ITypeLib** lib) {
   try {
-    std::basic_string<OLECHAR> path;
+    OleString path;
     if (!typelib_path(pM, nullptr, &path))
       return E_FAIL;
     return LoadTypeLib(path.c_str(), lib);
@@ -177,18 +179,17 @@ HRESULT AtlModuleRegisterTypeLib(_ATL_MODULE* pM, LPCOLESTR lpszIndex) {
   if (!pM)
     return E_INVALIDARG;
   try {
-    std::basic_string<OLECHAR> path;
+    OleString path;
     if (!typelib_path(pM, lpszIndex, &path))
       return E_FAIL;
     ComPtr<ITypeLib> lib;
     HRESULT hr = LoadTypeLib(path.c_str(), lib.Receive());
     if (FAILED(hr))
       return hr;
-    std::basic_string<OLECHAR> module;
+    OleString module;
     module_path(pM->m_hInstTypeLib, &module);
     const size_t slash = module.find_last_of(OLESTR('\\'));
-    const std::basic_string<OLECHAR> help_dir =
-        slash == std::basic_string<OLECHAR>::npos ? OLESTR("") : module.substr(0, slash);
+    const OleString help_dir = slash == OleString::npos ? OLESTR("") : module.substr(0, slash);
     // Some system headers declare the paths without const; RegisterTypeLib only reads them.
     return RegisterTypeLib(lib.Get(), const_cast<LPOLESTR>(path.c_str()),
                            const_cast<LPOLESTR>(help_dir.c_str()));
@@ -201,7 +202,7 @@ HRESULT AtlModuleUnRegisterTypeLib(_ATL_MODULE* pM, LPCOLESTR lpszIndex) {
   if (!pM)
     return E_INVALIDARG;
   try {
-    std::basic_string<OLECHAR> path;
+    OleString path;
     if (!typelib_path(pM, lpszIndex, &path))
       return E_FAIL;
     ComPtr<ITypeLib> lib;
@@ -234,7 +235,7 @@ HRESULT AtlModuleUpdateRegistryFromResourceD(_ATL_MODULE* pM, LPCOLESTR lpszRes,
     if (!text)
       return HRESULT_FROM_WIN32(GetLastError());
     // The script is narrow text of the ANSI code page.
-    std::basic_string<OLECHAR> script;
+    OleString script;
     if (size) {
       const int n = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(size), nullptr, 0);
       if (n <= 0)
@@ -242,7 +243,7 @@ HRESULT AtlModuleUpdateRegistryFromResourceD(_ATL_MODULE* pM, LPCOLESTR lpszRes,
       script.resize(static_cast<size_t>(n));
       MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(size), script.data(), n);
     }
-    std::basic_string<OLECHAR> module;
+    OleString module;
     if (!module_path(pM->m_hInst, &module))
       return E_FAIL;
     std::vector<REGSCRIPT_REPLACEMENTW> replacements{{OLESTR("MODULE"), module.c_str()}};

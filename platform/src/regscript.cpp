@@ -18,6 +18,7 @@
 namespace {
 
 using ScriptString = std::basic_string<WCHAR, std::char_traits<WCHAR>, SimAllocator<WCHAR>>;
+using ScriptView = std::basic_string_view<WCHAR>;
 using ScriptBytes = std::vector<BYTE, SimAllocator<BYTE>>;
 template <typename T>
 using ScriptVector = std::vector<T, SimAllocator<T>>;
@@ -33,7 +34,7 @@ WCHAR fold(WCHAR c) {
   return c >= 'a' && c <= 'z' ? static_cast<WCHAR>(c - 'a' + 'A') : c;
 }
 
-bool equal_nocase(std::basic_string_view<WCHAR> a, std::basic_string_view<WCHAR> b) {
+bool equal_nocase(ScriptView a, ScriptView b) {
   if (a.size() != b.size())
     return false;
   for (size_t i = 0; i < a.size(); ++i)
@@ -66,7 +67,7 @@ class Outcome {
   const ScriptString& message() const { return message_; }
 
   // Records the first failure; returns false for one-line call sites.
-  bool fail(HRESULT status, size_t line, const char* what, std::basic_string_view<WCHAR> token = {},
+  bool fail(HRESULT status, size_t line, const char* what, ScriptView token = {},
             const char* after = nullptr) {
     if (failed())
       return false;
@@ -87,12 +88,11 @@ class Outcome {
     return false;
   }
 
-  bool fail_script(size_t line, const char* what, std::basic_string_view<WCHAR> token = {}) {
+  bool fail_script(size_t line, const char* what, ScriptView token = {}) {
     return fail(DISP_E_EXCEPTION, line, what, token);
   }
 
-  bool fail_registry(LONG status, size_t line, const char* what,
-                     std::basic_string_view<WCHAR> name) {
+  bool fail_registry(LONG status, size_t line, const char* what, ScriptView name) {
     if (failed())
       return false;
     fail(HRESULT_FROM_WIN32(static_cast<DWORD>(status)), line, what, name);
@@ -108,8 +108,8 @@ class Outcome {
 };
 
 struct Replacement {
-  std::basic_string_view<WCHAR> name;
-  std::basic_string_view<WCHAR> value;
+  ScriptView name;
+  ScriptView value;
 };
 
 // Phase 1 output: the replaced text and where each line of the original begins in it, so that
@@ -124,8 +124,8 @@ struct Expanded {
   }
 };
 
-bool expand(std::basic_string_view<WCHAR> script, const ScriptVector<Replacement>& replacements,
-            Expanded& out, Outcome& outcome) {
+bool expand(ScriptView script, const ScriptVector<Replacement>& replacements, Expanded& out,
+            Outcome& outcome) {
   size_t line = 1;
   for (size_t i = 0; i < script.size(); ++i) {
     WCHAR c = script[i];
@@ -142,7 +142,7 @@ bool expand(std::basic_string_view<WCHAR> script, const ScriptVector<Replacement
     size_t close = script.find(OLESTR('%'), i + 1);
     if (close == script.npos)
       return outcome.fail_script(line, "'%' without its closing '%'");
-    std::basic_string_view<WCHAR> name = script.substr(i + 1, close - i - 1);
+    ScriptView name = script.substr(i + 1, close - i - 1);
     if (name.empty()) {
       out.text.push_back('%');
     } else {
@@ -166,9 +166,7 @@ struct Token {
   bool is(WCHAR punctuation) const {
     return !quoted && !end && text.size() == 1 && text[0] == punctuation;
   }
-  bool is_word(std::basic_string_view<WCHAR> word) const {
-    return !quoted && equal_nocase(text, word);
-  }
+  bool is_word(ScriptView word) const { return !quoted && equal_nocase(text, word); }
 };
 
 // Phase 2 tokens: '}' and '=' alone, 'quoted text' ('' is one quote), or a run of non-space
@@ -524,8 +522,8 @@ bool unregister_entries(HKEY parent, const ScriptVector<Entry>& entries, Outcome
   return true;
 }
 
-void run(std::basic_string_view<WCHAR> script, const ScriptVector<Replacement>& replacements,
-         bool do_register, Outcome& outcome) {
+void run(ScriptView script, const ScriptVector<Replacement>& replacements, bool do_register,
+         Outcome& outcome) {
   Expanded expanded;
   if (!expand(script, replacements, expanded, outcome))
     return;
