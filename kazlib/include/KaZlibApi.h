@@ -2,7 +2,11 @@
 // limit setting as a C-linkage function; every other symbol of the library stays hidden.
 #pragma once
 
-#if defined(KAZLIB_BUILDING)
+#if defined(_WIN32) && defined(KAZLIB_BUILDING)
+#define KAZLIB_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define KAZLIB_API __declspec(dllimport)
+#elif defined(KAZLIB_BUILDING)
 #define KAZLIB_API __attribute__((visibility("default")))
 #else
 #define KAZLIB_API

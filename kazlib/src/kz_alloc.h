@@ -5,7 +5,12 @@
 
 #include <stddef.h>
 
+// A DLL exports only what is marked for export, so the Windows build needs no marking here.
+#if defined(_WIN32)
+#define KAZLIB_HIDDEN
+#else
 #define KAZLIB_HIDDEN __attribute__((visibility("hidden")))
+#endif
 
 // A block of size bytes (contents undefined), or null; size 0 still gives a distinct block.
 KAZLIB_HIDDEN void* kz_alloc(size_t size);

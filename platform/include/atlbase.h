@@ -4,9 +4,13 @@
 // assignment, error information, and the type-information holder behind dual interfaces.
 #pragma once
 
+// The system's headers below need windows.h first.
+#include "windows.h"
+
 #include "libloaderapi.h"
 #include "objbase.h"
 #include "oleauto.h"
+#include "platform_export.h"
 #include "synchapi.h"
 
 typedef HRESULT(_ATL_CREATORFUNC)(void* pv, REFIID riid, LPVOID* ppv);

@@ -4,6 +4,7 @@
 // Not part of the Windows-shaped headers.
 #pragma once
 
+#include "platform_export.h"
 #include "windef.h"
 
 // 1 when the cache keeps blocks: builds with AddressSanitizer keep nothing, so that a use after

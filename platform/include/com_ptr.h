@@ -7,6 +7,9 @@
 
 #include <utility>
 
+// The system's headers below need windows.h first.
+#include "windows.h"
+
 #include "unknwn.h"
 
 template <typename T>

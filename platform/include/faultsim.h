@@ -4,6 +4,7 @@
 // Not part of the Windows-shaped headers.
 #pragma once
 
+#include "platform_export.h"
 #include "windef.h"
 
 // FaultSimConfig

@@ -1,8 +1,12 @@
 // Export macro of the platform layer. Everything the platform library makes visible to the
 // system, the host and the data module is declared with PLATFORM_API; the rest stays hidden.
+// The Windows build links the few platform sources it needs statically into each DLL, so
+// nothing of them is exported there.
 #pragma once
 
-#if defined(PLATFORM_BUILDING)
+#if defined(_WIN32)
+#define PLATFORM_API
+#elif defined(PLATFORM_BUILDING)
 #define PLATFORM_API __attribute__((visibility("default")))
 #else
 #define PLATFORM_API

@@ -11,6 +11,7 @@
 // HKEY_USERS, HKEY_CURRENT_CONFIG and their short forms HKCR, HKCU, HKLM, HKU, HKCC.
 #pragma once
 
+#include "platform_export.h"
 #include "windef.h"
 #include "winerror.h"
 

@@ -6,6 +6,9 @@
 
 #include <utility>
 
+// The system's headers below need windows.h first.
+#include "windows.h"
+
 #include "oleauto.h"
 
 class ScopedBstr {

@@ -11,6 +11,9 @@
 #include <optional>
 #include <utility>
 
+// The system's headers below need windows.h first.
+#include "windows.h"
+
 #include "oleauto.h"
 
 // The C++ type of an element of each VARTYPE that arrays hold here.

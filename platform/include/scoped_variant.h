@@ -6,6 +6,9 @@
 #include <assert.h>
 #include <string.h>
 
+// The system's headers below need windows.h first.
+#include "windows.h"
+
 #include "oleauto.h"
 
 class ScopedVariant {
@@ -37,7 +40,8 @@ class ScopedVariant {
   [[nodiscard]] HRESULT Set(const VARIANT& value) {
     VARIANT copy;
     VariantInit(&copy);
-    HRESULT hr = VariantCopy(&copy, &value);
+    // Some system headers declare the source without const; VariantCopy only reads it.
+    HRESULT hr = VariantCopy(&copy, const_cast<VARIANT*>(&value));
     if (SUCCEEDED(hr))
       Reset(copy);
     return hr;

@@ -51,6 +51,8 @@ typedef const WCHAR* LPCWSTR;
 typedef WCHAR OLECHAR;
 typedef OLECHAR* LPOLESTR;
 typedef const OLECHAR* LPCOLESTR;
+// A literal of OLECHAR text.
+#define OLESTR(str) u##str
 
 typedef int32_t HRESULT;
 typedef int32_t SCODE;

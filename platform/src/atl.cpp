@@ -17,8 +17,10 @@
 
 namespace {
 
+using OleString = std::basic_string<OLECHAR>;
+
 // The module's own path (null module: the program), in the system's namespace.
-bool module_path(HINSTANCE module, std::u16string* path) {
+bool module_path(HINSTANCE module, OleString* path) {
   OLECHAR buffer[4 * MAX_PATH];
   const DWORD n = GetModuleFileNameW(module, buffer, 4 * MAX_PATH);
   if (n == 0 || n >= 4 * MAX_PATH)
@@ -28,12 +30,24 @@ bool module_path(HINSTANCE module, std::u16string* path) {
 }
 
 // The type-library path of the module: "<module>" or "<module>\<index>".
-bool typelib_path(_ATL_MODULE* pM, LPCOLESTR lpszIndex, std::u16string* path) {
+bool typelib_path(_ATL_MODULE* pM, LPCOLESTR lpszIndex, OleString* path) {
   if (!module_path(pM->m_hInstTypeLib, path))
     return false;
   if (lpszIndex && *lpszIndex)
-    *path += u"\\" + std::u16string(lpszIndex);
+    *path += OLESTR("\\") + OleString(lpszIndex);
   return true;
+}
+
+// The type library in the module's own resource 1.
+HRESULT load_module_type_lib(_ATL_MODULE* pM, ITypeLib** lib) {
+  try {
+    OleString path;
+    if (!typelib_path(pM, nullptr, &path))
+      return E_FAIL;
+    return LoadTypeLib(path.c_str(), lib);
+  } catch (const std::bad_alloc&) {
+    return oom_fault();
+  }
 }
 
 void term_type_info_holder(DWORD_PTR dw) {
@@ -165,18 +179,20 @@ HRESULT AtlModuleRegisterTypeLib(_ATL_MODULE* pM, LPCOLESTR lpszIndex) {
   if (!pM)
     return E_INVALIDARG;
   try {
-    std::u16string path;
+    OleString path;
     if (!typelib_path(pM, lpszIndex, &path))
       return E_FAIL;
     ComPtr<ITypeLib> lib;
     HRESULT hr = LoadTypeLib(path.c_str(), lib.Receive());
     if (FAILED(hr))
       return hr;
-    std::u16string module;
+    OleString module;
     module_path(pM->m_hInstTypeLib, &module);
-    const size_t slash = module.find_last_of(u'\\');
-    const std::u16string help_dir = slash == std::u16string::npos ? u"" : module.substr(0, slash);
-    return RegisterTypeLib(lib.Get(), path.c_str(), help_dir.c_str());
+    const size_t slash = module.find_last_of(OLESTR('\\'));
+    const OleString help_dir = slash == OleString::npos ? OLESTR("") : module.substr(0, slash);
+    // Some system headers declare the paths without const; RegisterTypeLib only reads them.
+    return RegisterTypeLib(lib.Get(), const_cast<LPOLESTR>(path.c_str()),
+                           const_cast<LPOLESTR>(help_dir.c_str()));
   } catch (const std::bad_alloc&) {
     return oom_fault();
   }
@@ -186,7 +202,7 @@ HRESULT AtlModuleUnRegisterTypeLib(_ATL_MODULE* pM, LPCOLESTR lpszIndex) {
   if (!pM)
     return E_INVALIDARG;
   try {
-    std::u16string path;
+    OleString path;
     if (!typelib_path(pM, lpszIndex, &path))
       return E_FAIL;
     ComPtr<ITypeLib> lib;
@@ -210,7 +226,7 @@ HRESULT AtlModuleUpdateRegistryFromResourceD(_ATL_MODULE* pM, LPCOLESTR lpszRes,
   if (!pM || !lpszRes)
     return E_INVALIDARG;
   try {
-    HRSRC resource = FindResourceW(pM->m_hInstResource, lpszRes, u"REGISTRY");
+    HRSRC resource = FindResourceW(pM->m_hInstResource, lpszRes, OLESTR("REGISTRY"));
     if (!resource)
       return HRESULT_FROM_WIN32(GetLastError());
     const char* text =
@@ -219,7 +235,7 @@ HRESULT AtlModuleUpdateRegistryFromResourceD(_ATL_MODULE* pM, LPCOLESTR lpszRes,
     if (!text)
       return HRESULT_FROM_WIN32(GetLastError());
     // The script is narrow text of the ANSI code page.
-    std::u16string script;
+    OleString script;
     if (size) {
       const int n = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(size), nullptr, 0);
       if (n <= 0)
@@ -227,10 +243,10 @@ HRESULT AtlModuleUpdateRegistryFromResourceD(_ATL_MODULE* pM, LPCOLESTR lpszRes,
       script.resize(static_cast<size_t>(n));
       MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(size), script.data(), n);
     }
-    std::u16string module;
+    OleString module;
     if (!module_path(pM->m_hInst, &module))
       return E_FAIL;
-    std::vector<REGSCRIPT_REPLACEMENTW> replacements{{u"MODULE", module.c_str()}};
+    std::vector<REGSCRIPT_REPLACEMENTW> replacements{{OLESTR("MODULE"), module.c_str()}};
     for (_ATL_REGMAP_ENTRY* e = pMapEntries; e && e->szKey; ++e)
       replacements.push_back({e->szKey, e->szData});
     OLECHAR error[256];
@@ -238,7 +254,7 @@ HRESULT AtlModuleUpdateRegistryFromResourceD(_ATL_MODULE* pM, LPCOLESTR lpszRes,
         PlatformRunRegScriptW(script.c_str(), replacements.data(),
                               static_cast<DWORD>(replacements.size()), bRegister, error, 256);
     if (FAILED(hr)) {
-      std::string narrow(error, error + std::char_traits<char16_t>::length(error));
+      std::string narrow(error, error + std::char_traits<OLECHAR>::length(error));
       OLEAUT_TRACE("registry script: " + narrow);
     }
     return hr;
@@ -323,6 +339,10 @@ HRESULT AtlTypeInfoHolderGetTI(_ATL_MODULE* pM, CComTypeInfoHolder* pHolder, ITy
   if (!pHolder->m_pInfo) {
     ComPtr<ITypeLib> lib;
     hr = LoadRegTypeLib(*pHolder->m_plibid, pHolder->m_wMajor, pHolder->m_wMinor, 0, lib.Receive());
+    // A library registered under a locale of its own is not found for the neutral one: then
+    // the module's own type library serves, as the platform's ATL does.
+    if (FAILED(hr))
+      hr = load_module_type_lib(pM, lib.Receive());
     ComPtr<ITypeInfo> info;
     if (SUCCEEDED(hr))
       hr = lib->GetTypeInfoOfGuid(*pHolder->m_pguid, info.Receive());

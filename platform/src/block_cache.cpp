@@ -1,8 +1,6 @@
 // The cache of large freed heap blocks (block_cache.h).
 #include "block_cache.h"
 
-#include <malloc.h>
-
 #include <mutex>
 
 namespace {
@@ -19,6 +17,9 @@ struct Cache {
   size_t sizes[kSlots] = {};
   size_t total = 0;
 };
+
+// The usable size of a C heap block.
+size_t usable_size(void* block);
 
 Cache& cache() {
   static Cache* c = new Cache();
@@ -47,7 +48,7 @@ void* PlatformBlockTake(SIZE_T cb) {
 BOOL PlatformBlockKeep(void* block) {
   if (!kCacheBlocks || !block)
     return FALSE;
-  const size_t size = malloc_usable_size(block);
+  const size_t size = usable_size(block);
   if (size < kMinCached)
     return FALSE;
   Cache& c = cache();
@@ -64,3 +65,9 @@ BOOL PlatformBlockKeep(void* block) {
   }
   return FALSE;
 }
+
+#if defined(_WIN32)
+#include "win32/block_cache.inc"
+#else
+#include "posix/block_cache.inc"
+#endif

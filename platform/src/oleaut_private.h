@@ -7,7 +7,12 @@
 
 #include "oleauto.h"
 
+// The Windows build links these into each DLL statically, where nothing is exported unmarked.
+#if defined(_WIN32)
+#define PLATFORM_HIDDEN
+#else
 #define PLATFORM_HIDDEN __attribute__((visibility("hidden")))
+#endif
 
 // Not in the platform's headers: the bits above the type mask.
 #define VT_EXTRA_TYPE (VT_VECTOR | VT_ARRAY | VT_BYREF | VT_RESERVED)

@@ -13,11 +13,12 @@
 #include "sim_allocator.h"
 #include "winnls.h"
 #include "winreg.h"
+#include "wtypes.h"
 
 namespace {
 
-using ScriptString =
-    std::basic_string<char16_t, std::char_traits<char16_t>, SimAllocator<char16_t>>;
+using ScriptString = std::basic_string<WCHAR, std::char_traits<WCHAR>, SimAllocator<WCHAR>>;
+using ScriptView = std::basic_string_view<WCHAR>;
 using ScriptBytes = std::vector<BYTE, SimAllocator<BYTE>>;
 template <typename T>
 using ScriptVector = std::vector<T, SimAllocator<T>>;
@@ -25,15 +26,15 @@ using ScriptVector = std::vector<T, SimAllocator<T>>;
 // Longest token quoted in an error message.
 constexpr size_t kQuotedTokenLimit = 64;
 
-bool is_space(char16_t c) {
+bool is_space(WCHAR c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-char16_t fold(char16_t c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char16_t>(c - 'a' + 'A') : c;
+WCHAR fold(WCHAR c) {
+  return c >= 'a' && c <= 'z' ? static_cast<WCHAR>(c - 'a' + 'A') : c;
 }
 
-bool equal_nocase(std::u16string_view a, std::u16string_view b) {
+bool equal_nocase(ScriptView a, ScriptView b) {
   if (a.size() != b.size())
     return false;
   for (size_t i = 0; i < a.size(); ++i)
@@ -44,7 +45,7 @@ bool equal_nocase(std::u16string_view a, std::u16string_view b) {
 
 void append_ascii(ScriptString& out, const char* text) {
   while (*text)
-    out.push_back(static_cast<char16_t>(*text++));
+    out.push_back(static_cast<WCHAR>(*text++));
 }
 
 void append_number(ScriptString& out, unsigned long long n) {
@@ -55,7 +56,7 @@ void append_number(ScriptString& out, unsigned long long n) {
     n /= 10;
   } while (n);
   while (len)
-    out.push_back(static_cast<char16_t>(buf[--len]));
+    out.push_back(static_cast<WCHAR>(buf[--len]));
 }
 
 // The outcome of a run: the status and, on failure, "line N: message".
@@ -66,7 +67,7 @@ class Outcome {
   const ScriptString& message() const { return message_; }
 
   // Records the first failure; returns false for one-line call sites.
-  bool fail(HRESULT status, size_t line, const char* what, std::u16string_view token = {},
+  bool fail(HRESULT status, size_t line, const char* what, ScriptView token = {},
             const char* after = nullptr) {
     if (failed())
       return false;
@@ -87,11 +88,11 @@ class Outcome {
     return false;
   }
 
-  bool fail_script(size_t line, const char* what, std::u16string_view token = {}) {
+  bool fail_script(size_t line, const char* what, ScriptView token = {}) {
     return fail(DISP_E_EXCEPTION, line, what, token);
   }
 
-  bool fail_registry(LONG status, size_t line, const char* what, std::u16string_view name) {
+  bool fail_registry(LONG status, size_t line, const char* what, ScriptView name) {
     if (failed())
       return false;
     fail(HRESULT_FROM_WIN32(static_cast<DWORD>(status)), line, what, name);
@@ -107,8 +108,8 @@ class Outcome {
 };
 
 struct Replacement {
-  std::u16string_view name;
-  std::u16string_view value;
+  ScriptView name;
+  ScriptView value;
 };
 
 // Phase 1 output: the replaced text and where each line of the original begins in it, so that
@@ -123,11 +124,11 @@ struct Expanded {
   }
 };
 
-bool expand(std::u16string_view script, const ScriptVector<Replacement>& replacements,
-            Expanded& out, Outcome& outcome) {
+bool expand(ScriptView script, const ScriptVector<Replacement>& replacements, Expanded& out,
+            Outcome& outcome) {
   size_t line = 1;
   for (size_t i = 0; i < script.size(); ++i) {
-    char16_t c = script[i];
+    WCHAR c = script[i];
     if (c == '\n') {
       out.text.push_back(c);
       out.line_starts.push_back(out.text.size());
@@ -138,10 +139,10 @@ bool expand(std::u16string_view script, const ScriptVector<Replacement>& replace
       out.text.push_back(c);
       continue;
     }
-    size_t close = script.find(u'%', i + 1);
+    size_t close = script.find(OLESTR('%'), i + 1);
     if (close == script.npos)
       return outcome.fail_script(line, "'%' without its closing '%'");
-    std::u16string_view name = script.substr(i + 1, close - i - 1);
+    ScriptView name = script.substr(i + 1, close - i - 1);
     if (name.empty()) {
       out.text.push_back('%');
     } else {
@@ -162,10 +163,10 @@ struct Token {
   bool end = false;
   size_t line = 0;
 
-  bool is(char16_t punctuation) const {
+  bool is(WCHAR punctuation) const {
     return !quoted && !end && text.size() == 1 && text[0] == punctuation;
   }
-  bool is_word(std::u16string_view word) const { return !quoted && equal_nocase(text, word); }
+  bool is_word(ScriptView word) const { return !quoted && equal_nocase(text, word); }
 };
 
 // Phase 2 tokens: '}' and '=' alone, 'quoted text' ('' is one quote), or a run of non-space
@@ -238,17 +239,17 @@ struct RootBlock {
 
 HKEY root_key(const Token& t) {
   static const struct {
-    const char16_t* long_name;
-    const char16_t* short_name;
+    const WCHAR* long_name;
+    const WCHAR* short_name;
     HKEY key;
   } roots[] = {
-      {u"HKEY_CLASSES_ROOT", u"HKCR", HKEY_CLASSES_ROOT},
-      {u"HKEY_CURRENT_USER", u"HKCU", HKEY_CURRENT_USER},
-      {u"HKEY_LOCAL_MACHINE", u"HKLM", HKEY_LOCAL_MACHINE},
-      {u"HKEY_USERS", u"HKU", HKEY_USERS},
-      {u"HKEY_PERFORMANCE_DATA", u"HKPD", HKEY_PERFORMANCE_DATA},
-      {u"HKEY_DYN_DATA", u"HKDD", HKEY_DYN_DATA},
-      {u"HKEY_CURRENT_CONFIG", u"HKCC", HKEY_CURRENT_CONFIG},
+      {OLESTR("HKEY_CLASSES_ROOT"), OLESTR("HKCR"), HKEY_CLASSES_ROOT},
+      {OLESTR("HKEY_CURRENT_USER"), OLESTR("HKCU"), HKEY_CURRENT_USER},
+      {OLESTR("HKEY_LOCAL_MACHINE"), OLESTR("HKLM"), HKEY_LOCAL_MACHINE},
+      {OLESTR("HKEY_USERS"), OLESTR("HKU"), HKEY_USERS},
+      {OLESTR("HKEY_PERFORMANCE_DATA"), OLESTR("HKPD"), HKEY_PERFORMANCE_DATA},
+      {OLESTR("HKEY_DYN_DATA"), OLESTR("HKDD"), HKEY_DYN_DATA},
+      {OLESTR("HKEY_CURRENT_CONFIG"), OLESTR("HKCC"), HKEY_CURRENT_CONFIG},
   };
   for (const auto& r : roots)
     if (equal_nocase(t.text, r.long_name) || equal_nocase(t.text, r.short_name))
@@ -256,7 +257,7 @@ HKEY root_key(const Token& t) {
   return nullptr;
 }
 
-int hex_digit(char16_t c) {
+int hex_digit(WCHAR c) {
   if (c >= '0' && c <= '9')
     return c - '0';
   if (c >= 'a' && c <= 'f')
@@ -304,7 +305,7 @@ class Parser {
         return true;
       Entry e;
       e.line = t.line;
-      if (t.is_word(u"val")) {
+      if (t.is_word(OLESTR("val"))) {
         e.kind = EntryKind::kValue;
         if (!name(e, /*allow_empty=*/true) || !next(t))
           return false;
@@ -315,15 +316,15 @@ class Parser {
         entries.push_back(std::move(e));
         continue;
       }
-      if (t.is_word(u"Delete")) {
+      if (t.is_word(OLESTR("Delete"))) {
         e.kind = EntryKind::kDelete;
         if (!name(e, /*allow_empty=*/false))
           return false;
         entries.push_back(std::move(e));
         continue;
       }
-      if (t.is_word(u"NoRemove") || t.is_word(u"ForceRemove")) {
-        e.flag = t.is_word(u"NoRemove") ? KeyFlag::kNoRemove : KeyFlag::kForceRemove;
+      if (t.is_word(OLESTR("NoRemove")) || t.is_word(OLESTR("ForceRemove"))) {
+        e.flag = t.is_word(OLESTR("NoRemove")) ? KeyFlag::kNoRemove : KeyFlag::kForceRemove;
         if (!name(e, /*allow_empty=*/false))
           return false;
       } else if (!name_from(t, e, /*allow_empty=*/false)) {
@@ -391,7 +392,7 @@ class Parser {
     switch (fold(type.text[0])) {
       case 'S':
         e.type = REG_SZ;
-        for (char16_t c : value.text) {
+        for (WCHAR c : value.text) {
           e.data.push_back(static_cast<BYTE>(c & 0xFF));
           e.data.push_back(static_cast<BYTE>(c >> 8));
         }
@@ -401,7 +402,7 @@ class Parser {
         // Decimal only, as the platform reads it, but refused rather than wrapped or cut at
         // the first non-digit.
         uint64_t n = 0;
-        for (char16_t c : value.text) {
+        for (WCHAR c : value.text) {
           if (c < '0' || c > '9' || (n = n * 10 + (c - '0')) > 0xFFFFFFFFu)
             return outcome_.fail_script(
                 value.line, "d data must be a decimal number from 0 to 4294967295", value.text);
@@ -521,8 +522,8 @@ bool unregister_entries(HKEY parent, const ScriptVector<Entry>& entries, Outcome
   return true;
 }
 
-void run(std::u16string_view script, const ScriptVector<Replacement>& replacements,
-         bool do_register, Outcome& outcome) {
+void run(ScriptView script, const ScriptVector<Replacement>& replacements, bool do_register,
+         Outcome& outcome) {
   Expanded expanded;
   if (!expand(script, replacements, expanded, outcome))
     return;
@@ -592,7 +593,7 @@ void give_message_ansi(const ScriptString& message, LPSTR out, DWORD size) {
 HRESULT PlatformRunRegScriptW(LPCWSTR pszScript, const REGSCRIPT_REPLACEMENTW* pReplacements,
                               DWORD cReplacements, BOOL bRegister, LPWSTR pszError,
                               DWORD cchError) {
-  give_message(u"", 0, pszError, cchError);
+  give_message(OLESTR(""), 0, pszError, cchError);
   if (!pszScript || (cReplacements && !pReplacements))
     return E_INVALIDARG;
   for (DWORD i = 0; i < cReplacements; ++i)

@@ -183,26 +183,15 @@ HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
       return TYPE_E_LIBNOTREGISTERED;
     const std::u16string version =
         lib_key + u"\\" + version_text(wVerMajor, static_cast<WORD>(best_minor));
+    // The locale asked for, its primary language, then the neutral locale: as on the platform,
+    // a library registered only under a locale of its own (lcid(0x409)) is not found for
+    // another one, the neutral locale 0 included.
     std::u16string path;
     for (LCID candidate : {lcid, static_cast<LCID>(lcid & 0x3FF), static_cast<LCID>(0)}) {
       RegKeyHolder win_key;
       if (win_key.Open(HKEY_CLASSES_ROOT, version + u"\\" + lcid_text(candidate) + u"\\win64") &&
           win_key.ReadString(nullptr, &path))
         break;
-    }
-    // A library registered only under a locale of its own (lcid(0x409)) serves every locale.
-    RegKeyHolder version_key;
-    if (path.empty() && version_key.Open(HKEY_CLASSES_ROOT, version)) {
-      for (DWORD i = 0; path.empty(); ++i) {
-        char16_t name[64];
-        DWORD size = 64;
-        if (RegEnumKeyExW(version_key.Get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-          break;
-        RegKeyHolder win_key;
-        if (win_key.Open(version_key.Get(), std::u16string(name, size) + u"\\win64"))
-          win_key.ReadString(nullptr, &path);
-      }
     }
     if (path.empty())
       return TYPE_E_LIBNOTREGISTERED;

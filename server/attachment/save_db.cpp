@@ -77,7 +77,7 @@ HRESULT save_into_db(FormPart* record, IUnknown* pvConnect, BSTR bstrQuery, bool
   const ByteArrayView bytes(data, count);
 
   ScopedBstr name;
-  if (!name.Allocate(u"Param1"))
+  if (!name.Allocate(OLESTR("Param1")))
     return report_missing();
   VARIANT missing;
   VariantInit(&missing);

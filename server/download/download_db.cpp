@@ -80,7 +80,8 @@ HRESULT append_text(const VARIANT& chunk, Block* block, UINT* count) {
   if (chunk.vt == VT_NULL || chunk.vt == VT_EMPTY)
     return S_OK;
   ScopedVariant text;
-  HRESULT hr = VariantChangeType(text.Receive(), &chunk, 0, VT_BSTR);
+  // Some system headers declare the source without const; VariantChangeType only reads it.
+  HRESULT hr = VariantChangeType(text.Receive(), const_cast<VARIANT*>(&chunk), 0, VT_BSTR);
   if (FAILED(hr))
     return hr;
   *count = SysStringLen(text.Get().bstrVal);

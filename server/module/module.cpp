@@ -2,7 +2,13 @@
 #include "download.h"
 #include "upload.h"
 
+// The loader finds the entry points by name. A DLL exports them through its definition file
+// (VtrlSrv.def), which leaves DllMain unexported.
+#if defined(_WIN32)
+#define VTRL_EXPORT extern "C"
+#else
 #define VTRL_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 _ATL_MODULE g_vtrl_module;
 

@@ -3,11 +3,12 @@
 // between automation strings and the system's narrow text.
 #pragma once
 
+#include "windows.h"
+
 #include "KaText.h"
 #include "VtrlSrv.h"
 #include "asptlb.h"
 #include "atlcom.h"
-#include "windows.h"
 
 extern _ATL_MODULE g_vtrl_module;
 

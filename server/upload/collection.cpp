@@ -77,7 +77,8 @@ HRESULT CollectionEnum::Next(ULONG celt, VARIANT* rgVar, ULONG* pCeltFetched) {
   ULONG fetched = 0;
   while (fetched < celt && position_ < elements_->size()) {
     VariantInit(&rgVar[fetched]);
-    const HRESULT hr = VariantCopy(&rgVar[fetched], &(*elements_)[position_]);
+    // Some system headers declare the source without const; VariantCopy only reads it.
+    const HRESULT hr = VariantCopy(&rgVar[fetched], const_cast<VARIANT*>(&(*elements_)[position_]));
     if (FAILED(hr)) {
       // All or nothing: what this call copied goes again.
       for (ULONG i = 0; i < fetched; ++i)

@@ -54,7 +54,8 @@ class KaoCollection final : public VtrlObject<Itf, piid> {
   HRESULT Add(const VARIANT& value) {
     VARIANT copy;
     VariantInit(&copy);
-    const HRESULT hr = VariantCopy(&copy, &value);
+    // Some system headers declare the source without const; VariantCopy only reads it.
+    const HRESULT hr = VariantCopy(&copy, const_cast<VARIANT*>(&value));
     if (FAILED(hr)) {
       copy.vt = VT_ERROR;
       copy.scode = hr;
@@ -152,6 +153,8 @@ class KaoCollection final : public VtrlObject<Itf, piid> {
   std::vector<VARIANT> elements_;
 };
 
-using KaoItems = KaoCollection<IKaoItems, &IID_IKaoItems, IKaoItem, &IID_IKaoItem, 1>;
-using KaoAttachments =
+// Named apart from the type library's classes KaoItems and KaoAttachments, which the system's
+// interface compiler declares in the generated header.
+using ItemCollection = KaoCollection<IKaoItems, &IID_IKaoItems, IKaoItem, &IID_IKaoItem, 1>;
+using AttachmentCollection =
     KaoCollection<IKaoAttachments, &IID_IKaoAttachments, IKaoAttachment, &IID_IKaoAttachment, 2>;

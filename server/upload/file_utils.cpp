@@ -28,7 +28,8 @@ HRESULT KaFileUpload::DeleteFile(BSTR bstrPath) {
   const HRESULT hr = MapPathIfRelative(Server.Get(), bstrPath, &path);
   if (FAILED(hr))
     return hr;
-  if (DeleteFileA(path))
+  // The system function, not this member (which the system header may rename DeleteFileA).
+  if (::DeleteFileA(path))
     return S_OK;
   switch (GetLastError()) {
     case ERROR_ACCESS_DENIED:

@@ -2,7 +2,6 @@
 #include "header_params.h"
 
 #include <string.h>
-#include <strings.h>
 
 namespace {
 
@@ -11,6 +10,21 @@ constexpr size_t kValueWindow = 255;
 
 bool is_blank(char c) {
   return c == ' ' || c == '\t';
+}
+
+unsigned char ascii_lower(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
+}
+
+// True when s starts with prefix, ASCII letters compared without case (strncasecmp is not in
+// every C run time).
+bool starts_with_nocase(const char* s, const char* prefix) {
+  for (; *prefix; ++s, ++prefix) {
+    if (ascii_lower(*s) != ascii_lower(*prefix))
+      return false;
+  }
+  return true;
 }
 
 const char* skip_blanks(const char* p) {
@@ -22,7 +36,7 @@ const char* skip_blanks(const char* p) {
 // The value's first byte when p starts parameter keyword ("keyword =" with optional blanks).
 const char* value_after_keyword(const char* p, const ParameterWanted& wanted) {
   const size_t length = strlen(wanted.keyword);
-  if (strncasecmp(p, wanted.keyword, length) != 0)
+  if (!starts_with_nocase(p, wanted.keyword))
     return nullptr;
   p = skip_blanks(p + length);
   if (*p != '=')
@@ -96,7 +110,7 @@ HRESULT ReadParameters(const char* text, ParameterWanted* wanted, size_t count) 
 }
 
 bool IsHeaderLine(const char* line, const char* nameWithColon) {
-  return strncasecmp(line, nameWithColon, strlen(nameWithColon)) == 0;
+  return starts_with_nocase(line, nameWithColon);
 }
 
 HRESULT CutClientPath(CKaText* fileName) {

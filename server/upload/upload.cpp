@@ -19,10 +19,10 @@ HRESULT KaFileUpload::CreateInstance(void* outer, REFIID riid, LPVOID* ppv) {
   ComPtr<UploadParts> parts;
   parts.Reset(UploadParts::Create());  // made with its one reference
   // The collections are made with no reference.
-  ComPtr<KaoItems> items;
-  items.Set(KaoItems::Create());
-  ComPtr<KaoAttachments> attachments;
-  attachments.Set(KaoAttachments::Create());
+  ComPtr<ItemCollection> items;
+  items.Set(ItemCollection::Create());
+  ComPtr<AttachmentCollection> attachments;
+  attachments.Set(AttachmentCollection::Create());
   if (!parts || !items || !attachments || FaultSimStep())
     return E_OUTOFMEMORY;
   // The arguments are moved only when the allocation succeeded.
@@ -33,8 +33,8 @@ HRESULT KaFileUpload::CreateInstance(void* outer, REFIID riid, LPVOID* ppv) {
   return hand_out(object, riid, ppv);
 }
 
-KaFileUpload::KaFileUpload(ComPtr<UploadParts> parts, ComPtr<KaoItems> items,
-                           ComPtr<KaoAttachments> attachments)
+KaFileUpload::KaFileUpload(ComPtr<UploadParts> parts, ComPtr<ItemCollection> items,
+                           ComPtr<AttachmentCollection> attachments)
     : AttachmentsCollection(std::move(attachments)),
       ItemsCollection(std::move(items)),
       Parts(std::move(parts)) {}

@@ -41,8 +41,8 @@ class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
   HRESULT STDMETHODCALLTYPE RemoveDir(BSTR bstrDir) override;
 
  private:
-  KaFileUpload(ComPtr<UploadParts> parts, ComPtr<KaoItems> items,
-               ComPtr<KaoAttachments> attachments);
+  KaFileUpload(ComPtr<UploadParts> parts, ComPtr<ItemCollection> items,
+               ComPtr<AttachmentCollection> attachments);
   ~KaFileUpload() override;
 
   void ReleaseIntrinsics();
@@ -65,8 +65,8 @@ class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
   HRESULT BuildCollections();
 
   int OnStartPageCalled = 0;
-  ComPtr<KaoAttachments> AttachmentsCollection;
-  ComPtr<KaoItems> ItemsCollection;
+  ComPtr<AttachmentCollection> AttachmentsCollection;
+  ComPtr<ItemCollection> ItemsCollection;
   ComPtr<UploadParts> Parts;  // ItemList and AttachmentList, shared with the elements
   char* Body = nullptr;
   int BodyLength = 0;

@@ -123,6 +123,26 @@ TEST_F(TypeLib, CoclassDescription) {
                                        reinterpret_cast<void**>(object.Receive())));
 }
 
+// As on the platform, a library registered under a locale of its own only is not found for
+// another locale, the neutral locale 0 included (the module frame then loads it from its module).
+TEST_F(TypeLib, ALibraryRegisteredUnderItsOwnLocaleIsFoundForThatLocaleOnly) {
+  const std::string file = registry_.substr(0, registry_.rfind('/')) + "/english.idl";
+  std::ofstream(file) << "[uuid(11111111-2222-3333-4444-555555555555), version(1.0), lcid(0x409)]"
+                         " library L {};";
+  ComPtr<ITypeLib> english;
+  ASSERT_EQ(S_OK, LoadTypeLib(to_u16(file).c_str(), english.Receive()));
+  ASSERT_EQ(S_OK, RegisterTypeLib(english.Get(), to_u16(file).c_str(), nullptr));
+  const GUID libid = guid(u"{11111111-2222-3333-4444-555555555555}");
+  ComPtr<ITypeLib> lib;
+  EXPECT_EQ(S_OK, LoadRegTypeLib(libid, 1, 0, 0x409, lib.Receive()));
+  for (LCID lcid : {0x0u, 0x412u, 0x809u}) {
+    ComPtr<ITypeLib> other;
+    EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, LoadRegTypeLib(libid, 1, 0, lcid, other.Receive()))
+        << std::hex << lcid;
+  }
+  EXPECT_EQ(S_OK, UnRegisterTypeLib(libid, 1, 0, 0x409, SYS_WIN64));
+}
+
 TEST_F(TypeLib, LoadingFailures) {
   ComPtr<ITypeLib> lib;
   EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, LoadRegTypeLib(guid(u"{00000000-1111-2222-3333-444444444444}"),

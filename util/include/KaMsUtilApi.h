@@ -2,7 +2,11 @@
 // language can load them by name; the classes are exported whole.
 #pragma once
 
-#if defined(KAMSUTIL_BUILDING)
+#if defined(_WIN32) && defined(KAMSUTIL_BUILDING)
+#define KAMSUTIL_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define KAMSUTIL_API __declspec(dllimport)
+#elif defined(KAMSUTIL_BUILDING)
 #define KAMSUTIL_API __attribute__((visibility("default")))
 #else
 #define KAMSUTIL_API

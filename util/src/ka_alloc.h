@@ -5,7 +5,12 @@
 
 #include <stddef.h>
 
+// A DLL exports only what is marked for export, so the Windows build needs no marking here.
+#if defined(_WIN32)
+#define KAMSUTIL_HIDDEN
+#else
 #define KAMSUTIL_HIDDEN __attribute__((visibility("hidden")))
+#endif
 
 // A zero-filled block of size bytes, or null (size 0 still gives a distinct block).
 KAMSUTIL_HIDDEN void* ka_alloc(size_t size);

@@ -7,6 +7,10 @@
 #include <cstring>
 
 #include "KaString.h"
+
+// The system's headers below need windows.h first.
+#include "windows.h"
+
 #include "errhandlingapi.h"
 #include "fileapi.h"
 #include "ka_format.h"

@@ -130,7 +130,7 @@ unsigned long long take_unsigned(va_list* args, Size size) {
   }
 }
 
-size_t wide_length(const char16_t* s) {
+size_t wide_length(const WCHAR* s) {
   size_t n = 0;
   while (s[n])
     ++n;
@@ -180,7 +180,7 @@ long long estimate_item(const Conversion& c, va_list* args) {
     case 'S': {
       long long n = 0;
       if (wide_text(c)) {
-        const char16_t* s = va_arg(*args, const char16_t*);
+        const WCHAR* s = va_arg(*args, const WCHAR*);
         if (!s)
           return w > 6 ? w : 6;
         n = static_cast<long long>(wide_length(s)) * 3;  // at most 3 bytes per UTF-16 unit
@@ -242,7 +242,7 @@ void build_spec(const Conversion& c, const char* size, char conv, char* spec, si
 // UTF-16 text converted to the ANSI code page, in a block of the library allocator.
 class NarrowCopy {
  public:
-  NarrowCopy(const char16_t* s, size_t n) {
+  NarrowCopy(const WCHAR* s, size_t n) {
     if (n == 0)
       return;
     const int need =
@@ -292,7 +292,7 @@ void print_item(Sink& sink, const Conversion& c, va_list* args) {
     case 'c':
     case 'C':
       if (wide_text(c)) {
-        const char16_t unit = static_cast<char16_t>(va_arg(*args, int));
+        const WCHAR unit = static_cast<WCHAR>(va_arg(*args, int));
         NarrowCopy narrow(&unit, 1);
         build_spec(c, "", 's', spec, sizeof spec);
         sink.print(spec, narrow.get());
@@ -305,7 +305,7 @@ void print_item(Sink& sink, const Conversion& c, va_list* args) {
     case 'S':
       build_spec(c, "", 's', spec, sizeof spec);
       if (wide_text(c)) {
-        const char16_t* s = va_arg(*args, const char16_t*);
+        const WCHAR* s = va_arg(*args, const WCHAR*);
         if (!s) {
           sink.print(spec, "(null)");
           return;

@@ -8,6 +8,9 @@
 #include <cstring>
 #include <mutex>
 
+// The system's headers below need windows.h first.
+#include "windows.h"
+
 #include "handleapi.h"
 #include "memoryapi.h"
 

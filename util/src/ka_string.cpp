@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include <string_view>
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -32,8 +34,10 @@ bool is_trim_byte(unsigned char c) {
 }
 
 // The first occurrence of the pattern wholly inside the size bytes at s, or null.
+// (memmem would do, but the Windows C run time has none.)
 const char* find_inside(const char* s, size_t size, const char* pattern, size_t pattern_len) {
-  return static_cast<const char*>(memmem(s, size, pattern, pattern_len));
+  const size_t at = std::string_view(s, size).find(std::string_view(pattern, pattern_len));
+  return at == std::string_view::npos ? nullptr : s + at;
 }
 
 #if defined(__x86_64__)
