@@ -88,7 +88,7 @@ HRESULT KaFileUpload::ParseRequest() {
     VARIANT k;
     VariantInit(&k);
     k.vt = VT_BSTR;
-    k.bstrVal = SysAllocString(u"CONTENT_TYPE");
+    k.bstrVal = SysAllocString(OLESTR("CONTENT_TYPE"));
     if (!k.bstrVal)
       return E_OUTOFMEMORY;
     key.Reset(k);
