@@ -7,7 +7,9 @@ HRESULT PageObjects::TakePageObjects(IUnknown* piUnk) {
   // A second start without an end first lets go of what the first one took.
   ReleasePageObjects();
   ComPtr<IScriptingContext> context;
-  HRESULT hr = piUnk->QueryInterface(IID_PPV_ARGS(context.Receive()));
+  // By its identifier: the system's own declaration of the interface gives no __uuidof.
+  HRESULT hr =
+      piUnk->QueryInterface(IID_IScriptingContext, reinterpret_cast<void**>(context.Receive()));
   if (FAILED(hr))
     return hr;
   hr = context->get_Request(Request.Receive());
