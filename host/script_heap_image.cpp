@@ -20,7 +20,7 @@ void fatal_handler(void*, const char* message) {
 }  // namespace
 
 ScriptHeapImage::ScriptHeapImage(char* region, size_t region_size)
-    : region_(region), region_size_(region_size), state_(region, region_size) {}
+    : region_(region), state_(region, region_size) {}
 
 ScriptHeapImage::~ScriptHeapImage() {
   if (ctx_)

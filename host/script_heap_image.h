@@ -52,7 +52,6 @@ class ScriptHeapImage {
   ScriptHeapImage(char* region, size_t region_size);
 
   char* region_;
-  size_t region_size_;
   ScriptHeapState state_;
   duk_context* ctx_ = nullptr;
   std::mt19937_64 seeds_;
