@@ -3,8 +3,8 @@
 #include "bridge_internal.h"
 #include "com_ptr.h"
 #include "oleauto.h"
-#include "winnls.h"
 #include "scoped_variant.h"
+#include "winnls.h"
 
 namespace vhost {
 
