@@ -8,7 +8,9 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -78,5 +80,17 @@ struct Host {
     pid = -1;
   }
 };
+
+// body in the chunked transfer coding, in chunks of 64 KiB, with the closing chunk.
+inline std::string chunked(const std::string& body) {
+  std::string out;
+  for (size_t at = 0; at < body.size(); at += 65536) {
+    const size_t n = std::min<size_t>(65536, body.size() - at);
+    char size_line[32];
+    std::snprintf(size_line, sizeof size_line, "%zx\r\n", n);
+    out += size_line + body.substr(at, n) + "\r\n";
+  }
+  return out + "0\r\n\r\n";
+}
 
 }  // namespace host_test

@@ -339,13 +339,7 @@ TEST_F(ProgressHostTest, RefusedBodiesAreErrorsWithTheirStatus) {
   std::string chunked = "POST /sink.asp?X-Progress-ID=big-2 HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
                         kMultipartType +
                         "\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
-  for (size_t at = 0; at < body.size(); at += 65536) {
-    const size_t n = std::min<size_t>(65536, body.size() - at);
-    char size_line[32];
-    std::snprintf(size_line, sizeof size_line, "%zx\r\n", n);
-    chunked += size_line + body.substr(at, n) + "\r\n";
-  }
-  chunked += "0\r\n\r\n";
+  chunked += host_test::chunked(body);
   const int chunked_fd = host_test::connect_loopback(host_.port);
   ASSERT_GE(chunked_fd, 0);
   std::thread sender([&] { host_test::send_all(chunked_fd, chunked.data(), chunked.size()); });

@@ -216,13 +216,7 @@ TEST_F(HostUploadTest, BodyOverTheLimitGets413AndNothingIsSaved) {
   ASSERT_GE(chunked_fd, 0);
   std::string chunked = "POST /upload.asp?d=big HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kMultipartType +
                         "\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
-  for (size_t at = 0; at < body.size(); at += 65536) {
-    const size_t n = std::min<size_t>(65536, body.size() - at);
-    char size_line[32];
-    std::snprintf(size_line, sizeof size_line, "%zx\r\n", n);
-    chunked += size_line + body.substr(at, n) + "\r\n";
-  }
-  chunked += "0\r\n\r\n";
+  chunked += host_test::chunked(body);
   // The host answers while the body is still coming: read that answer while sending.
   std::thread sender([&] { host_test::send_all(chunked_fd, chunked.data(), chunked.size()); });
   Response streamed = host_test::read_response(chunked_fd);
