@@ -174,6 +174,16 @@ TEST_F(FileServices, DeleteAndDirectories) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
   EXPECT_TRUE(CreateDirectoryA(Win("d\\e\\").c_str(), nullptr));
 
+  // A folder is no file to open or create, whatever the disposition: the exclusive create,
+  // which looks only when its create fails, gives the same answer as the others.
+  for (DWORD disposition :
+       {CREATE_NEW, CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS, TRUNCATE_EXISTING}) {
+    SCOPED_TRACE(disposition);
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileA(Win("d").c_str(), GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  }
+
   // A directory is not a file to delete, and a full one cannot be removed.
   EXPECT_FALSE(DeleteFileA(Win("d").c_str()));
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
