@@ -43,9 +43,17 @@ HRESULT read_header_line(const char* line, CKaText* name, CKaText* file_name, CK
 }  // namespace
 
 HRESULT KaFileUpload::ParseBody(const char* contentType) {
-  HRESULT hr = ReadBody();
+  // The body is cut where it stands, in the array the request handed out: the parts copy
+  // their contents, and the body itself is never copied.
+  ScopedVariant data;
+  SAFEARRAY* array = nullptr;
+  int length = 0;
+  HRESULT hr = ReadBody(data.Receive(), &array, &length);
   if (FAILED(hr))
     return hr;
+  const SafeArrayDataScope bytes(array);
+  if (FAILED(bytes.status()))
+    return bytes.status();
   // The delimiter is a line that starts with "--" and the boundary: CR LF "--" boundary, with
   // the line end of the line before it; the closing one ends in "--" as well.
   CKaText boundary;
@@ -58,8 +66,18 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
   if (marks.delimiter.GetLength() != boundary.GetLength() + 4 ||
       marks.closing.GetLength() != boundary.GetLength() + 4)
     return E_OUTOFMEMORY;
+  Body = bytes.data<const char>();
+  BodyLength = length;
+  ParsePos = 0;
+  hr = CutParts(marks);
+  Body = nullptr;
+  BodyLength = 0;
+  return hr;
+}
+
+HRESULT KaFileUpload::CutParts(const PartDelimiters& marks) {
   int last_part = 0;
-  hr = ReadFirstDelimiter(marks, &last_part);
+  HRESULT hr = ReadFirstDelimiter(marks, &last_part);
   if (FAILED(hr))
     return hr;
   char line[kLineWindow + 1];
@@ -112,7 +130,7 @@ HRESULT KaFileUpload::ReadFirstDelimiter(const PartDelimiters& marks, int* lastP
   const int dashes_length = marks.delimiter.GetLength() - 2;
   int at = 0;
   if (BodyLength < dashes_length || memcmp(Body, dashes, static_cast<size_t>(dashes_length)) != 0) {
-    at = kaFindData(Body, BodyLength, marks.delimiter);
+    at = FindInBody(marks.delimiter);
     if (at < 0)
       return E_FAIL;
     at += 2;
@@ -142,7 +160,7 @@ bool KaFileUpload::StartsWithClosing(const PartDelimiters& marks) const {
          memcmp(Body + ParsePos, marks.closing.GetData(), static_cast<size_t>(length)) == 0;
 }
 
-HRESULT KaFileUpload::ReadBody() {
+HRESULT KaFileUpload::ReadBody(VARIANT* data, SAFEARRAY** array, int* length) {
   LONG total = 0;
   HRESULT hr = Request->get_TotalBytes(&total);
   if (FAILED(hr))
@@ -155,38 +173,36 @@ HRESULT KaFileUpload::ReadBody() {
     c.lVal = total;
     count.Reset(c);
   }
-  ScopedVariant data;
   // The count is [in, out]: the request says in it how many bytes it read.
-  hr = Request->BinaryRead(count.AsInOut(), data.Receive());
+  hr = Request->BinaryRead(count.AsInOut(), data);
   if (FAILED(hr))
     return hr;
   // Anything but a one-dimensional byte array is no body.
-  const VARIANT& v = data.Get();
-  SAFEARRAY* array = v.vt == (VT_ARRAY | VT_UI1)                           ? v.parray
+  const VARIANT& v = *data;
+  SAFEARRAY* bytes = v.vt == (VT_ARRAY | VT_UI1)                           ? v.parray
                      : v.vt == (VT_BYREF | VT_ARRAY | VT_UI1) && v.pparray ? *v.pparray
                                                                            : nullptr;
-  if (!array || SafeArrayGetDim(array) != 1)
+  if (!bytes || SafeArrayGetDim(bytes) != 1)
     return E_FAIL;
   LONG lower = 0;
   LONG upper = -1;
-  SafeArrayGetLBound(array, 1, &lower);
-  SafeArrayGetUBound(array, 1, &upper);
-  const long long length = static_cast<long long>(upper) - lower + 1;
-  if (length < 0 || length > 0x7FFFFFFE)
+  SafeArrayGetLBound(bytes, 1, &lower);
+  SafeArrayGetUBound(bytes, 1, &upper);
+  const long long n = static_cast<long long>(upper) - lower + 1;
+  if (n < 0 || n > 0x7FFFFFFE)
     return E_FAIL;
-  {
-    const SafeArrayDataScope bytes(array);
-    if (FAILED(bytes.status()))
-      return bytes.status();
-    kaFreeString(&Body);
-    Body = kaDataDup(bytes.data<void>(), static_cast<unsigned>(length));
-  }
-  if (!Body) {
-    BodyLength = 0;
-    return E_OUTOFMEMORY;
-  }
-  BodyLength = static_cast<int>(length);
+  *array = bytes;
+  *length = static_cast<int>(n);
   return S_OK;
+}
+
+// kaFindData compares the candidates in the last bytes of what it searches past the length it
+// is given, and the body has no zero byte after it to stop that comparison. It is given the
+// body less the pattern's length but one: every occurrence that lies wholly in the body still
+// starts within that, and no comparison runs past the body.
+int KaFileUpload::FindInBody(const CKaText& pattern) const {
+  const int span = BodyLength - ParsePos - (pattern.GetLength() - 1);
+  return span > 0 ? kaFindData(Body + ParsePos, span, pattern) : -1;
 }
 
 int KaFileUpload::ReadHeaderLine(char* line) {
@@ -210,7 +226,7 @@ int KaFileUpload::ReadHeaderLine(char* line) {
 
 char* KaFileUpload::ReadPartData(const PartDelimiters& marks, int* size, int* lastPart) {
   // The content ends where the delimiter's CR LF starts.
-  const int a = kaFindData(Body + ParsePos, BodyLength - ParsePos, marks.delimiter);
+  const int a = FindInBody(marks.delimiter);
   if (a < 0)
     return nullptr;
   char* copy = kaDataDup(Body + ParsePos, static_cast<unsigned>(a));

@@ -42,7 +42,6 @@ KaFileUpload::KaFileUpload(ComPtr<UploadParts> parts, ComPtr<ItemCollection> ite
 // The records go with the last element that still shows one.
 KaFileUpload::~KaFileUpload() {
   ReleaseIntrinsics();
-  kaFreeString(&Body);
 }
 
 void KaFileUpload::ReleaseIntrinsics() {
@@ -118,8 +117,6 @@ HRESULT KaFileUpload::ParseRequest() {
   hr = ParseBody(content_type);
   if (hr == S_OK)
     hr = BuildCollections();
-  kaFreeString(&Body);
-  BodyLength = 0;
   return hr;
 }
 

@@ -48,12 +48,16 @@ class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
   void ReleaseIntrinsics();
   HRESULT ParseRequest();
   HRESULT ParseBody(const char* contentType);
-  HRESULT ReadBody();
-  int ReadHeaderLine(char* line);
+  // The request's body as the one-dimensional byte array BinaryRead hands out; data holds it.
+  HRESULT ReadBody(VARIANT* data, SAFEARRAY** array, int* length);
   struct PartDelimiters {
     CKaText delimiter;  // CR LF "--" boundary
     CKaText closing;    // "--" boundary "--"
   };
+  HRESULT CutParts(const PartDelimiters& marks);
+  // Offset from the read position of the first whole occurrence of pattern in the body, or -1.
+  int FindInBody(const CKaText& pattern) const;
+  int ReadHeaderLine(char* line);
   // Moves the read position past the first delimiter line; sets lastPart when that delimiter
   // is the closing one (a form without parts).
   HRESULT ReadFirstDelimiter(const PartDelimiters& marks, int* lastPart);
@@ -68,7 +72,9 @@ class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
   ComPtr<AttachmentCollection> AttachmentsCollection;
   ComPtr<ItemCollection> ItemsCollection;
   ComPtr<UploadParts> Parts;  // ItemList and AttachmentList, shared with the elements
-  char* Body = nullptr;
+  // The body during the parse: the request's own bytes, read in place and never past
+  // BodyLength (no zero byte follows them).
+  const char* Body = nullptr;
   int BodyLength = 0;
   int ParsePos = 0;
 };
