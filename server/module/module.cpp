@@ -10,8 +10,6 @@
 #define VTRL_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-_ATL_MODULE g_vtrl_module;
-
 namespace {
 
 HRESULT update_upload_registry(BOOL bRegister) {
