@@ -16,15 +16,12 @@ HRESULT fail(HRESULT hr, const char16_t* description) {
 HRESULT bytes_variant(const void* data, ULONGLONG count, VARIANT* out) {
   if (count > 0x7FFFFFFF)
     return fail(AdoErrorStatus(adErrDataConversion), u"The value is too large for an array.");
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count));
-  if (!array)
-    return fail(E_OUTOFMEMORY, u"Out of memory.");
-  if (count) {
-    void* bytes = nullptr;
-    SafeArrayAccessData(array, &bytes);
-    std::memcpy(bytes, data, count);
-    SafeArrayUnaccessData(array);
-  }
+  SAFEARRAY* array = nullptr;
+  const HRESULT hr = NewByteArray(data, static_cast<ULONG>(count), &array);
+  if (hr == E_OUTOFMEMORY)
+    return fail(hr, u"Out of memory.");
+  if (FAILED(hr))
+    return fail(hr, u"The value cannot be stored in an array.");
   out->vt = VT_ARRAY | VT_UI1;
   out->parray = array;
   return S_OK;
