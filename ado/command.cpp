@@ -1,8 +1,11 @@
 // Setting up and running a command.
 #include "command.h"
 
+#include <optional>
+
 #include "parameter.h"
 #include "recordset.h"
+#include "scoped_safearray.h"
 
 namespace {
 
@@ -19,20 +22,17 @@ class ArgumentValues final : public BindValues {
       v = v->pvarVal;
     if ((v->vt & ~VT_BYREF) == (VT_ARRAY | VT_VARIANT)) {
       SAFEARRAY* array = (v->vt & VT_BYREF) ? *v->pparray : v->parray;
-      void* data = nullptr;
-      if (array && SafeArrayGetDim(array) == 1 && SUCCEEDED(SafeArrayAccessData(array, &data))) {
-        array_ = array;
-        values_ = static_cast<const VARIANT*>(data);
-        count_ = static_cast<size_t>(element_count(array));
+      if (array && SafeArrayGetDim(array) == 1) {
+        locked_.emplace(array);
+        if (SUCCEEDED(locked_->status())) {
+          values_ = locked_->data<const VARIANT>();
+          count_ = static_cast<size_t>(element_count(array));
+        }
       }
     } else {
       values_ = v;
       count_ = 1;
     }
-  }
-  ~ArgumentValues() {
-    if (array_)
-      SafeArrayUnaccessData(array_);
   }
   ArgumentValues(const ArgumentValues&) = delete;
   ArgumentValues& operator=(const ArgumentValues&) = delete;
@@ -50,7 +50,7 @@ class ArgumentValues final : public BindValues {
     return upper >= lower ? static_cast<ULONGLONG>(upper - lower + 1) : 0;
   }
 
-  SAFEARRAY* array_ = nullptr;
+  std::optional<SafeArrayDataScope> locked_;
   const VARIANT* values_ = nullptr;
   size_t count_ = 0;
 };

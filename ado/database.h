@@ -32,6 +32,11 @@ class NoBindValues final : public BindValues {
 // The number of bytes a byte array holds (every dimension counted).
 ULONGLONG ByteArraySize(SAFEARRAY* array);
 
+// A new one-dimensional byte array (lower bound 0) holding a copy of count bytes of data, in
+// *out. E_OUTOFMEMORY, or the status of the array's data access, when it cannot be made; *out
+// is then null.
+HRESULT NewByteArray(const void* data, ULONG count, SAFEARRAY** out);
+
 // How a column's values read.
 enum class ColumnKind {
   kBinary,  // every value reads as bytes

@@ -16,15 +16,12 @@ HRESULT fail(HRESULT hr, const char16_t* description) {
 HRESULT bytes_variant(const void* data, ULONGLONG count, VARIANT* out) {
   if (count > 0x7FFFFFFF)
     return fail(AdoErrorStatus(adErrDataConversion), u"The value is too large for an array.");
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count));
-  if (!array)
-    return fail(E_OUTOFMEMORY, u"Out of memory.");
-  if (count) {
-    void* bytes = nullptr;
-    SafeArrayAccessData(array, &bytes);
-    std::memcpy(bytes, data, count);
-    SafeArrayUnaccessData(array);
-  }
+  SAFEARRAY* array = nullptr;
+  const HRESULT hr = NewByteArray(data, static_cast<ULONG>(count), &array);
+  if (hr == E_OUTOFMEMORY)
+    return fail(hr, u"Out of memory.");
+  if (FAILED(hr))
+    return fail(hr, u"The value cannot be stored in an array.");
   out->vt = VT_ARRAY | VT_UI1;
   out->parray = array;
   return S_OK;
@@ -38,6 +35,30 @@ HRESULT text_variant(const void* text, ULONGLONG units, VARIANT* out) {
     return fail(E_OUTOFMEMORY, u"Out of memory.");
   out->vt = VT_BSTR;
   out->bstrVal = bstr;
+  return S_OK;
+}
+
+// The bytes and the text of a cell, held by rows until it moves; E_OUTOFMEMORY (reported) when
+// the provider cannot make them.
+HRESULT cell_bytes(Rows* rows, int column, const BYTE** data, ULONGLONG* size) {
+  return rows->Bytes(column, data, size) ? S_OK : fail(E_OUTOFMEMORY, u"Out of memory.");
+}
+
+HRESULT cell_text(Rows* rows, int column, const char16_t** text, ULONGLONG* units) {
+  return rows->Text(column, text, units) ? S_OK : fail(E_OUTOFMEMORY, u"Out of memory.");
+}
+
+// Reads *out from member of the description of column, once recordset is open.
+template <class T, class Member>
+HRESULT description_member(RecordsetObject* recordset, int column,
+                           Member ColumnDescription::*member, T* out) {
+  if (!out)
+    return E_POINTER;
+  Rows* rows = nullptr;
+  const HRESULT hr = recordset->OpenRows(IID_Field20, &rows);
+  if (FAILED(hr))
+    return hr;
+  *out = rows->Describe(column).*member;
   return S_OK;
 }
 
@@ -61,16 +82,14 @@ HRESULT column_value(Rows* rows, int column, ColumnKind kind, VARIANT* out) {
   if (reads_as_bytes(kind, stored)) {
     const BYTE* data = nullptr;
     ULONGLONG size = 0;
-    if (!rows->Bytes(column, &data, &size))
-      return fail(E_OUTOFMEMORY, u"Out of memory.");
-    return bytes_variant(data, size, out);
+    const HRESULT hr = cell_bytes(rows, column, &data, &size);
+    return FAILED(hr) ? hr : bytes_variant(data, size, out);
   }
   if (reads_as_text(kind, stored)) {
     const char16_t* text = nullptr;
     ULONGLONG units = 0;
-    if (!rows->Text(column, &text, &units))
-      return fail(E_OUTOFMEMORY, u"Out of memory.");
-    return text_variant(text, units, out);
+    const HRESULT hr = cell_text(rows, column, &text, &units);
+    return FAILED(hr) ? hr : text_variant(text, units, out);
   }
   if (stored == CellType::kReal) {
     out->vt = VT_R8;
@@ -113,15 +132,17 @@ HRESULT FieldObject::get_ActualSize(LONGLONG* pl) {
   } else if (reads_as_bytes(kind, stored)) {
     const BYTE* data = nullptr;
     ULONGLONG size = 0;
-    if (!rows->Bytes(column_, &data, &size))
-      return fail(E_OUTOFMEMORY, u"Out of memory.");
+    hr = cell_bytes(rows, column_, &data, &size);
+    if (FAILED(hr))
+      return hr;
     *pl = static_cast<LONGLONG>(size);
   } else if (reads_as_text(kind, stored)) {
     // In bytes of the field's wide text, as the chunks of GetChunk are counted in characters.
     const char16_t* text = nullptr;
     ULONGLONG units = 0;
-    if (!rows->Text(column_, &text, &units))
-      return fail(E_OUTOFMEMORY, u"Out of memory.");
+    hr = cell_text(rows, column_, &text, &units);
+    if (FAILED(hr))
+      return hr;
     *pl = static_cast<LONGLONG>(units * sizeof(char16_t));
   } else if (stored == CellType::kBoolean) {
     *pl = sizeof(VARIANT_BOOL);
@@ -133,25 +154,11 @@ HRESULT FieldObject::get_ActualSize(LONGLONG* pl) {
 }
 
 HRESULT FieldObject::get_Attributes(LONG* pl) {
-  if (!pl)
-    return E_POINTER;
-  Rows* rows = nullptr;
-  HRESULT hr = recordset_->OpenRows(IID_Field20, &rows);
-  if (FAILED(hr))
-    return hr;
-  *pl = rows->Describe(column_).attributes;
-  return S_OK;
+  return description_member(recordset_.Get(), column_, &ColumnDescription::attributes, pl);
 }
 
 HRESULT FieldObject::get_DefinedSize(LONGLONG* pl) {
-  if (!pl)
-    return E_POINTER;
-  Rows* rows = nullptr;
-  HRESULT hr = recordset_->OpenRows(IID_Field20, &rows);
-  if (FAILED(hr))
-    return hr;
-  *pl = rows->Describe(column_).defined_size;
-  return S_OK;
+  return description_member(recordset_.Get(), column_, &ColumnDescription::defined_size, pl);
 }
 
 HRESULT FieldObject::get_Name(BSTR* pbstr) {
@@ -170,14 +177,7 @@ HRESULT FieldObject::get_Name(BSTR* pbstr) {
 }
 
 HRESULT FieldObject::get_Type(DataTypeEnum* pDataType) {
-  if (!pDataType)
-    return E_POINTER;
-  Rows* rows = nullptr;
-  HRESULT hr = recordset_->OpenRows(IID_Field20, &rows);
-  if (FAILED(hr))
-    return hr;
-  *pDataType = rows->Describe(column_).type;
-  return S_OK;
+  return description_member(recordset_.Get(), column_, &ColumnDescription::type, pDataType);
 }
 
 HRESULT FieldObject::get_Value(VARIANT* pvar) {
@@ -218,14 +218,14 @@ HRESULT FieldObject::GetChunk(LONG Length, VARIANT* pvar) {
   const BYTE* data = nullptr;
   ULONGLONG total = 0;
   if (binary) {
-    if (!rows->Bytes(column_, &data, &total))
-      return fail(E_OUTOFMEMORY, u"Out of memory.");
+    hr = cell_bytes(rows, column_, &data, &total);
   } else {
     const char16_t* text = nullptr;
-    if (!rows->Text(column_, &text, &total))
-      return fail(E_OUTOFMEMORY, u"Out of memory.");
+    hr = cell_text(rows, column_, &text, &total);
     data = reinterpret_cast<const BYTE*>(text);
   }
+  if (FAILED(hr))
+    return hr;
   if (position.offset >= total) {
     pvar->vt = VT_NULL;
     return S_OK;

@@ -34,26 +34,22 @@ constexpr ULONGLONG kMaxValueBytes = 0x7FFFFFFF;
 // Any other array is left to VariantCopyInd.
 HRESULT copy_chunk(const VARIANT& chunk, VARIANT* out) {
   SAFEARRAY* source = (chunk.vt & VT_BYREF) ? *chunk.pparray : chunk.parray;
-  void* from = nullptr;
-  if (!source || SafeArrayGetDim(source) != 1 || source->cbElements != 1 ||
-      FAILED(SafeArrayAccessData(source, &from)))
+  if (!source || SafeArrayGetDim(source) != 1 || source->cbElements != 1)
     return VariantCopyInd(out, &chunk);
+  const SafeArrayDataScope from(source);
   const SAFEARRAYBOUND bound = source->rgsabound[0];
-  if (!from && bound.cElements) {
-    // An array without its data: the platform's copy decides.
-    SafeArrayUnaccessData(source);
+  // An array whose data cannot be reached: the platform's copy decides.
+  if (FAILED(from.status()) || (!from.data() && bound.cElements))
     return VariantCopyInd(out, &chunk);
-  }
   ScopedSafeArray copy;
   copy.Reset(SafeArrayCreateVector(VT_UI1, bound.lLbound, bound.cElements));
   if (copy.Get() && bound.cElements) {
     const std::optional<SafeArrayLockScope<VT_UI1>> to = copy.CreateLockScope<VT_UI1>();
     if (to)
-      std::memcpy(to->data(), from, bound.cElements);
+      std::memcpy(to->data(), from.data(), bound.cElements);
     else
       copy.Reset();
   }
-  SafeArrayUnaccessData(source);
   if (!copy.Get())
     return E_OUTOFMEMORY;
   out->vt = VT_ARRAY | VT_UI1;
@@ -80,12 +76,15 @@ HRESULT ParameterObject::AppendToPending(ChunkKind kind, const void* data, ULONG
     const VARIANT& value = value_.Get();
     const void* old = nullptr;
     ULONGLONG old_bytes = 0;
-    void* locked = nullptr;
+    std::optional<SafeArrayDataScope> locked;
     if (kind == ChunkKind::kBytes) {
       old_bytes = ByteArraySize(value.parray);
-      if (old_bytes && FAILED(SafeArrayAccessData(value.parray, &locked)))
-        return fail(AdoErrorStatus(adErrDataConversion), u"The value cannot be read.");
-      old = locked;
+      if (old_bytes) {
+        locked.emplace(value.parray);
+        if (FAILED(locked->status()))
+          return fail(AdoErrorStatus(adErrDataConversion), u"The value cannot be read.");
+        old = locked->data();
+      }
     } else {
       old = value.bstrVal;
       old_bytes = SysStringByteLen(value.bstrVal);
@@ -96,8 +95,7 @@ HRESULT ParameterObject::AppendToPending(ChunkKind kind, const void* data, ULONG
                    : nullptr;
     if (pending_ && old_bytes)
       std::memcpy(pending_, old, old_bytes);
-    if (locked)
-      SafeArrayUnaccessData(value.parray);
+    locked.reset();
     if (!pending_)
       return fail(E_OUTOFMEMORY, u"Out of memory.");
     pending_capacity_ = capacity;
@@ -124,14 +122,12 @@ HRESULT ParameterObject::PrepareValue() {
   VARIANT joined;
   VariantInit(&joined);
   if (pending_kind_ == ChunkKind::kBytes) {
+    const HRESULT hr = NewByteArray(pending_, static_cast<ULONG>(pending_size_), &joined.parray);
+    if (hr == E_OUTOFMEMORY)
+      return fail(hr, u"Out of memory.");
+    if (FAILED(hr))
+      return fail(hr, u"The value cannot be stored in an array.");
     joined.vt = VT_ARRAY | VT_UI1;
-    joined.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(pending_size_));
-    if (!joined.parray)
-      return fail(E_OUTOFMEMORY, u"Out of memory.");
-    void* bytes = nullptr;
-    SafeArrayAccessData(joined.parray, &bytes);
-    std::memcpy(bytes, pending_, pending_size_);
-    SafeArrayUnaccessData(joined.parray);
   } else {
     joined.vt = VT_BSTR;
     joined.bstrVal =
@@ -263,14 +259,16 @@ HRESULT ParameterObject::AppendChunk(VARIANT Val) {
   }
   const void* data = nullptr;
   ULONGLONG bytes = 0;
-  void* locked = nullptr;
-  SAFEARRAY* source = nullptr;
+  std::optional<SafeArrayDataScope> locked;
   if (kind == ChunkKind::kBytes) {
-    source = (chunk.vt & VT_BYREF) ? *chunk.pparray : chunk.parray;
+    SAFEARRAY* source = (chunk.vt & VT_BYREF) ? *chunk.pparray : chunk.parray;
     bytes = source ? ByteArraySize(source) : 0;
-    if (bytes && FAILED(SafeArrayAccessData(source, &locked)))
-      return fail(AdoErrorStatus(adErrDataConversion), u"The chunk cannot be read.");
-    data = locked;
+    if (bytes) {
+      locked.emplace(source);
+      if (FAILED(locked->status()))
+        return fail(AdoErrorStatus(adErrDataConversion), u"The chunk cannot be read.");
+      data = locked->data();
+    }
   } else {
     BSTR text = chunk.vt == VT_BSTR ? chunk.bstrVal : *chunk.pbstrVal;
     data = text;
@@ -279,12 +277,9 @@ HRESULT ParameterObject::AppendChunk(VARIANT Val) {
   const ULONGLONG have_bytes = pending_kind_ != ChunkKind::kNone ? pending_size_
                                : kind == ChunkKind::kBytes ? ByteArraySize(value_.Get().parray)
                                                            : SysStringByteLen(value_.Get().bstrVal);
-  HRESULT hr = bytes > kMaxValueBytes - have_bytes
-                   ? fail(AdoErrorStatus(adErrDataConversion), u"The value would exceed 2 GiB.")
-                   : AppendToPending(kind, data, bytes);
-  if (locked)
-    SafeArrayUnaccessData(source);
-  return hr;
+  return bytes > kMaxValueBytes - have_bytes
+             ? fail(AdoErrorStatus(adErrDataConversion), u"The value would exceed 2 GiB.")
+             : AppendToPending(kind, data, bytes);
 }
 
 HRESULT ParameterObject::get_Attributes(LONG* plParmAttribs) {

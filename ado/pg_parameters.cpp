@@ -42,12 +42,6 @@ const VARIANT& through_references(const VARIANT& given) {
 
 }  // namespace
 
-PgParameters::~PgParameters() {
-  for (int i = 0; i < count_ && slots_; ++i)
-    if (slots_[i].locked)
-      SafeArrayUnaccessData(slots_[i].locked);
-}
-
 HRESULT PgParameters::Bind(const BindValues& values, size_t first, int count, REFCLSID clsid,
                            REFIID iid) {
   if (count == 0)
@@ -87,11 +81,12 @@ HRESULT PgParameters::BindOne(int index, const VARIANT& given) {
     values_[index] = kNoBytes;
     if (size == 0)
       return S_OK;
-    void* data = nullptr;
-    if (FAILED(SafeArrayAccessData(array, &data)))
+    slot.locked.emplace(array);
+    if (FAILED(slot.locked->status())) {
+      slot.locked.reset();
       return E_INVALIDARG;
-    slot.locked = array;
-    values_[index] = static_cast<const char*>(data);
+    }
+    values_[index] = slot.locked->data<const char>();
     return S_OK;
   }
   ScopedVariant plain;

@@ -7,14 +7,15 @@
 #include <libpq-fe.h>
 
 #include <memory>
+#include <optional>
 
 #include "database.h"
+#include "scoped_safearray.h"
 #include "task_memory.h"
 
 class PgParameters {
  public:
   PgParameters() = default;
-  ~PgParameters();
   PgParameters(const PgParameters&) = delete;
   PgParameters& operator=(const PgParameters&) = delete;
 
@@ -31,7 +32,7 @@ class PgParameters {
   // What one value needs kept while the statement runs.
   struct Slot {
     TaskMemory text;
-    SAFEARRAY* locked = nullptr;
+    std::optional<SafeArrayDataScope> locked;  // a byte array read in place
     char number[32] = {};
   };
 

@@ -1,5 +1,8 @@
 // Command text on SQLite: statement by statement, with values bound by their VARIANT types.
+#include <optional>
+
 #include "ado_object.h"
+#include "scoped_safearray.h"
 #include "scoped_variant.h"
 #include "sqlite_database.h"
 #include "sqlite_rows.h"
@@ -10,10 +13,6 @@ namespace {
 class ArrayLocks {
  public:
   ArrayLocks() = default;
-  ~ArrayLocks() {
-    for (size_t i = 0; i < count_; ++i)
-      SafeArrayUnaccessData(arrays_[i]);
-  }
   ArrayLocks(const ArrayLocks&) = delete;
   ArrayLocks& operator=(const ArrayLocks&) = delete;
 
@@ -21,18 +20,21 @@ class ArrayLocks {
   bool Lock(SAFEARRAY* array, const void** data) {
     if (count_ == kMax)
       return false;
-    void* bytes = nullptr;
-    if (FAILED(SafeArrayAccessData(array, &bytes)))
+    std::optional<SafeArrayDataScope>& scope = scopes_[count_];
+    scope.emplace(array);
+    if (FAILED(scope->status())) {
+      scope.reset();
       return false;
-    arrays_[count_++] = array;
-    *data = bytes;
+    }
+    ++count_;
+    *data = scope->data();
     return true;
   }
 
   static constexpr size_t kMax = 999;  // SQLite's default limit of placeholders
 
  private:
-  SAFEARRAY* arrays_[kMax] = {};
+  std::optional<SafeArrayDataScope> scopes_[kMax];
   size_t count_ = 0;
 };
 
@@ -53,12 +55,10 @@ int bind_value(sqlite3_stmt* stmt, int index, const VARIANT& given, bool copy, A
     const void* data = nullptr;
     if (!copy && locks.Lock(array, &data))
       return sqlite3_bind_blob64(stmt, index, data, size, SQLITE_STATIC);
-    void* bytes = nullptr;
-    if (FAILED(SafeArrayAccessData(array, &bytes)))
+    const SafeArrayDataScope bytes(array);
+    if (FAILED(bytes.status()))
       return SQLITE_MISMATCH;
-    const int rc = sqlite3_bind_blob64(stmt, index, bytes, size, SQLITE_TRANSIENT);
-    SafeArrayUnaccessData(array);
-    return rc;
+    return sqlite3_bind_blob64(stmt, index, bytes.data(), size, SQLITE_TRANSIENT);
   }
   ScopedVariant plain;
   if (value->vt & VT_BYREF) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "intrinsics.h"
@@ -294,22 +295,60 @@ bool resolve_in_site(const std::string& root, const std::string& path, fs::path*
   return true;
 }
 
-MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState* state) {
-  const HttpRequestData& r = state->request;
-  // The path must stay inside the site: no "..", no backslash (the Windows-style namespace
-  // would read it as a separator), no NUL.
-  if (r.path.empty() || r.path[0] != '/' || r.path.find('\0') != std::string::npos ||
-      r.path.find('\\') != std::string::npos)
-    return queue_text(connection, state, 400, "Bad Request", "The path is not valid.");
-  std::string normalized;
-  for (size_t start = 1; start <= r.path.size();) {
-    size_t end = r.path.find('/', start);
+// Whether a decoded request path can name something: absolute, with no backslash (the
+// Windows-style namespace would read it as a separator) and no NUL.
+bool well_formed(const std::string& path) {
+  return !path.empty() && path[0] == '/' && path.find('\0') == std::string::npos &&
+         path.find('\\') == std::string::npos;
+}
+
+// Whether a component of path is "..".
+bool climbs(const std::string& path) {
+  for (size_t start = 1; start <= path.size();) {
+    size_t end = path.find('/', start);
     if (end == std::string::npos)
-      end = r.path.size();
-    if (r.path.compare(start, end - start, "..") == 0)
-      return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
+      end = path.size();
+    if (path.compare(start, end - start, "..") == 0)
+      return true;
     start = end + 1;
   }
+  return false;
+}
+
+// A folder asked for without its trailing '/': sent to the folder's own address, query kept.
+MHD_Result redirect_to_folder(MHD_Connection* connection, RequestState* state) {
+  const HttpRequestData& r = state->request;
+  const std::string location =
+      r.raw_path + "/" +
+      (r.raw_query.empty() && state->uri.find('?') == std::string::npos ? "" : "?" + r.raw_query);
+  MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+  if (response)
+    MHD_add_response_header(response, "Location", location.c_str());
+  return queue(connection, state, 301, response);
+}
+
+// The index page of folder real in *target, its name added to *virtual_path; false when the
+// folder has none.
+bool find_index(const fs::path& real, fs::path* target, std::string* virtual_path) {
+  std::error_code ec;
+  for (const char* index : {"index.asp", "default.asp", "index.html", "index.htm"}) {
+    if (fs::is_regular_file(real / index, ec)) {
+      *target = real / index;
+      *virtual_path += index;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Sends what a request path names: a page runs, a file goes out as it is, a folder sends its
+// index page. Paths that leave the site are refused.
+MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState* state) {
+  const HttpRequestData& r = state->request;
+  if (!well_formed(r.path))
+    return queue_text(connection, state, 400, "Bad Request", "The path is not valid.");
+  if (climbs(r.path))
+    return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
   const HostConfig& config = server->config();
   fs::path real;
   fs::file_status status;
@@ -322,29 +361,12 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
   bool data = in_data_dir(config, real.string());
   std::string virtual_path = r.path;
   if (fs::is_directory(status)) {
-    if (virtual_path.back() != '/') {
-      const std::string location =
-          r.raw_path + "/" +
-          (r.raw_query.empty() && state->uri.find('?') == std::string::npos ? ""
-                                                                            : "?" + r.raw_query);
-      MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
-      if (response)
-        MHD_add_response_header(response, "Location", location.c_str());
-      return queue(connection, state, 301, response);
-    }
+    if (virtual_path.back() != '/')
+      return redirect_to_folder(connection, state);
     if (data)
       return queue_text(connection, state, 403, "Forbidden",
                         "This folder holds data only: it has no index page.");
-    bool found = false;
-    for (const char* index : {"index.asp", "default.asp", "index.html", "index.htm"}) {
-      if (fs::is_regular_file(real / index, ec)) {
-        target = real / index;
-        virtual_path += index;
-        found = true;
-        break;
-      }
-    }
-    if (!found)
+    if (!find_index(real, &target, &virtual_path))
       return queue_text(connection, state, 403, "Forbidden", "This folder has no index page.");
     data = in_data_dir(config, fs::weakly_canonical(target, ec).string());
   } else if (fs::is_regular_file(status)) {
@@ -392,6 +414,121 @@ void start_request(HttpServer* server, MHD_Connection* connection, RequestState*
   r.local_port = server->port();
 }
 
+MHD_Result refuse_too_large(MHD_Connection* connection, RequestState* state,
+                            unsigned long long limit) {
+  return queue_text(
+      connection, state, 413, "Payload Too Large",
+      "The request body is larger than this server accepts (" + std::to_string(limit) + " bytes).");
+}
+
+// Content-Length announced the body: its array is made now, so that the pieces go straight
+// into it. A length that is not a number, or above the limit, refuses the request before its
+// body is read.
+MHD_Result expect_body(HttpServer* server, MHD_Connection* connection, RequestState* state,
+                       const std::string& length) {
+  const unsigned long long limit = server->config().max_body;
+  char* end = nullptr;
+  const unsigned long long n = std::strtoull(length.c_str(), &end, 10);
+  if (end == length.c_str() || *end != '\0')
+    return queue_text(connection, state, 400, "Bad Request", "Content-Length is not a number.");
+  if (n > limit)
+    return refuse_too_large(connection, state, limit);
+  state->length_known = true;
+  if (n > 0) {
+    HttpRequestData& r = state->request;
+    r.body.Reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(n)));
+    if (!r.body.Get())
+      return queue_text(connection, state, 503, "Service Unavailable",
+                        "There is no memory for the request body.");
+    r.body_size = static_cast<ULONG>(n);
+  }
+  return MHD_YES;
+}
+
+// The first call for a request: its line and headers. A progress query is answered at once;
+// any other request is tracked and waits for its body.
+MHD_Result on_headers(HttpServer* server, MHD_Connection* connection, RequestState* state,
+                      const char* method, const char* version) {
+  start_request(server, connection, state, method, version);
+  const HttpRequestData& r = state->request;
+  if (!server->config().progress_path.empty() && r.path == server->config().progress_path)
+    return answer_progress(server, connection, state);
+  state->progress = server->progress().track(r, state->start);
+  const std::string* length = r.header("Content-Length");
+  return length ? expect_body(server, connection, state, *length) : MHD_YES;
+}
+
+// A piece of the body: copied into the announced array, or gathered when the body is chunked.
+// Once the request is refused the rest is counted and dropped. MHD_NO closes the connection: a
+// client too slow, or sending more than it announced.
+MHD_Result on_body_piece(HttpServer* server, RequestState* state, const char* piece, size_t n) {
+  const unsigned long long limit = server->config().max_body;
+  if (state->progress)
+    state->progress->received.fetch_add(n, std::memory_order_relaxed);
+  // The library's time-out only catches a silent client: one that trickles its body is
+  // cut off here.
+  if (std::chrono::steady_clock::now() - state->start >
+      std::chrono::seconds(server->config().client_timeout_seconds)) {
+    state->log_extra += (state->log_extra.empty() ? "" : " ") + std::string("(body too slow)");
+    return MHD_NO;
+  }
+  if (state->responded)
+    return MHD_YES;  // the rest of a refused body
+  if (state->too_large) {
+    // The library cannot answer in the middle of a body: the rest is read and dropped so
+    // that the client sees the 413, but a body past twice the limit only gets closed.
+    state->received += n;
+    return state->received > 2 * limit + 1 ? MHD_NO : MHD_YES;
+  }
+  HttpRequestData& r = state->request;
+  if (state->received + n > (state->length_known ? r.body_size : limit)) {
+    if (state->length_known)
+      return MHD_NO;  // more than announced: the client is broken
+    state->too_large = true;
+    state->received += n;
+    std::string().swap(state->unsized_body);
+    return MHD_YES;
+  }
+  if (state->length_known) {
+    const SafeArrayDataScope data(r.body.Get());
+    if (FAILED(data.status()))
+      return MHD_NO;
+    std::memcpy(data.data() + state->received, piece, n);
+  } else {
+    state->unsized_body.append(piece, n);
+  }
+  state->received += n;
+  return MHD_YES;
+}
+
+// A gathered (chunked) body becomes the request's array; false when there is no memory for it.
+bool take_gathered_body(RequestState* state) {
+  HttpRequestData& r = state->request;
+  r.body.Reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(state->unsized_body.size())));
+  const SafeArrayDataScope data(r.body.Get());
+  if (FAILED(data.status()))
+    return false;
+  std::memcpy(data.data(), state->unsized_body.data(), state->unsized_body.size());
+  r.body_size = static_cast<ULONG>(state->unsized_body.size());
+  std::string().swap(state->unsized_body);
+  return true;
+}
+
+// The last call for a request: its body, if any, is whole. A refused request has its answer
+// already, or now its 413; any other goes to what its path names.
+MHD_Result on_body_end(HttpServer* server, MHD_Connection* connection, RequestState* state) {
+  if (state->responded)
+    return MHD_YES;
+  if (state->too_large)
+    return refuse_too_large(connection, state, server->config().max_body);
+  if (!state->length_known && !state->unsized_body.empty() && !take_gathered_body(state))
+    return queue_text(connection, state, 503, "Service Unavailable",
+                      "There is no memory for the request body.");
+  return dispatch(server, connection, state);
+}
+
+// The library calls once with the request's headers, once for each piece of its body, and once
+// more with no piece when the body is whole.
 MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const char* method,
                       const char* version, const char* upload_data, size_t* upload_data_size,
                       void** req_cls) {
@@ -399,91 +536,11 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
   auto* state = static_cast<RequestState*>(*req_cls);
   if (!state)
     return MHD_NO;
-  const unsigned long long limit = server->config().max_body;
-  if (!state->started) {
-    start_request(server, connection, state, method, version);
-    HttpRequestData& r = state->request;
-    if (!server->config().progress_path.empty() && r.path == server->config().progress_path)
-      return answer_progress(server, connection, state);
-    state->progress = server->progress().track(r, state->start);
-    if (const std::string* length = r.header("Content-Length")) {
-      char* end = nullptr;
-      const unsigned long long n = std::strtoull(length->c_str(), &end, 10);
-      if (end == length->c_str() || *end != '\0')
-        return queue_text(connection, state, 400, "Bad Request", "Content-Length is not a number.");
-      if (n > limit)
-        return queue_text(connection, state, 413, "Payload Too Large",
-                          "The request body is larger than this server accepts (" +
-                              std::to_string(limit) + " bytes).");
-      state->length_known = true;
-      if (n > 0) {
-        r.body.Reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(n)));
-        if (!r.body.Get())
-          return queue_text(connection, state, 503, "Service Unavailable",
-                            "There is no memory for the request body.");
-        r.body_size = static_cast<ULONG>(n);
-      }
-    }
-    return MHD_YES;
-  }
-  if (*upload_data_size) {
-    const size_t n = *upload_data_size;
-    *upload_data_size = 0;
-    if (state->progress)
-      state->progress->received.fetch_add(n, std::memory_order_relaxed);
-    // The library's time-out only catches a silent client: one that trickles its body is
-    // cut off here.
-    if (std::chrono::steady_clock::now() - state->start >
-        std::chrono::seconds(server->config().client_timeout_seconds)) {
-      state->log_extra += (state->log_extra.empty() ? "" : " ") + std::string("(body too slow)");
-      return MHD_NO;
-    }
-    if (state->responded)
-      return MHD_YES;  // the rest of a refused body
-    HttpRequestData& r = state->request;
-    if (state->too_large) {
-      // The library cannot answer in the middle of a body: the rest is read and dropped so
-      // that the client sees the 413, but a body past twice the limit only gets closed.
-      state->received += n;
-      return state->received > 2 * limit + 1 ? MHD_NO : MHD_YES;
-    }
-    if (state->received + n > (state->length_known ? r.body_size : limit)) {
-      if (state->length_known)
-        return MHD_NO;  // more than announced: the client is broken
-      state->too_large = true;
-      state->received += n;
-      std::string().swap(state->unsized_body);
-      return MHD_YES;
-    }
-    if (state->length_known) {
-      const SafeArrayDataScope data(r.body.Get());
-      if (FAILED(data.status()))
-        return MHD_NO;
-      std::memcpy(data.data() + state->received, upload_data, n);
-    } else {
-      state->unsized_body.append(upload_data, n);
-    }
-    state->received += n;
-    return MHD_YES;
-  }
-  if (state->responded)
-    return MHD_YES;
-  if (state->too_large)
-    return queue_text(connection, state, 413, "Payload Too Large",
-                      "The request body is larger than this server accepts (" +
-                          std::to_string(limit) + " bytes).");
-  HttpRequestData& r = state->request;
-  if (!state->length_known && !state->unsized_body.empty()) {
-    r.body.Reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(state->unsized_body.size())));
-    const SafeArrayDataScope data(r.body.Get());
-    if (FAILED(data.status()))
-      return queue_text(connection, state, 503, "Service Unavailable",
-                        "There is no memory for the request body.");
-    std::memcpy(data.data(), state->unsized_body.data(), state->unsized_body.size());
-    r.body_size = static_cast<ULONG>(state->unsized_body.size());
-    std::string().swap(state->unsized_body);
-  }
-  return dispatch(server, connection, state);
+  if (!state->started)
+    return on_headers(server, connection, state, method, version);
+  if (*upload_data_size)
+    return on_body_piece(server, state, upload_data, std::exchange(*upload_data_size, 0));
+  return on_body_end(server, connection, state);
 }
 
 }  // namespace

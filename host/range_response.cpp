@@ -1,8 +1,6 @@
 // Whole, partial and multipart/byteranges responses (see range_response.h).
 #include "range_response.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cinttypes>
 #include <cstring>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "byte_ranges.h"
+#include "platform_file.h"
 #include "text.h"
 
 namespace vhost {
@@ -114,6 +113,9 @@ Plan plan_ranges(const HttpRequestData& request, uint64_t size, const std::strin
   return plan;
 }
 
+// 100-nanosecond ticks between 1601-01-01, where a FILETIME counts from, and 1970-01-01.
+constexpr uint64_t kUnixEpochInFileTime = 116444736000000000u;
+
 // The pieces of an answer over an open file, read as the library asks for them.
 struct FileBody {
   std::FILE* file = nullptr;
@@ -209,16 +211,18 @@ RangedResponse file_response(const HttpRequestData& request, std::FILE* file, ui
   // file may change again under the same Last-Modified.
   std::string etag, last_modified;
   bool strong = false;
-  struct stat st {};
-  if (fstat(fileno(file), &st) == 0) {
+  WIN32_FILE_ATTRIBUTE_DATA facts;
+  if (PlatformGetStreamAttributes(file, &facts)) {
+    // The time in 100-nanosecond ticks since 1970.
+    const uint64_t ticks = (static_cast<uint64_t>(facts.ftLastWriteTime.dwHighDateTime) << 32 |
+                            facts.ftLastWriteTime.dwLowDateTime) -
+                           kUnixEpochInFileTime;
+    const std::time_t seconds = static_cast<std::time_t>(ticks / 10000000u);
     char text[64];
-    std::snprintf(text, sizeof text, "\"%" PRIx64 "-%" PRIx64 "\"",
-                  static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
-                      static_cast<uint64_t>(st.st_mtim.tv_nsec),
-                  size);
+    std::snprintf(text, sizeof text, "\"%" PRIx64 "-%" PRIx64 "\"", ticks * 100u, size);
     etag = text;
-    last_modified = http_date(st.st_mtim.tv_sec);
-    strong = st.st_mtim.tv_sec < std::time(nullptr);
+    last_modified = http_date(seconds);
+    strong = seconds < std::time(nullptr);
   }
   Plan plan = plan_ranges(request, size, content_type, {etag, last_modified, strong});
   if (plan.status == 200)

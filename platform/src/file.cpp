@@ -10,6 +10,7 @@
 #include "errhandlingapi.h"
 #include "handle.h"
 #include "pathmap.h"
+#include "platform_file.h"
 #include "winbase.h"
 #include "winerror.h"
 
@@ -18,6 +19,7 @@ namespace {
 // Implemented by the operating-system unit at the end of this file. Each returns 0 or the
 // error code of the failure.
 DWORD os_attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA* data);
+DWORD os_stream_attributes(FILE* stream, WIN32_FILE_ATTRIBUTE_DATA* data);
 DWORD os_delete_file(const std::string& path);
 DWORD os_create_directory(const std::string& path);
 DWORD os_remove_directory(const std::string& path);
@@ -139,6 +141,13 @@ BOOL GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId
   if (!map_path(lpFileName, Wildcards::kRefused, &path))
     return FALSE;
   DWORD error = os_attributes(path, static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(lpFileInformation));
+  return error ? fail(error) : TRUE;
+}
+
+BOOL PlatformGetStreamAttributes(FILE* stream, WIN32_FILE_ATTRIBUTE_DATA* lpFileInformation) {
+  if (!stream || !lpFileInformation)
+    return fail(ERROR_INVALID_PARAMETER);
+  DWORD error = os_stream_attributes(stream, lpFileInformation);
   return error ? fail(error) : TRUE;
 }
 

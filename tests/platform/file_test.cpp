@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -15,6 +16,7 @@
 #include "fileapi.h"
 #include "handleapi.h"
 #include "platform_config.h"
+#include "platform_file.h"
 #include "winbase.h"
 
 namespace {
@@ -117,6 +119,40 @@ TEST_F(FileServices, AttributesAndSize) {
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(Win("dir\\").c_str()));
   chmod(Os("five").c_str(), 0444);
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesA(Win("five").c_str()));
+}
+
+// An open stream's file keeps its own facts after another file takes its name.
+TEST_F(FileServices, AttributesOfAnOpenStream) {
+  Write("kept", "12345");
+  WIN32_FILE_ATTRIBUTE_DATA by_path;
+  ASSERT_TRUE(GetFileAttributesExA(Win("kept").c_str(), GetFileExInfoStandard, &by_path));
+  std::FILE* stream = std::fopen(Os("kept").c_str(), "rb");
+  ASSERT_NE(nullptr, stream);
+  Write("other", "1234567");
+  ASSERT_EQ(0, std::rename(Os("other").c_str(), Os("kept").c_str()));
+
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  ASSERT_TRUE(PlatformGetStreamAttributes(stream, &data));
+  EXPECT_EQ(5u, data.nFileSizeLow);
+  EXPECT_EQ(0u, data.nFileSizeHigh);
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL), data.dwFileAttributes);
+  EXPECT_EQ(by_path.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwLowDateTime);
+  EXPECT_EQ(by_path.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwHighDateTime);
+
+  SetLastError(NO_ERROR);
+  EXPECT_FALSE(PlatformGetStreamAttributes(nullptr, &data));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  EXPECT_FALSE(PlatformGetStreamAttributes(stream, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  std::fclose(stream);
+
+  // A stream over no file: an in-memory one has no descriptor.
+  char buffer[4] = {};
+  std::FILE* memory = fmemopen(buffer, sizeof buffer, "r");
+  ASSERT_NE(nullptr, memory);
+  EXPECT_FALSE(PlatformGetStreamAttributes(memory, &data));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+  std::fclose(memory);
 }
 
 TEST_F(FileServices, WildcardEnumeration) {

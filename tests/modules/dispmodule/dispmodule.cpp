@@ -5,9 +5,8 @@
 
 #include "atlcom.h"
 #include "dispmodule.h"
+#include "dll_module.h"
 #include "oleauto.h"
-
-#define TEST_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -153,40 +152,11 @@ class Calc final : public IDispatchImpl<ICalc, &IID_ICalc, &LIBID_TESTDISPLib, &
   BSTR name_ = nullptr;
 };
 
-HRESULT update_registry(BOOL bRegister) {
-  return AtlModuleUpdateRegistryFromResourceD(&g_module, MAKEINTRESOURCEW(101), bRegister, nullptr,
-                                              nullptr);
-}
-
 _ATL_OBJMAP_ENTRY g_object_map[] = {
-    {&CLSID_Calc, update_registry, CComClassFactory<&g_module>::CreateClassObject,
-     Calc::CreateInstance, nullptr, 0, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr}};
+    dll_module_class<&g_module, /*Script=*/101>(&CLSID_Calc, Calc::CreateInstance),
+    kDllModuleTableEnd,
+};
 
 }  // namespace
 
-TEST_EXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    AtlModuleInit(&g_module, g_object_map, instance);
-    DisableThreadLibraryCalls(instance);
-  } else if (reason == DLL_PROCESS_DETACH) {
-    AtlModuleTerm(&g_module);
-  }
-  return TRUE;
-}
-
-TEST_EXPORT HRESULT DllCanUnloadNow() {
-  return g_module.m_nLockCnt == 0 ? S_OK : S_FALSE;
-}
-
-TEST_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
-  return AtlModuleGetClassObject(&g_module, rclsid, riid, ppv);
-}
-
-TEST_EXPORT HRESULT DllRegisterServer() {
-  return AtlModuleRegisterServer(&g_module, TRUE, nullptr);
-}
-
-TEST_EXPORT HRESULT DllUnregisterServer() {
-  return AtlModuleUnregisterServerEx(&g_module, TRUE, nullptr);
-}
+DLL_MODULE_ENTRY_POINTS(g_module, g_object_map)
