@@ -57,7 +57,7 @@ void bridge_push_dispatch(duk_context* ctx, IDispatch* object);
 void bridge_to_variant(duk_context* ctx, duk_idx_t idx, VARIANT* out);
 
 // Throws a failed call's status as an Error with number and description (from pExcep when
-// hr is DISP_E_EXCEPTION, otherwise from the thread's error information).
+// hr is DISP_E_EXCEPTION, otherwise, or when it has none, from the thread's error information).
 [[noreturn]] void bridge_throw_failure(duk_context* ctx, HRESULT hr, EXCEPINFO* excep,
                                        const std::u16string& member);
 

@@ -32,9 +32,10 @@ std::string hresult_text(HRESULT hr) {
       hr = excep->scode;
     else if (excep->wCode)
       hr = static_cast<HRESULT>(0x80040200u + excep->wCode);
-  } else {
-    description = take_error_description();
   }
+  // An object that reports no rich errors may still leave its error information on the thread.
+  if (description.empty())
+    description = take_error_description();
   if (excep) {
     SysFreeString(excep->bstrSource);
     SysFreeString(excep->bstrDescription);

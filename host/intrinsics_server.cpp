@@ -104,8 +104,8 @@ HRESULT ServerObject::CreateObject(BSTR bstrProgID, IDispatch** ppDispObject) {
     EXCEPINFO excep{};
     hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
                         /*pVarResult=*/nullptr, &excep, /*puArgErr=*/nullptr);
-    // A component's own description arrives in the exception record or, from a dual
-    // interface's failing member, as the thread's error information.
+    // A component's own description arrives in the exception record; from an object that
+    // reports no rich errors, as the thread's error information at most.
     std::u16string description = bstr_text(excep.bstrDescription);
     SysFreeString(excep.bstrSource);
     SysFreeString(excep.bstrDescription);

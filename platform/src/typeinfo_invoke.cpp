@@ -194,26 +194,28 @@ void release_retval(TypeInfoImpl* owner, const TYPEDESC& t, Argument& arg) {
   VariantClear(&arg.retval_store);
 }
 
-// Fills pExcepInfo from the thread's error information when the object reports rich errors
-// for interface iid. Returns the status Invoke gives back.
+// A member's failure reaches the caller as DISP_E_EXCEPTION, whatever its status (a DISP_E_ one
+// included): the status goes to pExcepInfo's scode, with the thread's error information when the
+// object reports rich errors for interface iid (taking it off the thread). Without pExcepInfo
+// the error information stays on the thread for the caller to read.
 HRESULT report_failure(void* instance, REFIID iid, HRESULT hr, EXCEPINFO* pExcepInfo) {
   if (!pExcepInfo)
-    return hr;
+    return DISP_E_EXCEPTION;
+  *pExcepInfo = EXCEPINFO{};
+  pExcepInfo->scode = hr;
   IUnknown* object = static_cast<IUnknown*>(instance);
   ComPtr<ISupportErrorInfo> support;
   if (FAILED(object->QueryInterface(IID_ISupportErrorInfo,
                                     reinterpret_cast<void**>(support.Receive()))) ||
       support->InterfaceSupportsErrorInfo(iid) != S_OK)
-    return hr;
+    return DISP_E_EXCEPTION;
   ComPtr<IErrorInfo> info;
   if (GetErrorInfo(0, info.Receive()) != S_OK || !info)
-    return hr;
-  *pExcepInfo = EXCEPINFO{};
+    return DISP_E_EXCEPTION;
   info->GetSource(&pExcepInfo->bstrSource);
   info->GetDescription(&pExcepInfo->bstrDescription);
   info->GetHelpFile(&pExcepInfo->bstrHelpFile);
   info->GetHelpContext(&pExcepInfo->dwHelpContext);
-  pExcepInfo->scode = hr;
   return DISP_E_EXCEPTION;
 }
 

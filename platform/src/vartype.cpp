@@ -578,8 +578,14 @@ HRESULT from_dispatch(VARIANT* d, IDispatch* disp, LCID lcid, USHORT flags, VART
                      /*cNamedArgs=*/0};
   VARIANT value;
   VariantInit(&value);
+  EXCEPINFO excep{};
   HRESULT hr = disp->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET, &none, &value,
-                            /*pExcepInfo=*/nullptr, /*puArgErr=*/nullptr);
+                            &excep, /*puArgErr=*/nullptr);
+  SysFreeString(excep.bstrSource);
+  SysFreeString(excep.bstrDescription);
+  SysFreeString(excep.bstrHelpFile);
+  if (hr == DISP_E_EXCEPTION && excep.scode)
+    hr = excep.scode;  // the default member's own status
   if (FAILED(hr)) {
     VariantClear(&value);
     // The platform reports every failure as a type mismatch; running out of memory is kept.

@@ -145,6 +145,10 @@ class HostTest : public ::testing::Test {
     write_file(site_ + "/calc_uncaught.asp",
                "<%@ Language=JScript %>\n<% var c = "
                "Server.CreateObject(\"Test.Calc\");\nc.Fail(\"deep trouble\"); %>");
+    write_file(site_ + "/events_fail.asp",
+               "<% var p = Server.CreateObject(\"Test.PageEvents\");\n"
+               "try { p.Fail(\"no rich errors\"); } catch (e) { Response.Write(\"(\" + e.number + "
+               "\"|\" + e.description + \")\"); } %>");
     write_file(site_ + "/events.asp",
                "<% var p = Server.CreateObject(\"Test.PageEvents\"); Response.Write(\"(body:\" + "
                "p.Started + \")\"); %>");
@@ -440,6 +444,13 @@ TEST_F(HostTest, OnStartPageAndOnEndPageAreCalled) {
   Response r = request(port_, "GET", "/events.asp");
   EXPECT_EQ(200, r.status);
   EXPECT_EQ("[start](body:true)[end]", r.body);
+}
+
+// A component that does not report rich errors may still leave its description on the thread.
+TEST_F(HostTest, AFailingMembersDescriptionReachesTheCatchWithoutRichErrors) {
+  Response r = request(port_, "GET", "/events_fail.asp");
+  EXPECT_EQ(200, r.status);
+  EXPECT_EQ("[start](-2147467259|no rich errors)[end]", r.body);
 }
 
 // Every page runs in a heap as fresh as a new one, whichever worker ran what before it, and

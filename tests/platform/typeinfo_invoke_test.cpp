@@ -165,24 +165,51 @@ TEST_F(Invoke, ByReferenceArgumentsAreWrittenBack) {
   EXPECT_EQ(&value, r.plVal);
 }
 
+// A member's failure comes back as DISP_E_EXCEPTION, with or without an EXCEPINFO; its status
+// and error information travel in the EXCEPINFO when there is one, else stay on the thread.
 TEST_F(Invoke, FailuresReachExcepInfo) {
   EXCEPINFO excep{};
+  excep.wCode = 7;
   VARIANT r;
   VariantInit(&r);
   ASSERT_EQ(DISP_E_EXCEPTION, call(u"Fail", DISPATCH_METHOD, {v_str(u"boom")}, &r, &excep));
   EXPECT_EQ(E_FAIL, excep.scode);
+  EXPECT_EQ(0, excep.wCode) << "scode or wCode, not both";
   EXPECT_EQ(std::u16string(u"boom"), excep.bstrDescription);
   EXPECT_EQ(std::u16string(u"Test.Calc.1"), excep.bstrSource);
+  EXPECT_EQ(VT_EMPTY, r.vt);
   SysFreeString(excep.bstrDescription);
   SysFreeString(excep.bstrSource);
   SysFreeString(excep.bstrHelpFile);
-  // Without EXCEPINFO the status comes back as it is and the error stays on the thread.
-  ASSERT_EQ(E_FAIL, call(u"Fail", DISPATCH_METHOD, {v_str(u"again")}, &r));
+  ComPtr<IErrorInfo> taken;
+  EXPECT_EQ(S_FALSE, GetErrorInfo(0, taken.Receive())) << "the EXCEPINFO took it off the thread";
+
+  ASSERT_EQ(DISP_E_EXCEPTION, call(u"Fail", DISPATCH_METHOD, {v_str(u"again")}, &r));
   ComPtr<IErrorInfo> info;
   ASSERT_EQ(S_OK, GetErrorInfo(0, info.Receive()));
   ScopedBstr description;
   info->GetDescription(description.Receive());
   EXPECT_EQ(std::u16string(u"again"), description.Get());
+}
+
+TEST_F(Invoke, AMembersOwnStatusIsWrappedWhateverItIs) {
+  VARIANT r;
+  VariantInit(&r);
+  // A dispatch status from the member itself is not one of Invoke's own: no argument is blamed.
+  EXCEPINFO excep{};
+  UINT arg_err = 99;
+  ASSERT_EQ(DISP_E_EXCEPTION,
+            call(u"Status", DISPATCH_METHOD, {v_i4(DISP_E_TYPEMISMATCH)}, &r, &excep, &arg_err));
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, excep.scode);
+  EXPECT_EQ(nullptr, excep.bstrDescription) << "the member set no error information";
+  EXPECT_EQ(99u, arg_err);
+  EXPECT_EQ(VT_EMPTY, r.vt);
+  EXPECT_EQ(DISP_E_EXCEPTION, call(u"Status", DISPATCH_METHOD, {v_i4(E_INVALIDARG)}, &r));
+
+  // A success status other than S_OK is a success: the result comes back.
+  ASSERT_EQ(S_OK, call(u"Status", DISPATCH_METHOD, {v_i4(S_FALSE)}, &r, &excep));
+  EXPECT_EQ(VT_I4, r.vt);
+  EXPECT_EQ(1, r.lVal);
 }
 
 TEST_F(Invoke, BadCallsGetDispatchStatuses) {

@@ -228,8 +228,8 @@ TEST_F(Download, FileNameWithAControlCharacterIsRefusedBeforeAnyResponseCall) {
   arg.bstrVal = SysAllocStringLen(with_nul.data(), static_cast<UINT>(with_nul.size()));
   DISPPARAMS params{&arg, nullptr, 1, 0};
   EXPECT_EQ(E_INVALIDARG,
-            download_->Invoke(late_bound::Id(download_.Get(), u"DownFromFile"), GUID_NULL, 0,
-                              DISPATCH_METHOD, &params, nullptr, nullptr, nullptr));
+            late_bound::InvokeId(download_.Get(), late_bound::Id(download_.Get(), u"DownFromFile"),
+                                 DISPATCH_METHOD, &params, nullptr));
   EXPECT_EQ(kMessage, TakeErrorDescription());
   VariantClear(&arg);
   EXPECT_TRUE(calls().empty());
@@ -356,8 +356,8 @@ TEST_F(Download, EveryAllocationOfADownloadMayFail) {
           sent().clear();
           const LONG blocks = PlatformTaskMemBlocks();
           FaultSimConfig(n, persistent);
-          const HRESULT hr = download_->Invoke(id, GUID_NULL, 0, DISPATCH_METHOD, &params, nullptr,
-                                               nullptr, nullptr);
+          const HRESULT hr =
+              late_bound::InvokeId(download_.Get(), id, DISPATCH_METHOD, &params, nullptr);
           const int faults = FaultSimFaults();
           FaultSimConfig(0, FALSE);
           TakeErrorDescription();

@@ -244,8 +244,7 @@ TEST_F(SaveFile, EveryAllocationOfASaveMayFail) {
         const DISPID id = late_bound::Id(file_.Get(), method);
         const LONG blocks = PlatformTaskMemBlocks();
         FaultSimConfig(n, persistent);
-        const HRESULT hr =
-            file_->Invoke(id, GUID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        const HRESULT hr = late_bound::InvokeId(file_.Get(), id, DISPATCH_METHOD, &params, nullptr);
         const int faults = FaultSimFaults();
         FaultSimConfig(0, FALSE);
         TakeErrorDescription();

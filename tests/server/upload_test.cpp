@@ -357,8 +357,7 @@ TEST_F(Upload, EveryAllocationOfThePageStartMayFail) {
       DISPPARAMS params{&arg, nullptr, 1, 0};
       const DISPID id = late_bound::Id(fresh.Get(), u"OnStartPage");
       FaultSimConfig(n, persistent);
-      const HRESULT hr =
-          fresh->Invoke(id, GUID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+      const HRESULT hr = late_bound::InvokeId(fresh.Get(), id, DISPATCH_METHOD, &params, nullptr);
       const int faults = FaultSimFaults();
       FaultSimConfig(0, FALSE);
       VariantClear(&arg);

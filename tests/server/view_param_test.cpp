@@ -78,8 +78,7 @@ TEST_F(ViewParam, AFailedConversionStopsTheListing) {
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     const LONG blocks = PlatformTaskMemBlocks();
     FaultSimConfig(n, FALSE);
-    const HRESULT hr =
-        upload_->Invoke(id, GUID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+    const HRESULT hr = late_bound::InvokeId(upload_.Get(), id, DISPATCH_METHOD, &none, nullptr);
     const int faults = FaultSimFaults();
     FaultSimConfig(0, FALSE);
     EXPECT_EQ(blocks, PlatformTaskMemBlocks()) << n;

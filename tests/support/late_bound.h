@@ -42,6 +42,44 @@ inline DISPID Id(IDispatch* object, const char16_t* name) {
   return id;
 }
 
+// Puts what excep carries back on the thread as its error information, as the member left it.
+inline void RestoreErrorInfo(const EXCEPINFO& excep) {
+  ICreateErrorInfo* create = nullptr;
+  if (FAILED(CreateErrorInfo(&create)))
+    return;
+  create->SetSource(excep.bstrSource);
+  create->SetDescription(excep.bstrDescription);
+  create->SetHelpFile(excep.bstrHelpFile);
+  create->SetHelpContext(excep.dwHelpContext);
+  IErrorInfo* info = nullptr;
+  if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+    SetErrorInfo(0, info);
+    info->Release();
+  }
+  create->Release();
+}
+
+// Invokes member id with an EXCEPINFO, as a script host does. A member's failure comes back as
+// the member's own status, and its error information stays readable on the thread
+// (TakeErrorDescription). params is left as it is; result may be null.
+inline HRESULT InvokeId(IDispatch* object, DISPID id, WORD flags, DISPPARAMS* params,
+                        VARIANT* result) {
+  EXCEPINFO excep{};
+  HRESULT hr = object->Invoke(id, GUID_NULL, 0, flags, params, result, &excep, nullptr);
+  if (hr == DISP_E_EXCEPTION) {
+    if (excep.pfnDeferredFillIn)
+      excep.pfnDeferredFillIn(&excep);
+    if (excep.scode)
+      hr = excep.scode;
+    if (excep.bstrSource || excep.bstrDescription || excep.bstrHelpFile)
+      RestoreErrorInfo(excep);
+  }
+  SysFreeString(excep.bstrSource);
+  SysFreeString(excep.bstrDescription);
+  SysFreeString(excep.bstrHelpFile);
+  return hr;
+}
+
 // Calls member name; args are consumed (cleared). result may be null.
 inline HRESULT Call(IDispatch* object, const char16_t* name, WORD flags, std::vector<VARIANT> args,
                     VARIANT* result) {
@@ -50,9 +88,8 @@ inline HRESULT Call(IDispatch* object, const char16_t* name, WORD flags, std::ve
   if (result)
     VariantInit(result);
   const DISPID id = Id(object, name);
-  HRESULT hr = id == DISPID_UNKNOWN
-                   ? DISP_E_UNKNOWNNAME
-                   : object->Invoke(id, GUID_NULL, 0, flags, &params, result, nullptr, nullptr);
+  HRESULT hr =
+      id == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : InvokeId(object, id, flags, &params, result);
   for (VARIANT& v : reversed)
     VariantClear(&v);
   return hr;

@@ -129,6 +129,11 @@ class Calc final : public IDispatchImpl<ICalc, &IID_ICalc, &LIBID_TESTDISPLib, &
     *pCount = g_live_calcs;
     return S_OK;
   }
+  // Returns status itself, success or failure, with no error information; 1 as the result.
+  HRESULT STDMETHODCALLTYPE Status(LONG status, LONG* pResult) override {
+    *pResult = 1;
+    return static_cast<HRESULT>(status);
+  }
   // 10 * (other given) + (any given); other's own NoId is added when it is given.
   HRESULT STDMETHODCALLTYPE Peer(ICalc* other, IUnknown* any, LONG* pResult) override {
     LONG seven = 0;

@@ -75,6 +75,11 @@ class PageEvents final
     *pVal = response_ ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
   }
+  // Leaves its error information on the thread, though the object reports no rich errors.
+  HRESULT STDMETHODCALLTYPE Fail(BSTR description) override {
+    return AtlSetErrorInfo(CLSID_PageEvents, description, 0, nullptr, IID_IPageEvents, E_FAIL,
+                           nullptr);
+  }
 
  private:
   PageEvents() { InterlockedIncrement(&g_module.m_nLockCnt); }
