@@ -8,7 +8,7 @@
 
 #include "ado_object.h"
 #include "faultsim.h"
-#include "scoped_variant.h"
+#include "scalar_value.h"
 #include "utf8_text.h"
 
 namespace {
@@ -89,68 +89,38 @@ HRESULT PgParameters::BindOne(int index, const VARIANT& given) {
     values_[index] = slot.locked->data<const char>();
     return S_OK;
   }
-  ScopedVariant plain;
-  const VARIANT* value = &given;
-  if (given.vt & VT_BYREF) {
-    if (FAILED(VariantCopyInd(plain.Receive(), &given)))
-      return E_INVALIDARG;
-    value = &plain.Get();
-  }
+  ScalarValue scalar;
+  const HRESULT read = ReadScalarValue(given, &scalar);
+  if (FAILED(read))
+    return read;
   formats_[index] = kTextFormat;
-  switch (value->vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_ERROR:  // a missing value
+  switch (scalar.kind) {
+    case ScalarValue::Kind::kNull:
       return S_OK;  // NULL
-    case VT_BOOL:
+    case ScalarValue::Kind::kBoolean:
       types_[index] = kBoolOid;
-      values_[index] = value->boolVal ? "t" : "f";
+      values_[index] = scalar.boolean ? "t" : "f";
       return S_OK;
-    case VT_I1:
-    case VT_I2:
-    case VT_I4:
-    case VT_INT:
-    case VT_I8:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_UINT: {
-      ScopedVariant wide;
-      if (FAILED(VariantChangeType(wide.Receive(), value, 0, VT_I8)))
-        return E_INVALIDARG;
-      const LONGLONG n = wide.Get().llVal;
+    case ScalarValue::Kind::kInteger: {
+      const LONGLONG n = scalar.integer;
       // A value of 32 bits binds as integer, which every function taking one accepts.
       types_[index] = n >= INT_MIN && n <= INT_MAX ? kInt4Oid : kInt8Oid;
       std::snprintf(slot.number, sizeof slot.number, "%lld", static_cast<long long>(n));
       values_[index] = slot.number;
       return S_OK;
     }
-    case VT_R4:
-    case VT_R8:
-    case VT_CY: {
-      ScopedVariant real;
-      if (FAILED(VariantChangeType(real.Receive(), value, 0, VT_R8)))
-        return E_INVALIDARG;
+    case ScalarValue::Kind::kReal:
       types_[index] = kFloat8Oid;
-      std::snprintf(slot.number, sizeof slot.number, "%.17g", real.Get().dblVal);
+      std::snprintf(slot.number, sizeof slot.number, "%.17g", scalar.real);
       values_[index] = slot.number;
       return S_OK;
-    }
-    default: {
-      ScopedVariant text;
-      if (value->vt != VT_BSTR) {
-        const HRESULT hr = VariantChangeType(text.Receive(), value, 0, VT_BSTR);
-        if (FAILED(hr))
-          return hr == E_OUTOFMEMORY ? hr : E_INVALIDARG;
-        value = &text.Get();
-      }
-      const HRESULT hr = ToUtf8(
-          std::u16string_view(value->bstrVal ? value->bstrVal : u"", SysStringLen(value->bstrVal)),
-          &slot.text);
-      if (FAILED(hr))
-        return hr;
-      values_[index] = slot.text.Get<char>();
-      return S_OK;
-    }
+    case ScalarValue::Kind::kText:
+      break;
   }
+  const HRESULT hr = ToUtf8(
+      std::u16string_view(scalar.text ? scalar.text : u"", SysStringLen(scalar.text)), &slot.text);
+  if (FAILED(hr))
+    return hr;
+  values_[index] = slot.text.Get<char>();
+  return S_OK;
 }

@@ -2,8 +2,8 @@
 #include <optional>
 
 #include "ado_object.h"
+#include "scalar_value.h"
 #include "scoped_safearray.h"
-#include "scoped_variant.h"
 #include "sqlite_database.h"
 #include "sqlite_rows.h"
 
@@ -60,54 +60,23 @@ int bind_value(sqlite3_stmt* stmt, int index, const VARIANT& given, bool copy, A
       return SQLITE_MISMATCH;
     return sqlite3_bind_blob64(stmt, index, bytes.data(), size, SQLITE_TRANSIENT);
   }
-  ScopedVariant plain;
-  if (value->vt & VT_BYREF) {
-    if (FAILED(VariantCopyInd(plain.Receive(), value)))
-      return SQLITE_MISMATCH;
-    value = &plain.Get();
-  }
-  switch (value->vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_ERROR:  // a missing value
+  ScalarValue scalar;
+  if (FAILED(ReadScalarValue(*value, &scalar)))
+    return SQLITE_MISMATCH;
+  switch (scalar.kind) {
+    case ScalarValue::Kind::kNull:
       return sqlite3_bind_null(stmt, index);
-    case VT_BSTR:
-      return sqlite3_bind_text16(stmt, index, value->bstrVal ? value->bstrVal : u"",
-                                 static_cast<int>(SysStringByteLen(value->bstrVal)),
-                                 SQLITE_TRANSIENT);
-    case VT_BOOL:
-      return sqlite3_bind_int(stmt, index, value->boolVal ? 1 : 0);
-    case VT_I1:
-    case VT_I2:
-    case VT_I4:
-    case VT_INT:
-    case VT_I8:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_UINT: {
-      ScopedVariant wide;
-      if (FAILED(VariantChangeType(wide.Receive(), value, 0, VT_I8)))
-        return SQLITE_MISMATCH;
-      return sqlite3_bind_int64(stmt, index, wide.Get().llVal);
-    }
-    case VT_R4:
-    case VT_R8:
-    case VT_CY: {
-      ScopedVariant real;
-      if (FAILED(VariantChangeType(real.Receive(), value, 0, VT_R8)))
-        return SQLITE_MISMATCH;
-      return sqlite3_bind_double(stmt, index, real.Get().dblVal);
-    }
-    default: {
-      ScopedVariant text;
-      if (FAILED(VariantChangeType(text.Receive(), value, 0, VT_BSTR)))
-        return SQLITE_MISMATCH;
-      return sqlite3_bind_text16(stmt, index, text.Get().bstrVal ? text.Get().bstrVal : u"",
-                                 static_cast<int>(SysStringByteLen(text.Get().bstrVal)),
-                                 SQLITE_TRANSIENT);
-    }
+    case ScalarValue::Kind::kBoolean:
+      return sqlite3_bind_int(stmt, index, scalar.boolean ? 1 : 0);
+    case ScalarValue::Kind::kInteger:
+      return sqlite3_bind_int64(stmt, index, scalar.integer);
+    case ScalarValue::Kind::kReal:
+      return sqlite3_bind_double(stmt, index, scalar.real);
+    case ScalarValue::Kind::kText:
+      break;
   }
+  return sqlite3_bind_text16(stmt, index, scalar.text ? scalar.text : u"",
+                             static_cast<int>(SysStringByteLen(scalar.text)), SQLITE_TRANSIENT);
 }
 
 bool only_space_left(const OLECHAR* at, const OLECHAR* end) {
