@@ -2,6 +2,7 @@
 #include "http_server.h"
 
 #include <microhttpd.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -194,8 +195,9 @@ MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const f
   return queue(connection, state, reply.status, reply.response);
 }
 
+// page_status: the status of the page's file taken for this request, or st_mode 0.
 MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestState* state,
-                      const std::string& virtual_path) {
+                      const std::string& virtual_path, const struct stat& page_status) {
   static thread_local bool apartment = false;
   if (!apartment) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -204,7 +206,8 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
   HttpResponseData out;
   CompileError error;
   const std::shared_ptr<const CachedPage> compiled =
-      server->pages().get(server->config().site_root, virtual_path, &error);
+      server->pages().get(server->config().site_root, virtual_path, &error,
+                          page_status.st_mode ? &page_status : nullptr);
   if (!compiled) {
     write_error_page(out, error.file, error.line, error.message, "");
   } else {
@@ -261,33 +264,41 @@ MHD_Result answer_progress(HttpServer* server, MHD_Connection* connection, Reque
 
 // Resolves a request path (absolute, without "..") in the site folder root: *real is the file
 // it names and *status its status (not found when it names nothing). Without symbolic links on
-// the way, one lstat per component decides; a link is followed and its end must lie in the
-// site too. False when the path leaves the site.
+// the way, one lstat per component decides, and *last is the status of the last one (its
+// st_mode 0 when there was none or a link was followed); a link is followed and its end must
+// lie in the site too. False when the path leaves the site.
 bool resolve_in_site(const std::string& root, const std::string& path, fs::path* real,
-                     fs::file_status* status) {
-  fs::path target(root);
+                     fs::file_status* status, struct stat* last) {
+  std::string target = root;
   std::error_code ec;
   *status = fs::file_status(fs::file_type::directory);
+  last->st_mode = 0;
   for (size_t start = 1; start <= path.size();) {
     size_t end = path.find('/', start);
     if (end == std::string::npos)
       end = path.size();
     // Empty and "." components name the folder they stand in.
     if (end > start && !(end == start + 1 && path[start] == '.')) {
-      target /= path.substr(start, end - start);
-      *status = fs::symlink_status(target, ec);
-      if (ec) {
+      if (target.empty() || target.back() != '/')
+        target += '/';
+      target.append(path, start, end - start);
+      if (lstat(target.c_str(), last) != 0) {
+        last->st_mode = 0;
         *real = target;
         *status = fs::file_status(fs::file_type::not_found);
         return true;
       }
-      if (fs::is_symlink(*status)) {
+      if (S_ISLNK(last->st_mode)) {
+        last->st_mode = 0;
         *real = fs::weakly_canonical(fs::path(root) / path.substr(1), ec);
         if (ec || !inside(real->string(), root))
           return false;
         *status = fs::status(*real, ec);
         return true;
       }
+      *status = fs::file_status(S_ISDIR(last->st_mode)   ? fs::file_type::directory
+                                : S_ISREG(last->st_mode) ? fs::file_type::regular
+                                                         : fs::file_type::unknown);
     }
     start = end + 1;
   }
@@ -352,7 +363,8 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
   const HostConfig& config = server->config();
   fs::path real;
   fs::file_status status;
-  if (!resolve_in_site(config.site_root, r.path, &real, &status))
+  struct stat page_status;
+  if (!resolve_in_site(config.site_root, r.path, &real, &status, &page_status))
     return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
   fs::path target;
   std::error_code ec;
@@ -369,6 +381,7 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
     if (!find_index(real, &target, &virtual_path))
       return queue_text(connection, state, 403, "Forbidden", "This folder has no index page.");
     data = in_data_dir(config, fs::weakly_canonical(target, ec).string());
+    page_status.st_mode = 0;
   } else if (fs::is_regular_file(status)) {
     target = real;
   } else {
@@ -381,7 +394,7 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
     if (data)
       return queue_text(connection, state, 403, "Forbidden",
                         "Pages do not run from a folder that holds data only.");
-    return serve_page(server, connection, state, virtual_path);
+    return serve_page(server, connection, state, virtual_path, page_status);
   }
   if (r.method != "GET" && r.method != "HEAD")
     return queue_text(connection, state, 405, "Method Not Allowed",

@@ -1,29 +1,37 @@
 // Compiled pages kept between requests (see page_cache.h).
 #include "page_cache.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
-#include <filesystem>
+#include <ctime>
 #include <new>
 
 namespace vhost {
 
 namespace {
 
-namespace fs = std::filesystem;
+constexpr std::int64_t kSettleSeconds = 2;
 
-constexpr auto kSettle = std::chrono::seconds(2);
-
-// False when the file cannot be reached.
+// False when the file cannot be reached or is no regular file.
 bool stamp_of(const std::string& path, CachedPage::FileStamp* stamp) {
-  std::error_code ec;
-  stamp->size = fs::file_size(path, ec);
-  if (ec)
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
     return false;
-  stamp->modified = fs::last_write_time(path, ec);
-  return !ec;
+  *stamp = CachedPage::FileStamp::Of(status);
+  return true;
 }
 
 }  // namespace
+
+CachedPage::FileStamp CachedPage::FileStamp::Of(const struct stat& status) {
+  FileStamp stamp;
+  stamp.inode = status.st_ino;
+  stamp.size = status.st_size;
+  stamp.modified_seconds = status.st_mtim.tv_sec;
+  stamp.modified_nanoseconds = status.st_mtim.tv_nsec;
+  return stamp;
+}
 
 std::shared_ptr<const std::string> CachedPage::bytecode() const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -43,8 +51,8 @@ void CachedPage::set_bytecode(const char* data, size_t size) const noexcept {
 }
 
 std::shared_ptr<const CachedPage> PageCache::get(const std::string& site_root,
-                                                 const std::string& page_path,
-                                                 CompileError* error) {
+                                                 const std::string& page_path, CompileError* error,
+                                                 const struct stat* page_status) {
   std::shared_ptr<const CachedPage> cached;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -55,10 +63,12 @@ std::shared_ptr<const CachedPage> PageCache::get(const std::string& site_root,
   if (cached) {
     bool current = true;
     for (size_t i = 0; current && i < cached->page_.files.size(); ++i) {
-      const CachedPage::FileStamp& was = cached->stamps_[i];
-      CachedPage::FileStamp now{};
-      current = stamp_of(site_root + cached->page_.files[i], &now) && now.size == was.size &&
-                now.modified == was.modified;
+      CachedPage::FileStamp now;
+      const bool known = i == 0 && page_status && S_ISREG(page_status->st_mode);
+      if (known)
+        now = CachedPage::FileStamp::Of(*page_status);
+      current = (known || stamp_of(site_root + cached->page_.files[i], &now)) &&
+                now == cached->stamps_[i];
     }
     if (current)
       return cached;
@@ -71,12 +81,13 @@ std::shared_ptr<const CachedPage> PageCache::get(const std::string& site_root,
   }
   // A file changed in the last seconds may be changing still, during the compilation or
   // within the clock's resolution: such a page is compiled again until its files settle.
-  const fs::file_time_type settled_before = fs::file_time_type::clock::now() - kSettle;
+  const std::int64_t settled_before =
+      static_cast<std::int64_t>(std::time(nullptr)) - kSettleSeconds;
   std::vector<CachedPage::FileStamp> stamps(compiled.files.size());
   bool stamped = true;
   for (size_t i = 0; stamped && i < compiled.files.size(); ++i)
-    stamped =
-        stamp_of(site_root + compiled.files[i], &stamps[i]) && stamps[i].modified < settled_before;
+    stamped = stamp_of(site_root + compiled.files[i], &stamps[i]) &&
+              stamps[i].modified_seconds < settled_before;
   auto entry = std::make_shared<CachedPage>(std::move(compiled));
   entry->stamps_ = std::move(stamps);
   std::lock_guard<std::mutex> lock(mutex_);

@@ -2,10 +2,14 @@
 // and modification time) of the page and every file it includes, and the program's Duktape
 // bytecode once a request has made it; a page whose files changed or went away is compiled
 // again, and so is one whose files changed in the last two seconds (they may be changing
-// still). Compiling the page and its JavaScript was a tenth of the time of a small request.
+// still). Compiling the page and its JavaScript was a tenth of the time of a small request;
+// checking the stamps is one stat per file, none for the page itself when the caller has
+// just looked at it.
 #pragma once
 
-#include <filesystem>
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,9 +32,16 @@ class CachedPage {
   // Without memory for the copy nothing is stored, and the next request compiles again.
   void set_bytecode(const char* data, size_t size) const noexcept;
 
+  // What tells one version of a file from another: a file replaced by another (a deployment
+  // that renames a new copy into place) has another inode even with the same size and time.
   struct FileStamp {
-    std::uintmax_t size;
-    std::filesystem::file_time_type modified;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modified_seconds = 0;
+    long modified_nanoseconds = 0;
+
+    static FileStamp Of(const struct stat& status);
+    bool operator==(const FileStamp&) const = default;
   };
 
  private:
@@ -46,9 +57,11 @@ class PageCache {
  public:
   // The compiled page at virtual path page_path under site_root: the cached one while its
   // files are unchanged, else a new compilation (which replaces it). Null with *error when
-  // the page does not compile; a failed compilation is not kept.
+  // the page does not compile; a failed compilation is not kept. page_status, when given, is
+  // the status of the page's own file taken for this request, so that it is not taken again.
   std::shared_ptr<const CachedPage> get(const std::string& site_root, const std::string& page_path,
-                                        CompileError* error);
+                                        CompileError* error,
+                                        const struct stat* page_status = nullptr);
 
  private:
   std::mutex mutex_;

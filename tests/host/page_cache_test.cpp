@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -28,7 +29,14 @@ class PageCacheTest : public ::testing::Test {
       fs::last_write_time(root_ + name, fs::file_time_type::clock::now() - std::chrono::hours(1));
   }
 
+  // Writes name with a modification time an hour before a fixed moment of this test.
+  void write_at_fixed_time(const std::string& name, const std::string& text) {
+    std::ofstream(root_ + name, std::ios::binary) << text;
+    fs::last_write_time(root_ + name, fixed_time_);
+  }
+
   std::string root_;
+  const fs::file_time_type fixed_time_ = fs::file_time_type::clock::now() - std::chrono::hours(1);
   vhost::PageCache cache_;
   vhost::CompileError error_;
 };
@@ -62,6 +70,43 @@ TEST_F(PageCacheTest, FreshOrFailingPagesAreNotKept) {
   ASSERT_NE(nullptr, cache_.get(root_, "/gone.asp", &error_));
   fs::remove(root_ + "/gone.asp");
   EXPECT_EQ(nullptr, cache_.get(root_, "/gone.asp", &error_));
+}
+
+// A deployment that renames a new copy into place may keep the old size and time (a copy that
+// preserves times): the new file is still a new version of the page.
+TEST_F(PageCacheTest, APageReplacedByAFileOfTheSameSizeAndTimeIsCompiledAgain) {
+  write_at_fixed_time("/a.asp", "<%= 1 %>");
+  const auto first = cache_.get(root_, "/a.asp", &error_);
+  ASSERT_NE(nullptr, first);
+  ASSERT_EQ(first, cache_.get(root_, "/a.asp", &error_));
+
+  write_at_fixed_time("/a.new", "<%= 2 %>");
+  fs::rename(root_ + "/a.new", root_ + "/a.asp");
+  const auto second = cache_.get(root_, "/a.asp", &error_);
+  ASSERT_NE(nullptr, second);
+  EXPECT_NE(first, second);
+  EXPECT_NE(first->page().script, second->page().script);
+}
+
+// The status a request took of the page stands for the page's own stamp; included files are
+// still looked at.
+TEST_F(PageCacheTest, TheCallersStatusOfThePageIsUsedAndIncludesAreStillChecked) {
+  write("/inc.inc", "<% var n = 1; %>", true);
+  write("/p.asp", "<!-- #include file=\"inc.inc\" --><%= n %>", true);
+  struct stat page;
+  ASSERT_EQ(0, stat((root_ + "/p.asp").c_str(), &page));
+  const auto first = cache_.get(root_, "/p.asp", &error_, &page);
+  ASSERT_NE(nullptr, first);
+  EXPECT_EQ(first, cache_.get(root_, "/p.asp", &error_, &page));
+
+  struct stat other;
+  ASSERT_EQ(0, stat((root_ + "/inc.inc").c_str(), &other));
+  EXPECT_NE(first, cache_.get(root_, "/p.asp", &error_, &other))
+      << "a status that is not the page's stamp means the page changed";
+
+  const auto current = cache_.get(root_, "/p.asp", &error_, &page);
+  write("/inc.inc", "<% var n = 22; %>", true);
+  EXPECT_NE(current, cache_.get(root_, "/p.asp", &error_, &page));
 }
 
 }  // namespace
