@@ -40,6 +40,22 @@ HRESULT read_header_line(const char* line, CKaText* name, CKaText* file_name, CK
   return S_OK;
 }
 
+// Sets *mark to before + boundary + after in one block; false when memory is short.
+bool make_mark(CKaText* mark, const char* before, const CKaText& boundary, const char* after) {
+  const size_t before_length = strlen(before);
+  const size_t boundary_length = static_cast<size_t>(boundary.GetLength());
+  const size_t after_length = strlen(after);
+  char* block =
+      mark->GetBuffer(static_cast<unsigned int>(before_length + boundary_length + after_length));
+  if (!block)
+    return false;
+  memcpy(block, before, before_length);
+  memcpy(block + before_length, static_cast<const char*>(boundary), boundary_length);
+  memcpy(block + before_length + boundary_length, after, after_length);
+  mark->ReleaseBuffer();
+  return true;
+}
+
 }  // namespace
 
 HRESULT KaFileUpload::ParseBody(const char* contentType) {
@@ -61,10 +77,8 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
   if (FAILED(ReadParameters(contentType, &wanted, 1)))
     return E_OUTOFMEMORY;
   PartDelimiters marks;
-  marks.delimiter.Format("\r\n--%s", static_cast<const char*>(boundary));
-  marks.closing.Format("--%s--", static_cast<const char*>(boundary));
-  if (marks.delimiter.GetLength() != boundary.GetLength() + 4 ||
-      marks.closing.GetLength() != boundary.GetLength() + 4)
+  if (!make_mark(&marks.delimiter, "\r\n--", boundary, "") ||
+      !make_mark(&marks.closing, "--", boundary, "--"))
     return E_OUTOFMEMORY;
   Body = bytes.data<const char>();
   BodyLength = length;

@@ -93,16 +93,19 @@ HRESULT KaFileUpload::ParseRequest() {
     key.Reset(k);
   }
   const HRESULT read = variables->get_Item(key.Get(), value.Receive());
-  const CKaText not_multipart = VtrlMessageText(VtrlMessage::kNotMultipart);
+  // The message is made only when it is reported: a multipart request never needs it.
+  const auto report_not_multipart = [] {
+    ReportError(CLSID_KaFileUpload, VtrlMessageText(VtrlMessage::kNotMultipart), GUID_NULL, 0);
+  };
   if (FAILED(read)) {
-    ReportError(CLSID_KaFileUpload, not_multipart, GUID_NULL, 0);
+    report_not_multipart();
     return read;
   }
   // The host's string list converts to its text through the standard conversion.
   if (value.Type() != VT_BSTR) {
     hr = value.ChangeType(VT_BSTR);
     if (FAILED(hr)) {
-      ReportError(CLSID_KaFileUpload, not_multipart, GUID_NULL, 0);
+      report_not_multipart();
       return S_OK;
     }
   }
@@ -111,7 +114,7 @@ HRESULT KaFileUpload::ParseRequest() {
   if (FAILED(hr))
     return hr;
   if (content_type.FindNoCase("multipart/form-data") < 0) {
-    ReportError(CLSID_KaFileUpload, not_multipart, GUID_NULL, 0);
+    report_not_multipart();
     return S_OK;
   }
   hr = ParseBody(content_type);
