@@ -11,6 +11,7 @@
 namespace vhost {
 
 class PageContext;
+class TypeFacts;
 
 namespace bridge_detail {
 
@@ -36,6 +37,9 @@ inline constexpr char kReferencesKey[] =
 inline constexpr char kEndKey[] =
     "\xFF"
     "end";
+inline constexpr char kFactsKey[] =
+    "\xFF"
+    "facts";
 inline constexpr char kEnumItemKey[] =
     "\xFF"
     "item";
@@ -48,6 +52,12 @@ void* stash_pointer(duk_context* ctx, const char* key);
 PageContext* page_of(duk_context* ctx);
 // The interface pointer kept on an object (a proxy target, a member function, a proxy).
 IDispatch* dispatch_at(duk_context* ctx, duk_idx_t idx);
+// The facts of the type of the object at idx whose interface pointer is object: those kept on
+// it when it was made (reading them again costs two calls into the object and a lookup on
+// every property access), else FactsOf(object).
+TypeFacts* facts_at(duk_context* ctx, duk_idx_t idx, IDispatch* object);
+// Keeps facts (which live as long as the thread) on the object at the top of the stack.
+void attach_facts(duk_context* ctx, TypeFacts* facts);
 // Keeps a reference to p on the object at the top of the stack; the object's finalizer, or the
 // page's references at the heap's end, let go of it.
 void attach_pointer(duk_context* ctx, IUnknown* p);

@@ -43,14 +43,13 @@ class ArgumentList {
 };
 
 // Calls member id of object with the script values at [first, first + n), in script order.
-void invoke_and_push(duk_context* ctx, IDispatch* object, DISPID id, WORD flags, duk_idx_t first,
-                     duk_idx_t n, const std::u16string& name) {
+void invoke_and_push(duk_context* ctx, IDispatch* object, const TypeFacts* facts, DISPID id,
+                     WORD flags, duk_idx_t first, duk_idx_t n, const std::u16string& name) {
   ComPtr<IDispatch> keep;
   keep.Set(object);  // the script may drop its last reference while the call runs
   // Plain values for by-reference ([in, out]) parameters are passed through a temporary, as
   // script engines do.
   static const std::vector<VARTYPE> kNone;
-  const TypeFacts* facts = FactsOf(object);
   const std::vector<VARTYPE>& refs = facts ? facts->ByrefTypes(id, flags) : kNone;
   ArgumentList args(static_cast<size_t>(n));
   for (duk_idx_t k = 0; k < n; ++k) {
@@ -112,6 +111,7 @@ duk_ret_t member_call(duk_context* ctx) {
   const duk_idx_t n = duk_get_top(ctx);
   duk_push_current_function(ctx);
   IDispatch* object = dispatch_at(ctx, -1);
+  const TypeFacts* facts = facts_at(ctx, -1, object);
   duk_get_prop_string(ctx, -1, kDispIdKey);
   const DISPID id = static_cast<DISPID>(duk_get_int(ctx, -1));
   duk_get_prop_string(ctx, -2, "name");
@@ -119,7 +119,7 @@ duk_ret_t member_call(duk_context* ctx) {
   duk_pop_3(ctx);
   if (!object)
     return duk_error(ctx, DUK_ERR_TYPE_ERROR, "the object was released");
-  invoke_and_push(ctx, object, id, DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0, n, name);
+  invoke_and_push(ctx, object, facts, id, DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0, n, name);
   return 1;
 }
 
@@ -172,7 +172,7 @@ duk_ret_t trap_get(duk_context* ctx) {
     return 0;
   const std::u16string name = key_name(ctx, 1);
   DISPID id = DISPID_UNKNOWN;
-  TypeFacts* facts = FactsOf(object);
+  TypeFacts* facts = facts_at(ctx, 0, object);
   if (!lookup(object, facts, name, &id)) {
     if (name == u"toString" || name == u"valueOf") {
       duk_push_c_function(ctx, default_value, 0);
@@ -202,6 +202,7 @@ duk_ret_t trap_get(duk_context* ctx) {
   }
   duk_push_c_function(ctx, member_call, DUK_VARARGS);
   attach_pointer(ctx, object);
+  attach_facts(ctx, facts);
   duk_push_int(ctx, id);
   duk_put_prop_string(ctx, -2, kDispIdKey);
   duk_push_string(ctx, "name");
@@ -243,7 +244,7 @@ duk_ret_t trap_set(duk_context* ctx) {
     return duk_error(ctx, DUK_ERR_TYPE_ERROR, "cannot set this property");
   const std::u16string name = key_name(ctx, 1);
   DISPID id = DISPID_UNKNOWN;
-  if (lookup(object, FactsOf(object), name, &id))
+  if (lookup(object, facts_at(ctx, 0, object), name, &id))
     put_value(ctx, object, id, nullptr, 2, name);
   else
     put_value(ctx, object, DISPID_VALUE, &name, 2, name);
@@ -256,7 +257,7 @@ duk_ret_t trap_has(duk_context* ctx) {
   IDispatch* object = dispatch_at(ctx, 0);
   DISPID id = DISPID_UNKNOWN;
   duk_push_boolean(ctx, object && !duk_is_symbol(ctx, 1) &&
-                            lookup(object, FactsOf(object), key_name(ctx, 1), &id));
+                            lookup(object, facts_at(ctx, 0, object), key_name(ctx, 1), &id));
   return 1;
 }
 
@@ -269,8 +270,8 @@ duk_ret_t trap_apply(duk_context* ctx) {
   const duk_idx_t first = duk_get_top(ctx);
   for (duk_idx_t i = 0; i < n; ++i)
     duk_get_prop_index(ctx, 2, static_cast<duk_uarridx_t>(i));
-  invoke_and_push(ctx, object, DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, first, n,
-                  u"default member");
+  invoke_and_push(ctx, object, facts_at(ctx, 0, object), DISPID_VALUE,
+                  DISPATCH_METHOD | DISPATCH_PROPERTYGET, first, n, u"default member");
   return 1;
 }
 
@@ -310,12 +311,13 @@ void bridge_push_dispatch(duk_context* ctx, IDispatch* object) {
   }
   // A callable target lets obj("x") reach the apply trap; objects described without a default
   // member stay plain objects, so typeof gives 'object'.
-  const TypeFacts* facts = FactsOf(object);
+  TypeFacts* facts = FactsOf(object);
   if (!facts || facts->Kind(DISPID_VALUE) != MemberKind::kUnknown)
     duk_push_c_function(ctx, target_call, DUK_VARARGS);
   else
     duk_push_object(ctx);
   attach_pointer(ctx, object);
+  attach_facts(ctx, facts);
   duk_push_global_stash(ctx);
   duk_get_prop_string(ctx, -1, kHandlerKey);
   duk_remove(ctx, -2);

@@ -4,6 +4,7 @@
 
 #include "bridge.h"
 #include "bridge_internal.h"
+#include "member_facts.h"
 #include "page_context.h"
 
 namespace vhost {
@@ -47,6 +48,20 @@ IDispatch* dispatch_at(duk_context* ctx, duk_idx_t idx) {
   auto* p = static_cast<IDispatch*>(duk_get_pointer(ctx, -1));
   duk_pop(ctx);
   return p;
+}
+
+TypeFacts* facts_at(duk_context* ctx, duk_idx_t idx, IDispatch* object) {
+  duk_get_prop_string(ctx, idx, kFactsKey);
+  auto* facts = static_cast<TypeFacts*>(duk_get_pointer(ctx, -1));
+  duk_pop(ctx);
+  return facts || !object ? facts : FactsOf(object);
+}
+
+void attach_facts(duk_context* ctx, TypeFacts* facts) {
+  if (!facts)
+    return;
+  duk_push_pointer(ctx, facts);
+  duk_put_prop_string(ctx, -2, kFactsKey);
 }
 
 void attach_pointer(duk_context* ctx, IUnknown* p) {
