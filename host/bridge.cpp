@@ -9,8 +9,17 @@ namespace vhost {
 
 using namespace bridge_detail;
 
-void bridge_install(duk_context* ctx, PageContext* page, AutomationFailure* last_failure,
-                    ScriptReferences* references) {
+void bridge_install(duk_context* ctx) {
+  duk_push_global_stash(ctx);
+  duk_push_bare_object(ctx);
+  duk_put_prop_string(ctx, -2, kEndKey);
+  duk_pop(ctx);
+  install_proxy_handler(ctx);
+  install_enumerator(ctx);
+}
+
+void bridge_begin_page(duk_context* ctx, PageContext* page, AutomationFailure* last_failure,
+                       ScriptReferences* references) {
   duk_push_global_stash(ctx);
   duk_push_pointer(ctx, page);
   duk_put_prop_string(ctx, -2, kPageKey);
@@ -18,11 +27,7 @@ void bridge_install(duk_context* ctx, PageContext* page, AutomationFailure* last
   duk_put_prop_string(ctx, -2, kReferencesKey);
   duk_push_pointer(ctx, last_failure);
   duk_put_prop_string(ctx, -2, kFailureKey);
-  duk_push_bare_object(ctx);
-  duk_put_prop_string(ctx, -2, kEndKey);
   duk_pop(ctx);
-  install_proxy_handler(ctx);
-  install_enumerator(ctx);
 }
 
 }  // namespace vhost

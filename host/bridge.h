@@ -44,10 +44,13 @@ class ScriptReferences {
   std::unordered_map<IUnknown*, size_t> held_;
 };
 
-// Prepares a fresh heap: the proxy handler, Enumerator, and the page state the bridge reports
-// into (failure, end of page, the references its proxies hold when references is not null).
-void bridge_install(duk_context* ctx, PageContext* page, AutomationFailure* last_failure,
-                    ScriptReferences* references);
+// Prepares a fresh heap: the proxy handler, Enumerator and the end-of-page value. A heap that
+// serves page after page from an image has them in the image.
+void bridge_install(duk_context* ctx);
+// Gives the bridge the page state it reports into: the page, its failure, and the references
+// its proxies hold (none are counted when references is null).
+void bridge_begin_page(duk_context* ctx, PageContext* page, AutomationFailure* last_failure,
+                       ScriptReferences* references);
 
 // Pushes a JavaScript value for v (objects as proxies; byte arrays as Uint8Array).
 void bridge_push_variant(duk_context* ctx, const VARIANT& v);

@@ -75,6 +75,73 @@ duk_ret_t write_value(duk_context* ctx) {
   return 0;
 }
 
+// The page's intrinsic objects: each global is made into a proxy when the page first reads it
+// (most pages read two or three of the five), and is a plain global from then on.
+constexpr const char* kIntrinsicNames[] = {"Request", "Response", "Server", "Session",
+                                           "Application"};
+
+IDispatch* intrinsic_of(PageContext* page, int which) {
+  switch (which) {
+    case 0:
+      return page->request_object();
+    case 1:
+      return page->response_object();
+    case 2:
+      return page->server_object();
+    case 3:
+      return page->session_object();
+    default:
+      return page->application_object();
+  }
+}
+
+// Makes global name (magic: its index) a plain property with the value at the top of the stack.
+void settle_intrinsic(duk_context* ctx, int which) {
+  duk_push_global_object(ctx);
+  duk_push_string(ctx, kIntrinsicNames[which]);
+  duk_dup(ctx, -3);
+  duk_def_prop(ctx, -3,
+               DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE | DUK_DEFPROP_SET_ENUMERABLE |
+                   DUK_DEFPROP_SET_CONFIGURABLE);
+  duk_pop(ctx);
+}
+
+duk_ret_t intrinsic_get(duk_context* ctx) {
+  const int which = duk_get_current_magic(ctx);
+  PageContext* page = page_of(ctx);
+  bridge_push_dispatch(ctx, page ? intrinsic_of(page, which) : nullptr);
+  settle_intrinsic(ctx, which);
+  return 1;
+}
+
+// A page that assigns to an intrinsic's name replaces it, as with any global.
+duk_ret_t intrinsic_set(duk_context* ctx) {
+  duk_dup(ctx, 0);
+  settle_intrinsic(ctx, duk_get_current_magic(ctx));
+  return 0;
+}
+
+// What every page's heap holds before the page runs; recorded in the heap's image once.
+void prepare_heap(duk_context* ctx) {
+  bridge_install(ctx);
+  duk_push_global_object(ctx);
+  for (int which = 0; which < 5; ++which) {
+    duk_push_string(ctx, kIntrinsicNames[which]);
+    duk_push_c_function(ctx, intrinsic_get, 0);
+    duk_set_magic(ctx, -1, which);
+    duk_push_c_function(ctx, intrinsic_set, 1);
+    duk_set_magic(ctx, -1, which);
+    duk_def_prop(ctx, -4,
+                 DUK_DEFPROP_HAVE_GETTER | DUK_DEFPROP_HAVE_SETTER | DUK_DEFPROP_SET_ENUMERABLE |
+                     DUK_DEFPROP_SET_CONFIGURABLE);
+  }
+  duk_pop(ctx);
+  duk_push_c_function(ctx, write_literal, 1);
+  duk_put_global_string(ctx, "__lit");
+  duk_push_c_function(ctx, write_value, 1);
+  duk_put_global_string(ctx, "__w");
+}
+
 struct RunArgs {
   PageContext* page;
   const CachedPage* cached;
@@ -84,26 +151,11 @@ struct RunArgs {
 
 duk_ret_t run_unprotected(duk_context* ctx, void* udata) {
   auto* args = static_cast<RunArgs*>(udata);
-  bridge_install(ctx, args->page, args->failure, args->references);
+  bridge_begin_page(ctx, args->page, args->failure, args->references);
   duk_push_global_stash(ctx);
   duk_push_pointer(ctx, const_cast<CompiledPage*>(&args->cached->page()));
   duk_put_prop_string(ctx, -2, kCompiledKey);
   duk_pop(ctx);
-
-  PageContext& page = *args->page;
-  const std::pair<const char*, IDispatch*> globals[] = {{"Request", page.request_object()},
-                                                        {"Response", page.response_object()},
-                                                        {"Server", page.server_object()},
-                                                        {"Session", page.session_object()},
-                                                        {"Application", page.application_object()}};
-  for (auto& [name, object] : globals) {
-    bridge_push_dispatch(ctx, object);
-    duk_put_global_string(ctx, name);
-  }
-  duk_push_c_function(ctx, write_literal, 1);
-  duk_put_global_string(ctx, "__lit");
-  duk_push_c_function(ctx, write_value, 1);
-  duk_put_global_string(ctx, "__w");
 
   if (const std::shared_ptr<const std::string> bytecode = args->cached->bytecode()) {
     void* buffer = duk_push_fixed_buffer(ctx, bytecode->size());
@@ -183,7 +235,7 @@ bool run_script_page(PageContext& page, const CachedPage& cached) {
   const CompiledPage& compiled = cached.page();
   if (compiled.code_page)
     page.code_page = compiled.code_page;
-  ScriptHeapImage* heap = ScriptHeapImage::OfThisThread();
+  ScriptHeapImage* heap = ScriptHeapImage::OfThisThread(prepare_heap);
   if (!heap) {
     page.end();
     write_error_page(page.response, page.page_path, 0, "out of memory for the script engine", "");

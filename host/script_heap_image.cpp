@@ -17,6 +17,11 @@ void fatal_handler(void*, const char* message) {
   std::abort();
 }
 
+duk_ret_t run_prepare(duk_context* ctx, void* udata) {
+  reinterpret_cast<ScriptHeapImage::Prepare>(udata)(ctx);
+  return 0;
+}
+
 }  // namespace
 
 ScriptHeapImage::ScriptHeapImage(char* region, size_t region_size)
@@ -28,7 +33,7 @@ ScriptHeapImage::~ScriptHeapImage() {
   VirtualFree(region_, 0, MEM_RELEASE);
 }
 
-std::unique_ptr<ScriptHeapImage> ScriptHeapImage::Create(size_t region_size) {
+std::unique_ptr<ScriptHeapImage> ScriptHeapImage::Create(size_t region_size, Prepare prepare) {
   void* region = VirtualAlloc(nullptr, region_size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
   if (!region)
     return nullptr;
@@ -43,6 +48,13 @@ std::unique_ptr<ScriptHeapImage> ScriptHeapImage::Create(size_t region_size) {
                       static_cast<ScriptMemory*>(&image->state_), fatal_handler);
   if (!image->ctx_)
     return nullptr;
+  if (prepare) {
+    const duk_int_t rc =
+        duk_safe_call(image->ctx_, run_prepare, reinterpret_cast<void*>(prepare), 0, 1);
+    duk_pop(image->ctx_);
+    if (rc != DUK_EXEC_SUCCESS)
+      return nullptr;
+  }
   // Duktape collects once soon after a heap is made; done here, it is in the image.
   duk_gc(image->ctx_, 0);
   if (!image->state_.CaptureImage())
@@ -52,10 +64,10 @@ std::unique_ptr<ScriptHeapImage> ScriptHeapImage::Create(size_t region_size) {
   return image;
 }
 
-ScriptHeapImage* ScriptHeapImage::OfThisThread() {
+ScriptHeapImage* ScriptHeapImage::OfThisThread(Prepare prepare) {
   thread_local std::unique_ptr<ScriptHeapImage> image;
   if (!image)
-    image = Create();
+    image = Create(kRegionSize, prepare);
   return image.get();
 }
 

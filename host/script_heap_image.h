@@ -31,11 +31,17 @@ class ScriptHeapImage {
   // Address space for a heap's small blocks; beyond it they come from the system allocator.
   static constexpr size_t kRegionSize = size_t{32} << 20;
 
-  // Makes a heap in a region of its own and records it; null when there is no memory for it.
-  static std::unique_ptr<ScriptHeapImage> Create(size_t region_size = kRegionSize);
-  // The calling thread's heap, made on first use; null when it cannot be made (the next call
-  // tries again).
-  static ScriptHeapImage* OfThisThread();
+  // What every page finds in the heap, put there once before the heap is recorded (globals,
+  // the script bridge); it runs as a protected call, so a failure (no memory) is thrown.
+  using Prepare = void (*)(duk_context* ctx);
+
+  // Makes a heap in a region of its own, prepares it and records it; null when there is no
+  // memory for it or the preparation fails.
+  static std::unique_ptr<ScriptHeapImage> Create(size_t region_size = kRegionSize,
+                                                 Prepare prepare = nullptr);
+  // The calling thread's heap, made with prepare on first use; null when it cannot be made
+  // (the next call tries again).
+  static ScriptHeapImage* OfThisThread(Prepare prepare);
 
   ScriptHeapImage(const ScriptHeapImage&) = delete;
   ScriptHeapImage& operator=(const ScriptHeapImage&) = delete;

@@ -470,6 +470,21 @@ TEST_F(HostTest, NothingAPageDidOutlivesIt) {
   EXPECT_EQ(48u, randoms.size()) << "Math.random began alike in two pages";
 }
 
+// The intrinsic objects are made when a page first reads them: each page still gets its own,
+// the same object on every read, and a page that assigns to one of the names changes nothing
+// for the next page.
+TEST_F(HostTest, EachPageReadsItsOwnIntrinsicsAndMayReplaceThem) {
+  write_file(site_ + "/intrinsics.asp",
+             "<% var seen = [typeof Session, typeof Application, Response === Response,"
+             " Request.QueryString('n')].join(); Request = 'replaced'; Server = null; %>"
+             "<%= seen %>/<%= Request %>/<%= Server %>");
+  for (const char* n : {"1", "2", "3"}) {
+    const Response r = request(port_, "GET", std::string("/intrinsics.asp?n=") + n);
+    ASSERT_EQ(200, r.status) << r.body;
+    EXPECT_EQ(std::string("function,function,true,") + n + "/replaced/", r.body);
+  }
+}
+
 TEST_F(HostTest, EnumeratorWalksACollection) {
   Response r = request(port_, "GET", "/enum.asp?b=2&a=1&b=3");
   EXPECT_EQ("b=2, 3;a=1", r.body);

@@ -119,6 +119,27 @@ TEST(ScriptHeapImageTest, EveryPageGetsTheHeapAsItWasMade) {
   EXPECT_EQ(3u, randoms.size()) << "Math.random began alike in two pages";
 }
 
+void prepare_counter(duk_context* ctx) {
+  duk_eval_string_noresult(ctx, "var prepared = { count: 0 };");
+}
+
+void prepare_failing(duk_context* ctx) {
+  duk_error(ctx, DUK_ERR_ERROR, "no room");
+}
+
+// What the preparation puts in is in every page as it was prepared; a preparation that fails
+// gives no heap.
+TEST(ScriptHeapImageTest, EveryPageFindsThePreparedState) {
+  std::unique_ptr<ScriptHeapImage> heap = ScriptHeapImage::Create(1 << 20, prepare_counter);
+  ASSERT_TRUE(heap);
+  for (int page = 0; page < 3; ++page) {
+    duk_context* ctx = heap->Begin(nullptr);
+    EXPECT_EQ("1", run(ctx, "++prepared.count")) << "page " << page;
+    heap->End();
+  }
+  EXPECT_EQ(nullptr, ScriptHeapImage::Create(1 << 20, prepare_failing));
+}
+
 duk_ret_t run_sample(duk_context* ctx, void*) {
   duk_eval_string(ctx, "var o = []; for (var i = 0; i < 50; i++) o.push({i: i}); o.length");
   return 1;
