@@ -12,7 +12,7 @@ using namespace bridge_detail;
 void bridge_install(duk_context* ctx) {
   duk_push_global_stash(ctx);
   duk_push_bare_object(ctx);
-  duk_put_prop_string(ctx, -2, kEndKey);
+  duk_put_prop_literal(ctx, -2, kEndKey);
   duk_pop(ctx);
   install_proxy_handler(ctx);
   install_enumerator(ctx);
@@ -22,11 +22,11 @@ void bridge_begin_page(duk_context* ctx, PageContext* page, AutomationFailure* l
                        ScriptReferences* references) {
   duk_push_global_stash(ctx);
   duk_push_pointer(ctx, page);
-  duk_put_prop_string(ctx, -2, kPageKey);
+  duk_put_prop_literal(ctx, -2, kPageKey);
   duk_push_pointer(ctx, references);
-  duk_put_prop_string(ctx, -2, kReferencesKey);
+  duk_put_prop_literal(ctx, -2, kReferencesKey);
   duk_push_pointer(ctx, last_failure);
-  duk_put_prop_string(ctx, -2, kFailureKey);
+  duk_put_prop_literal(ctx, -2, kFailureKey);
   duk_pop(ctx);
 }
 

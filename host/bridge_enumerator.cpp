@@ -13,7 +13,7 @@ using namespace bridge_detail;
 namespace {
 
 void enum_fetch(duk_context* ctx, duk_idx_t self) {
-  duk_get_prop_string(ctx, self, kDispKey);
+  duk_get_prop_literal(ctx, self, kDispKey);
   auto* e = static_cast<IEnumVARIANT*>(duk_get_pointer(ctx, -1));
   duk_pop(ctx);
   ScopedVariant item;
@@ -23,12 +23,12 @@ void enum_fetch(duk_context* ctx, duk_idx_t self) {
     bridge_throw_failure(ctx, hr, nullptr, u"Enumerator");
   const bool at_end = hr != S_OK || fetched != 1;
   duk_push_boolean(ctx, at_end);
-  duk_put_prop_string(ctx, self, kEnumAtEndKey);
+  duk_put_prop_literal(ctx, self, kEnumAtEndKey);
   if (at_end)
     duk_push_undefined(ctx);
   else
     bridge_push_variant(ctx, item.Get());
-  duk_put_prop_string(ctx, self, kEnumItemKey);
+  duk_put_prop_literal(ctx, self, kEnumItemKey);
 }
 
 duk_ret_t enum_construct(duk_context* ctx) {
@@ -66,14 +66,14 @@ duk_ret_t enum_construct(duk_context* ctx) {
 
 duk_ret_t enum_at_end(duk_context* ctx) {
   duk_push_this(ctx);
-  duk_get_prop_string(ctx, -1, kEnumAtEndKey);
+  duk_get_prop_literal(ctx, -1, kEnumAtEndKey);
   duk_push_boolean(ctx, duk_is_undefined(ctx, -1) || duk_to_boolean(ctx, -1));
   return 1;
 }
 
 duk_ret_t enum_item(duk_context* ctx) {
   duk_push_this(ctx);
-  duk_get_prop_string(ctx, -1, kEnumItemKey);
+  duk_get_prop_literal(ctx, -1, kEnumItemKey);
   return 1;
 }
 
@@ -86,7 +86,7 @@ duk_ret_t enum_move_next(duk_context* ctx) {
 duk_ret_t enum_move_first(duk_context* ctx) {
   duk_push_this(ctx);
   const duk_idx_t self = duk_get_top_index(ctx);
-  duk_get_prop_string(ctx, self, kDispKey);
+  duk_get_prop_literal(ctx, self, kDispKey);
   auto* e = static_cast<IEnumVARIANT*>(duk_get_pointer(ctx, -1));
   duk_pop(ctx);
   if (e)
@@ -108,7 +108,7 @@ void install_enumerator(duk_context* ctx) {
                                              {"moveFirst", enum_move_first, 0},
                                              {nullptr, nullptr, 0}};
   duk_put_function_list(ctx, -1, methods);
-  duk_put_prop_string(ctx, -2, "prototype");
+  duk_put_prop_literal(ctx, -2, "prototype");
   duk_put_global_string(ctx, "Enumerator");
 }
 

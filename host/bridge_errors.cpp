@@ -82,16 +82,16 @@ std::string hresult_text(HRESULT hr) {
     message += " (" + to_cesu8(member) + ")";
   duk_push_error_object(ctx, DUK_ERR_ERROR, "%s", message.c_str());
   duk_push_int(ctx, static_cast<duk_int_t>(hr));
-  duk_put_prop_string(ctx, -2, "number");
+  duk_put_prop_literal(ctx, -2, "number");
   duk_push_string(ctx, to_cesu8(description).c_str());
-  duk_put_prop_string(ctx, -2, "description");
+  duk_put_prop_literal(ctx, -2, "description");
   duk_throw(ctx);
   __builtin_unreachable();  // duk_throw raises a C++ exception in this build
 }
 
 [[noreturn]] void bridge_throw_end(duk_context* ctx) {
   duk_push_global_stash(ctx);
-  duk_get_prop_string(ctx, -1, kEndKey);
+  duk_get_prop_literal(ctx, -1, kEndKey);
   duk_remove(ctx, -2);
   duk_throw(ctx);
   __builtin_unreachable();  // duk_throw raises a C++ exception in this build
@@ -100,7 +100,7 @@ std::string hresult_text(HRESULT hr) {
 bool bridge_is_end(duk_context* ctx, duk_idx_t idx) {
   idx = duk_normalize_index(ctx, idx);
   duk_push_global_stash(ctx);
-  duk_get_prop_string(ctx, -1, kEndKey);
+  duk_get_prop_literal(ctx, -1, kEndKey);
   const bool same = duk_strict_equals(ctx, idx, -1);
   duk_pop_2(ctx);
   return same;

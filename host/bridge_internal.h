@@ -5,6 +5,8 @@
 // bridge_references.cpp keeps the stash's pointers and the references objects hold.
 #pragma once
 
+#include <cstddef>
+
 #include "duktape.h"
 #include "oaidl.h"
 
@@ -47,8 +49,17 @@ inline constexpr char kEnumAtEndKey[] =
     "\xFF"
     "atEnd";
 
-// The pointer stored in the stash under key (null when none).
-void* stash_pointer(duk_context* ctx, const char* key);
+// The pointer stored in the stash under key, one of the keys above (null when none). Keys
+// are looked up as literals: Duktape keeps their strings by address instead of hashing them
+// again on every use.
+template <size_t N>
+void* stash_pointer(duk_context* ctx, const char (&key)[N]) {
+  duk_push_global_stash(ctx);
+  duk_get_prop_literal_raw(ctx, -1, key, N - 1);
+  void* p = duk_get_pointer(ctx, -1);
+  duk_pop_2(ctx);
+  return p;
+}
 PageContext* page_of(duk_context* ctx);
 // The interface pointer kept on an object (a proxy target, a member function, a proxy).
 IDispatch* dispatch_at(duk_context* ctx, duk_idx_t idx);

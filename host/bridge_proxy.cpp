@@ -112,9 +112,9 @@ duk_ret_t member_call(duk_context* ctx) {
   duk_push_current_function(ctx);
   IDispatch* object = dispatch_at(ctx, -1);
   const TypeFacts* facts = facts_at(ctx, -1, object);
-  duk_get_prop_string(ctx, -1, kDispIdKey);
+  duk_get_prop_literal(ctx, -1, kDispIdKey);
   const DISPID id = static_cast<DISPID>(duk_get_int(ctx, -1));
-  duk_get_prop_string(ctx, -2, "name");
+  duk_get_prop_literal(ctx, -2, "name");
   const std::u16string name = from_cesu8(duk_get_string_default(ctx, -1, ""));
   duk_pop_3(ctx);
   if (!object)
@@ -129,7 +129,7 @@ duk_ret_t default_value(duk_context* ctx) {
   IDispatch* object = dispatch_at(ctx, -1);
   duk_pop(ctx);
   if (!object) {
-    duk_push_string(ctx, "[object]");
+    duk_push_literal(ctx, "[object]");
     return 1;
   }
   ScopedVariant result;
@@ -139,13 +139,13 @@ duk_ret_t default_value(duk_context* ctx) {
                               DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, result.Receive(),
                               &excep, nullptr);
   if (hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_BADPARAMCOUNT || hr == DISP_E_PARAMNOTOPTIONAL) {
-    duk_push_string(ctx, "[object]");
+    duk_push_literal(ctx, "[object]");
     return 1;
   }
   if (FAILED(hr))
     bridge_throw_failure(ctx, hr, &excep, u"default value");
   if (result.Type() == VT_DISPATCH || result.Type() == VT_UNKNOWN) {
-    duk_push_string(ctx, "[object]");
+    duk_push_literal(ctx, "[object]");
     return 1;
   }
   bridge_push_variant(ctx, result.Get());
@@ -156,7 +156,7 @@ duk_ret_t default_value(duk_context* ctx) {
 duk_ret_t trap_get(duk_context* ctx) {
   if (duk_is_symbol(ctx, 1)) {
     duk_get_global_string(ctx, "Symbol");
-    duk_get_prop_string(ctx, -1, "toPrimitive");
+    duk_get_prop_literal(ctx, -1, "toPrimitive");
     const bool primitive = duk_strict_equals(ctx, 1, -1);
     duk_pop_2(ctx);
     if (primitive) {
@@ -204,8 +204,8 @@ duk_ret_t trap_get(duk_context* ctx) {
   attach_pointer(ctx, object);
   attach_facts(ctx, facts);
   duk_push_int(ctx, id);
-  duk_put_prop_string(ctx, -2, kDispIdKey);
-  duk_push_string(ctx, "name");
+  duk_put_prop_literal(ctx, -2, kDispIdKey);
+  duk_push_literal(ctx, "name");
   duk_push_string(ctx, to_cesu8(name).c_str());
   duk_def_prop(ctx, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_FORCE);
   return 1;
@@ -298,7 +298,7 @@ void install_proxy_handler(duk_context* ctx) {
                                            {"deleteProperty", trap_delete, 2},
                                            {nullptr, nullptr, 0}};
   duk_put_function_list(ctx, -1, traps);
-  duk_put_prop_string(ctx, -2, kHandlerKey);
+  duk_put_prop_literal(ctx, -2, kHandlerKey);
   duk_pop(ctx);
 }
 
@@ -319,7 +319,7 @@ void bridge_push_dispatch(duk_context* ctx, IDispatch* object) {
   attach_pointer(ctx, object);
   attach_facts(ctx, facts);
   duk_push_global_stash(ctx);
-  duk_get_prop_string(ctx, -1, kHandlerKey);
+  duk_get_prop_literal(ctx, -1, kHandlerKey);
   duk_remove(ctx, -2);
   duk_push_proxy(ctx, 0);
 }

@@ -13,12 +13,12 @@ namespace bridge_detail {
 namespace {
 
 duk_ret_t release_finalizer(duk_context* ctx) {
-  duk_get_prop_string(ctx, 0, kDispKey);
+  duk_get_prop_literal(ctx, 0, kDispKey);
   auto* p = static_cast<IUnknown*>(duk_get_pointer(ctx, -1));
   duk_pop(ctx);
   if (p) {
     duk_push_pointer(ctx, nullptr);
-    duk_put_prop_string(ctx, 0, kDispKey);  // finalizers can run more than once
+    duk_put_prop_literal(ctx, 0, kDispKey);  // finalizers can run more than once
     if (auto* references = static_cast<ScriptReferences*>(stash_pointer(ctx, kReferencesKey)))
       references->Forget(p);
     p->Release();
@@ -28,14 +28,6 @@ duk_ret_t release_finalizer(duk_context* ctx) {
 
 }  // namespace
 
-void* stash_pointer(duk_context* ctx, const char* key) {
-  duk_push_global_stash(ctx);
-  duk_get_prop_string(ctx, -1, key);
-  void* p = duk_get_pointer(ctx, -1);
-  duk_pop_2(ctx);
-  return p;
-}
-
 PageContext* page_of(duk_context* ctx) {
   return static_cast<PageContext*>(stash_pointer(ctx, kPageKey));
 }
@@ -44,14 +36,14 @@ PageContext* page_of(duk_context* ctx) {
 IDispatch* dispatch_at(duk_context* ctx, duk_idx_t idx) {
   if (!duk_is_object(ctx, idx))
     return nullptr;
-  duk_get_prop_string(ctx, idx, kDispKey);
+  duk_get_prop_literal(ctx, idx, kDispKey);
   auto* p = static_cast<IDispatch*>(duk_get_pointer(ctx, -1));
   duk_pop(ctx);
   return p;
 }
 
 TypeFacts* facts_at(duk_context* ctx, duk_idx_t idx, IDispatch* object) {
-  duk_get_prop_string(ctx, idx, kFactsKey);
+  duk_get_prop_literal(ctx, idx, kFactsKey);
   auto* facts = static_cast<TypeFacts*>(duk_get_pointer(ctx, -1));
   duk_pop(ctx);
   return facts || !object ? facts : FactsOf(object);
@@ -61,7 +53,7 @@ void attach_facts(duk_context* ctx, TypeFacts* facts) {
   if (!facts)
     return;
   duk_push_pointer(ctx, facts);
-  duk_put_prop_string(ctx, -2, kFactsKey);
+  duk_put_prop_literal(ctx, -2, kFactsKey);
 }
 
 void attach_pointer(duk_context* ctx, IUnknown* p) {
@@ -69,7 +61,7 @@ void attach_pointer(duk_context* ctx, IUnknown* p) {
     references->Hold(p);
   p->AddRef();
   duk_push_pointer(ctx, p);
-  duk_put_prop_string(ctx, -2, kDispKey);
+  duk_put_prop_literal(ctx, -2, kDispKey);
   duk_push_c_function(ctx, release_finalizer, 2);
   duk_set_finalizer(ctx, -2);
 }

@@ -33,9 +33,9 @@ constexpr char kScriptName[] = "page";
 
 PageContext* page_of(duk_context* ctx) {
   duk_push_global_stash(ctx);
-  duk_get_prop_string(ctx, -1,
-                      "\xFF"
-                      "page");
+  duk_get_prop_literal(ctx, -1,
+                       "\xFF"
+                       "page");
   auto* page = static_cast<PageContext*>(duk_get_pointer(ctx, -1));
   duk_pop_2(ctx);
   return page;
@@ -45,7 +45,7 @@ PageContext* page_of(duk_context* ctx) {
 duk_ret_t write_literal(duk_context* ctx) {
   const duk_uint_t n = duk_require_uint(ctx, 0);
   duk_push_global_stash(ctx);
-  duk_get_prop_string(ctx, -1, kCompiledKey);
+  duk_get_prop_literal(ctx, -1, kCompiledKey);
   const auto* compiled = static_cast<const CompiledPage*>(duk_get_pointer(ctx, -1));
   duk_pop_2(ctx);
   PageContext* page = page_of(ctx);
@@ -154,7 +154,7 @@ duk_ret_t run_unprotected(duk_context* ctx, void* udata) {
   bridge_begin_page(ctx, args->page, args->failure, args->references);
   duk_push_global_stash(ctx);
   duk_push_pointer(ctx, const_cast<CompiledPage*>(&args->cached->page()));
-  duk_put_prop_string(ctx, -2, kCompiledKey);
+  duk_put_prop_literal(ctx, -2, kCompiledKey);
   duk_pop(ctx);
 
   if (const std::shared_ptr<const std::string> bytecode = args->cached->bytecode()) {
@@ -182,7 +182,7 @@ int error_line(duk_context* ctx, duk_idx_t err) {
   if (!duk_is_object(ctx, err))
     return 0;
   int line = 0;
-  duk_get_prop_string(ctx, err, "stack");
+  duk_get_prop_literal(ctx, err, "stack");
   if (duk_is_string(ctx, -1)) {
     const std::string stack = duk_get_string(ctx, -1);
     const std::string mark = std::string("(") + kScriptName + ":";
@@ -192,7 +192,7 @@ int error_line(duk_context* ctx, duk_idx_t err) {
   }
   duk_pop(ctx);
   if (line == 0) {
-    duk_get_prop_string(ctx, err, "lineNumber");
+    duk_get_prop_literal(ctx, err, "lineNumber");
     line = duk_is_number(ctx, -1) ? duk_get_int(ctx, -1) : 0;
     duk_pop(ctx);
   }
@@ -263,11 +263,11 @@ bool run_script_page(PageContext& page, const CachedPage& cached) {
     message = duk_safe_to_string(ctx, -1);
     duk_pop(ctx);
     if (duk_is_object(ctx, -1)) {
-      duk_get_prop_string(ctx, -1, "number");
+      duk_get_prop_literal(ctx, -1, "number");
       const bool has_number = duk_is_number(ctx, -1);
       const int32_t number = has_number ? static_cast<int32_t>(duk_get_int(ctx, -1)) : 0;
       duk_pop(ctx);
-      duk_get_prop_string(ctx, -1, "description");
+      duk_get_prop_literal(ctx, -1, "description");
       const std::string description = duk_is_string(ctx, -1) ? duk_get_string(ctx, -1) : "";
       duk_pop(ctx);
       if (has_number)
