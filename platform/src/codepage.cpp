@@ -161,6 +161,31 @@ class Scratch {
   T* data_;
 };
 
+// Code pages in which every byte below 0x80 is the ASCII character itself, never part of a
+// double-byte character when no byte above it is there: text of ASCII alone converts unit for
+// byte, and pages' names, headers and paths mostly are ASCII alone.
+bool ascii_is_itself(UINT cp) {
+  switch (cp) {
+    case CP_UTF8:
+    case 874:
+    case 936:
+    case 949:
+    case 950:
+    case 20127:
+      return true;
+    default:
+      return (cp >= 1250 && cp <= 1258) || (cp >= 28591 && cp <= 28605);
+  }
+}
+
+template <class Unit>
+bool all_ascii(const Unit* text, size_t n) {
+  unsigned bits = 0;
+  for (size_t i = 0; i < n; ++i)
+    bits |= static_cast<unsigned>(text[i]);
+  return bits < 0x80;
+}
+
 }  // namespace
 
 UINT GetACP(void) {
@@ -198,6 +223,15 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
   size_t n = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
   if (n > 0x7FFFFFFE)
     return fail(ERROR_INVALID_PARAMETER);
+  if (ascii_is_itself(cp) && all_ascii(reinterpret_cast<const unsigned char*>(lpMultiByteStr), n)) {
+    if (cchWideChar == 0)
+      return static_cast<int>(n);
+    if (n > static_cast<size_t>(cchWideChar))
+      return fail(ERROR_INSUFFICIENT_BUFFER);
+    for (size_t i = 0; i < n; ++i)
+      lpWideCharStr[i] = static_cast<unsigned char>(lpMultiByteStr[i]);
+    return static_cast<int>(n);
+  }
   bool strict = (dwFlags & MB_ERR_INVALID_CHARS) != 0;
   Scratch<char16_t> units(n + 1);
   if (!units.get())
@@ -243,6 +277,15 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
   }
   if (n > 0x1FFFFFFE)
     return fail(ERROR_INVALID_PARAMETER);
+  if (ascii_is_itself(cp) && all_ascii(lpWideCharStr, n)) {
+    if (cbMultiByte == 0)
+      return static_cast<int>(n);
+    if (n > static_cast<size_t>(cbMultiByte))
+      return fail(ERROR_INSUFFICIENT_BUFFER);
+    for (size_t i = 0; i < n; ++i)
+      lpMultiByteStr[i] = static_cast<char>(lpWideCharStr[i]);
+    return static_cast<int>(n);
+  }
   Scratch<char> bytes(4 * n + 4);
   if (!bytes.get())
     return fail(ERROR_NOT_ENOUGH_MEMORY);

@@ -141,6 +141,29 @@ TEST(CodePage, BadArgumentsAndShortBuffers) {
   EXPECT_TRUE(IsValidCodePage(949));
 }
 
+// ASCII text is itself in the code pages built on ASCII, whether a text is ASCII alone or has
+// one other character at its very end.
+TEST(CodePage, AsciiTextIsItselfInCodePagesBuiltOnAscii) {
+  std::string ascii;
+  std::u16string wide_ascii;
+  for (char c = 1; c < 0x7F; ++c) {
+    ascii += c;
+    wide_ascii += static_cast<char16_t>(c);
+  }
+  for (UINT cp : {static_cast<UINT>(CP_UTF8), 949u, 936u, 1252u, 932u}) {
+    EXPECT_EQ(wide_ascii, to_wide(cp, ascii)) << cp;
+    EXPECT_EQ(ascii, to_narrow(cp, wide_ascii)) << cp;
+  }
+  EXPECT_EQ(wide_ascii + u"\uD55C", to_wide(949, ascii + "\xC7\xD1"));
+  EXPECT_EQ(ascii + "\xC7\xD1", to_narrow(949, wide_ascii + u"\uD55C"));
+
+  char narrow[3];
+  SetLastError(0);
+  EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, u"abc", 3, narrow, 2, nullptr, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+  EXPECT_EQ(4, WideCharToMultiByte(949, 0, u"abc", -1, nullptr, 0, nullptr, nullptr));
+}
+
 TEST(CodePage, LongTextsConvertWholly) {
   std::string big;
   for (int i = 0; i < 5000; ++i)
