@@ -4,6 +4,7 @@
 #include "bridge.h"
 
 #include "bridge_internal.h"
+#include "script_heap_image.h"
 
 namespace vhost {
 
@@ -14,20 +15,17 @@ void bridge_install(duk_context* ctx) {
   duk_push_bare_object(ctx);
   duk_put_prop_literal(ctx, -2, kEndKey);
   duk_pop(ctx);
+  install_release_finalizer(ctx);
   install_proxy_handler(ctx);
   install_enumerator(ctx);
 }
 
 void bridge_begin_page(duk_context* ctx, PageContext* page, AutomationFailure* last_failure,
                        ScriptReferences* references) {
-  duk_push_global_stash(ctx);
-  duk_push_pointer(ctx, page);
-  duk_put_prop_literal(ctx, -2, kPageKey);
-  duk_push_pointer(ctx, references);
-  duk_put_prop_literal(ctx, -2, kReferencesKey);
-  duk_push_pointer(ctx, last_failure);
-  duk_put_prop_literal(ctx, -2, kFailureKey);
-  duk_pop(ctx);
+  ScriptHeapState* state = ScriptHeapState::Of(ctx);
+  state->page = page;
+  state->failure = last_failure;
+  state->references = references;
 }
 
 }  // namespace vhost

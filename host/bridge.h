@@ -44,11 +44,13 @@ class ScriptReferences {
   std::unordered_map<IUnknown*, size_t> held_;
 };
 
-// Prepares a fresh heap: the proxy handler, Enumerator and the end-of-page value. A heap that
-// serves page after page from an image has them in the image.
+// Prepares a fresh heap made by a ScriptHeapImage: the proxy handler, Enumerator, the
+// finalizer of objects that hold pointers and the end-of-page value. A heap that serves page
+// after page from an image has them in the image.
 void bridge_install(duk_context* ctx);
-// Gives the bridge the page state it reports into: the page, its failure, and the references
-// its proxies hold (none are counted when references is null).
+// Gives the bridge the page state it reports into, kept in the heap's state until the heap's
+// End: the page, its failure, and the references its proxies hold (none are counted when
+// references is null).
 void bridge_begin_page(duk_context* ctx, PageContext* page, AutomationFailure* last_failure,
                        ScriptReferences* references);
 

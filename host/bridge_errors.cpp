@@ -5,6 +5,7 @@
 #include "bridge.h"
 #include "bridge_internal.h"
 #include "dispatch_object.h"
+#include "script_heap_image.h"
 #include "text.h"
 
 namespace vhost {
@@ -69,8 +70,7 @@ std::string hresult_text(HRESULT hr) {
         break;
     }
   }
-  auto* failure = static_cast<AutomationFailure*>(stash_pointer(ctx, kFailureKey));
-  if (failure) {
+  if (AutomationFailure* failure = ScriptHeapState::Of(ctx)->failure) {
     failure->happened = true;
     failure->hr = hr;
     failure->description = description;

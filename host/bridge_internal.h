@@ -1,11 +1,10 @@
 // What the parts of the script bridge share: the hidden keys of a heap's stash and of the
-// objects that hold interface pointers, and the helpers over them. bridge.cpp installs the
+// objects that hold interface pointers, and the helpers over them. The page state lives in
+// the heap's ScriptHeapState. bridge.cpp installs the
 // bridge in a heap, bridge_proxy.cpp makes and serves the proxies, bridge_enumerator.cpp is
 // Enumerator, bridge_variant.cpp converts values, bridge_errors.cpp throws failures and
 // bridge_references.cpp keeps the stash's pointers and the references objects hold.
 #pragma once
-
-#include <cstddef>
 
 #include "duktape.h"
 #include "oaidl.h"
@@ -27,15 +26,9 @@ inline constexpr char kDispIdKey[] =
 inline constexpr char kHandlerKey[] =
     "\xFF"
     "handler";
-inline constexpr char kPageKey[] =
+inline constexpr char kFinalizerKey[] =
     "\xFF"
-    "page";
-inline constexpr char kFailureKey[] =
-    "\xFF"
-    "failure";
-inline constexpr char kReferencesKey[] =
-    "\xFF"
-    "references";
+    "finalizer";
 inline constexpr char kEndKey[] =
     "\xFF"
     "end";
@@ -49,17 +42,7 @@ inline constexpr char kEnumAtEndKey[] =
     "\xFF"
     "atEnd";
 
-// The pointer stored in the stash under key, one of the keys above (null when none). Keys
-// are looked up as literals: Duktape keeps their strings by address instead of hashing them
-// again on every use.
-template <size_t N>
-void* stash_pointer(duk_context* ctx, const char (&key)[N]) {
-  duk_push_global_stash(ctx);
-  duk_get_prop_literal_raw(ctx, -1, key, N - 1);
-  void* p = duk_get_pointer(ctx, -1);
-  duk_pop_2(ctx);
-  return p;
-}
+// The page running in the heap (null when none).
 PageContext* page_of(duk_context* ctx);
 // The interface pointer kept on an object (a proxy target, a member function, a proxy).
 IDispatch* dispatch_at(duk_context* ctx, duk_idx_t idx);
@@ -75,6 +58,8 @@ void attach_pointer(duk_context* ctx, IUnknown* p);
 // Throws the page's end when the page has ended during a call (Response.End, Redirect).
 void check_end(duk_context* ctx);
 
+// Makes the finalizer that lets go of the pointer an object holds, kept in the stash.
+void install_release_finalizer(duk_context* ctx);
 // Puts the proxies' handler into the stash.
 void install_proxy_handler(duk_context* ctx);
 // Defines the global Enumerator.

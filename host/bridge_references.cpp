@@ -1,11 +1,12 @@
-// The page state a heap's stash points at, and the references to interface pointers that
-// script objects hold (bridge_internal.h, bridge.h).
+// The page state of a heap, and the references to interface pointers that script objects
+// hold (bridge_internal.h, bridge.h).
 #include <utility>
 
 #include "bridge.h"
 #include "bridge_internal.h"
 #include "member_facts.h"
 #include "page_context.h"
+#include "script_heap_image.h"
 
 namespace vhost {
 namespace bridge_detail {
@@ -19,7 +20,7 @@ duk_ret_t release_finalizer(duk_context* ctx) {
   if (p) {
     duk_push_pointer(ctx, nullptr);
     duk_put_prop_literal(ctx, 0, kDispKey);  // finalizers can run more than once
-    if (auto* references = static_cast<ScriptReferences*>(stash_pointer(ctx, kReferencesKey)))
+    if (ScriptReferences* references = ScriptHeapState::Of(ctx)->references)
       references->Forget(p);
     p->Release();
   }
@@ -28,8 +29,16 @@ duk_ret_t release_finalizer(duk_context* ctx) {
 
 }  // namespace
 
+void install_release_finalizer(duk_context* ctx) {
+  duk_push_global_stash(ctx);
+  duk_push_c_function(ctx, release_finalizer, 2);
+  ScriptHeapState::Of(ctx)->release_finalizer = duk_get_heapptr(ctx, -1);
+  duk_put_prop_literal(ctx, -2, kFinalizerKey);
+  duk_pop(ctx);
+}
+
 PageContext* page_of(duk_context* ctx) {
-  return static_cast<PageContext*>(stash_pointer(ctx, kPageKey));
+  return ScriptHeapState::Of(ctx)->page;
 }
 
 // The interface pointer kept on an object (a proxy target, a member function, a proxy).
@@ -57,12 +66,13 @@ void attach_facts(duk_context* ctx, TypeFacts* facts) {
 }
 
 void attach_pointer(duk_context* ctx, IUnknown* p) {
-  if (auto* references = static_cast<ScriptReferences*>(stash_pointer(ctx, kReferencesKey)))
-    references->Hold(p);
+  ScriptHeapState* state = ScriptHeapState::Of(ctx);
+  if (state->references)
+    state->references->Hold(p);
   p->AddRef();
   duk_push_pointer(ctx, p);
   duk_put_prop_literal(ctx, -2, kDispKey);
-  duk_push_c_function(ctx, release_finalizer, 2);
+  duk_push_heapptr(ctx, state->release_finalizer);
   duk_set_finalizer(ctx, -2);
 }
 

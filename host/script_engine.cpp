@@ -32,13 +32,7 @@ constexpr char kCompiledKey[] =
 constexpr char kScriptName[] = "page";
 
 PageContext* page_of(duk_context* ctx) {
-  duk_push_global_stash(ctx);
-  duk_get_prop_literal(ctx, -1,
-                       "\xFF"
-                       "page");
-  auto* page = static_cast<PageContext*>(duk_get_pointer(ctx, -1));
-  duk_pop_2(ctx);
-  return page;
+  return ScriptHeapState::Of(ctx)->page;
 }
 
 // __lit(n): the page's literal text n, as it is in the file.

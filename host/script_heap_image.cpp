@@ -79,6 +79,8 @@ duk_context* ScriptHeapImage::Begin(PageContext* page) {
 
 void ScriptHeapImage::End() {
   state_.page = nullptr;
+  state_.failure = nullptr;
+  state_.references = nullptr;
   state_.RestoreImage();
 }
 

@@ -19,11 +19,27 @@
 namespace vhost {
 
 class PageContext;
+class ScriptReferences;
+struct AutomationFailure;
 
-// The heap's user data: its memory, and the page that the time-out check reads.
+// The heap's user data: its memory, the page that runs in it (read by the time-out check and
+// the script bridge) and what the bridge reports into, all reached from the heap in a few
+// loads.
 struct ScriptHeapState : ScriptMemory {
   using ScriptMemory::ScriptMemory;
+  // The state of the heap ctx, which a ScriptHeapImage made.
+  static ScriptHeapState* Of(duk_context* ctx) {
+    duk_memory_functions memory;
+    duk_get_memory_functions(ctx, &memory);
+    return static_cast<ScriptHeapState*>(static_cast<ScriptMemory*>(memory.udata));
+  }
+
   PageContext* page = nullptr;
+  AutomationFailure* failure = nullptr;
+  ScriptReferences* references = nullptr;
+  // The bridge's finalizer function, one for every object that holds a pointer (it lives in
+  // the image, so the address stays).
+  void* release_finalizer = nullptr;
 };
 
 class ScriptHeapImage {
