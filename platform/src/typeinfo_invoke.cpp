@@ -2,13 +2,44 @@
 // DISPPARAMS are matched to the member's parameters (last argument first, the put value as the
 // named DISPID_PROPERTYPUT argument), coerced to the declared types, passed to the vtable slot
 // through DispCallFunc, and the [out, retval] parameter comes back as the result.
-#include <vector>
+#include <array>
+#include <memory>
 
 #include "com_ptr.h"
 #include "scoped_variant.h"
 #include "typelib_private.h"
 
 namespace {
+
+// The per-parameter records of one call. Members rarely take more than a few parameters, so
+// up to eight records live in the call's frame and a call allocates nothing for them.
+template <class T>
+class CallArray {
+ public:
+  explicit CallArray(size_t size) : size_(size) {
+    if (size > kInline) {
+      spill_ = std::make_unique<T[]>(size);
+      data_ = spill_.get();
+    }
+  }
+  CallArray(const CallArray&) = delete;
+  CallArray& operator=(const CallArray&) = delete;
+
+  T& operator[](size_t i) { return data_[i]; }
+  const T& operator[](size_t i) const { return data_[i]; }
+  T* data() { return data_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  // Keeps the first size records.
+  void shrink(size_t size) { size_ = size; }
+
+ private:
+  static constexpr size_t kInline = 8;
+  std::array<T, kInline> inline_{};
+  std::unique_ptr<T[]> spill_;
+  T* data_ = inline_.data();
+  size_t size_;
+};
 
 // One argument on its way to the member: its type for DispCallFunc and its storage.
 struct Argument {
@@ -235,15 +266,17 @@ HRESULT check_named_arguments(bool put, const DISPPARAMS& params) {
 
 // The parameters a caller passes (neither [retval] nor [lcid]), in declaration order, and the
 // index of the [retval] parameter (the parameter count when there is none).
-void classify_parameters(const FuncInfo& f, std::vector<size_t>* positional, size_t* retval) {
+void classify_parameters(const FuncInfo& f, CallArray<size_t>* positional, size_t* retval) {
   *retval = f.params.size();
+  size_t count = 0;
   for (size_t i = 0; i < f.params.size(); ++i) {
     const USHORT flags = f.params[i].paramdesc.wParamFlags;
     if (flags & PARAMFLAG_FRETVAL)
       *retval = i;
     else if (!(flags & PARAMFLAG_FLCID))
-      positional->push_back(i);
+      (*positional)[count++] = i;
   }
+  positional->shrink(count);
 }
 
 // The value for a parameter the caller left out: its default, a "missing" VARIANT for an
@@ -274,8 +307,8 @@ HRESULT missing_argument(TypeInfoImpl* owner, const ELEMDESC& e, Argument& arg) 
 // parameter from rgvarg, last first; for a put the last takes rgvarg[0]). When an argument
 // cannot be coerced, *puArgErr (if given) is its index in rgvarg.
 HRESULT convert_arguments(TypeInfoImpl* owner, const FuncInfo& f, bool put,
-                          const std::vector<size_t>& positional, const DISPPARAMS& params,
-                          std::vector<Argument>& args, UINT* puArgErr) {
+                          const CallArray<size_t>& positional, const DISPPARAMS& params,
+                          CallArray<Argument>& args, UINT* puArgErr) {
   const UINT cArgs = params.cArgs;
   const UINT positional_args = put ? cArgs - 1 : cArgs;
   for (size_t k = 0; k < positional.size(); ++k) {
@@ -313,8 +346,8 @@ HRESULT convert_arguments(TypeInfoImpl* owner, const FuncInfo& f, bool put,
 }
 
 // Fills the [retval] and [lcid] slots, and the types and values DispCallFunc takes.
-HRESULT prepare_call(const FuncInfo& f, size_t retval, std::vector<Argument>& args,
-                     std::vector<VARTYPE>& types, std::vector<VARIANTARG*>& values) {
+HRESULT prepare_call(const FuncInfo& f, size_t retval, CallArray<Argument>& args,
+                     CallArray<VARTYPE>& types, CallArray<VARIANTARG*>& values) {
   for (size_t i = 0; i < f.params.size(); ++i) {
     const ELEMDESC& e = f.params[i];
     Argument& arg = args[i];
@@ -356,19 +389,19 @@ HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISP
   if (FAILED(hr))
     return hr;
 
-  std::vector<size_t> positional;
+  CallArray<size_t> positional(f->params.size());
   size_t retval = 0;
   classify_parameters(*f, &positional, &retval);
   if (pDispParams->cArgs > positional.size() || (put && positional.empty()))
     return DISP_E_BADPARAMCOUNT;
 
   const size_t count = f->params.size();
-  std::vector<Argument> args(count);
+  CallArray<Argument> args(count);
   hr = convert_arguments(this, *f, put, positional, *pDispParams, args, puArgErr);
   if (FAILED(hr))
     return hr;
-  std::vector<VARTYPE> types(count);
-  std::vector<VARIANTARG*> values(count);
+  CallArray<VARTYPE> types(count);
+  CallArray<VARIANTARG*> values(count);
   hr = prepare_call(*f, retval, args, types, values);
   if (FAILED(hr))
     return hr;

@@ -111,6 +111,22 @@ TEST_F(Invoke, PositionalOptionalAndDefaultedArguments) {
   EXPECT_DOUBLE_EQ(-5.0, r.dblVal);
 }
 
+// A member with more parameters than a call keeps in its own frame gets every argument in its
+// place, coerced, with the result back.
+TEST_F(Invoke, ManyArgumentsReachTheirParameters) {
+  VARIANT result;
+  VariantInit(&result);
+  std::vector<VARIANT> args;
+  for (LONG d = 1; d <= 9; ++d)
+    args.push_back(v_i4(d));
+  args.push_back(v_str(u"0"));
+  EXPECT_EQ(S_OK, call(u"Digits", DISPATCH_METHOD, args, &result));
+  EXPECT_EQ(VT_I4, result.vt);
+  EXPECT_EQ(1234567890, result.lVal);
+  args.pop_back();
+  EXPECT_EQ(DISP_E_BADPARAMCOUNT, call(u"Digits", DISPATCH_METHOD, args, &result));
+}
+
 TEST_F(Invoke, PropertiesAndTheDefaultMember) {
   VARIANT r;
   VariantInit(&r);

@@ -51,7 +51,7 @@ TEST_F(TypeLib, InterfaceDescription) {
   ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
   EXPECT_EQ(TKIND_DISPATCH, attr->typekind);
   EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
-  EXPECT_EQ(15, attr->cFuncs);
+  EXPECT_EQ(16, attr->cFuncs);
   EXPECT_EQ(1, attr->cImplTypes);
   info->ReleaseTypeAttr(attr);
 

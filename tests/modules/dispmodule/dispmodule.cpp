@@ -1,6 +1,7 @@
 // A test in-process server built the way our modules are: a class table, a class object,
 // registration from its registry script and type library, IDispatch through the type library,
 // error information. Tests load it through the registry only.
+#include <initializer_list>
 #include <new>
 
 #include "atlcom.h"
@@ -133,6 +134,15 @@ class Calc final : public IDispatchImpl<ICalc, &IID_ICalc, &LIBID_TESTDISPLib, &
   HRESULT STDMETHODCALLTYPE Status(LONG status, LONG* pResult) override {
     *pResult = 1;
     return static_cast<HRESULT>(status);
+  }
+  // The number whose decimal digits are d1 to d10, d1 first: every argument in its place.
+  HRESULT STDMETHODCALLTYPE Digits(LONG d1, LONG d2, LONG d3, LONG d4, LONG d5, LONG d6, LONG d7,
+                                   LONG d8, LONG d9, LONG d10, LONG* pResult) override {
+    LONG n = 0;
+    for (LONG d : {d1, d2, d3, d4, d5, d6, d7, d8, d9, d10})
+      n = n * 10 + d;
+    *pResult = n;
+    return S_OK;
   }
   // 10 * (other given) + (any given); other's own NoId is added when it is given.
   HRESULT STDMETHODCALLTYPE Peer(ICalc* other, IUnknown* any, LONG* pResult) override {
