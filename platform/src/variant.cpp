@@ -6,7 +6,6 @@
 #include "oleauto.h"
 
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include "oleaut_private.h"
@@ -224,18 +223,6 @@ std::string debug_variant(const VARIANT* v) {
       break;
   }
   return out + buf;
-}
-
-bool trace_enabled() {
-  static const bool enabled = [] {
-    const char* value = getenv("PLATFORM_TRACE");
-    return value && *value && strcmp(value, "0") != 0;
-  }();
-  return enabled;
-}
-
-void trace_line(const char* function, const std::string& text) {
-  fprintf(stderr, "platform: %s: %s\n", function, text.c_str());
 }
 
 void VariantInit(VARIANTARG* pvarg) {
