@@ -32,6 +32,9 @@ inline constexpr char kFinalizerKey[] =
 inline constexpr char kEndKey[] =
     "\xFF"
     "end";
+inline constexpr char kTargetKey[] =
+    "\xFF"
+    "target";
 inline constexpr char kFactsKey[] =
     "\xFF"
     "facts";

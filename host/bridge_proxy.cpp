@@ -201,7 +201,13 @@ duk_ret_t trap_get(duk_context* ctx) {
       bridge_throw_failure(ctx, hr, &excep, name);
   }
   duk_push_c_function(ctx, member_call, DUK_VARARGS);
-  attach_pointer(ctx, object);
+  // The method keeps the proxy's target alive, and the target holds the reference: the pointer
+  // on the method needs no reference, count or finalizer of its own, which a method made for a
+  // single call used to pay for twice.
+  duk_dup(ctx, 0);
+  duk_put_prop_literal(ctx, -2, kTargetKey);
+  duk_push_pointer(ctx, object);
+  duk_put_prop_literal(ctx, -2, kDispKey);
   attach_facts(ctx, facts);
   duk_push_int(ctx, id);
   duk_put_prop_literal(ctx, -2, kDispIdKey);

@@ -485,6 +485,19 @@ TEST_F(HostTest, EachPageReadsItsOwnIntrinsicsAndMayReplaceThem) {
   }
 }
 
+// A method taken from an object keeps the object alive after the script dropped it and the
+// heap was collected; the page lets go of it at its end.
+TEST_F(HostTest, AMethodKeepsItsObjectAlive) {
+  write_file(site_ + "/method.asp",
+             "<% var add = Server.CreateObject('Test.Calc').Add; Duktape.gc(); Duktape.gc(); %>"
+             "<%= add(2, 3) %>,<%= Server.CreateObject('Test.Calc').Live %>");
+  for (int i = 0; i < 3; ++i) {
+    const Response r = request(port_, "GET", "/method.asp");
+    ASSERT_EQ(200, r.status) << r.body;
+    EXPECT_EQ("5,2", r.body) << "request " << i;
+  }
+}
+
 TEST_F(HostTest, EnumeratorWalksACollection) {
   Response r = request(port_, "GET", "/enum.asp?b=2&a=1&b=3");
   EXPECT_EQ("b=2, 3;a=1", r.body);
