@@ -2,8 +2,8 @@
 // DISPPARAMS are matched to the member's parameters (last argument first, the put value as the
 // named DISPID_PROPERTYPUT argument), coerced to the declared types, passed to the vtable slot
 // through DispCallFunc, and the [out, retval] parameter comes back as the result.
-#include <array>
 #include <memory>
+#include <new>
 
 #include "com_ptr.h"
 #include "scoped_variant.h"
@@ -20,7 +20,15 @@ class CallArray {
     if (size > kInline) {
       spill_ = std::make_unique<T[]>(size);
       data_ = spill_.get();
+      return;
     }
+    data_ = reinterpret_cast<T*>(inline_);
+    for (; constructed_ < size; ++constructed_)
+      new (&data_[constructed_]) T();
+  }
+  ~CallArray() {
+    while (constructed_ > 0)
+      data_[--constructed_].~T();
   }
   CallArray(const CallArray&) = delete;
   CallArray& operator=(const CallArray&) = delete;
@@ -35,10 +43,11 @@ class CallArray {
 
  private:
   static constexpr size_t kInline = 8;
-  std::array<T, kInline> inline_{};
+  alignas(T) unsigned char inline_[kInline * sizeof(T)];
   std::unique_ptr<T[]> spill_;
-  T* data_ = inline_.data();
+  T* data_;
   size_t size_;
+  size_t constructed_ = 0;  // records made in inline_
 };
 
 // One argument on its way to the member: its type for DispCallFunc and its storage.
