@@ -1,6 +1,7 @@
 // The body of a response (see response_body.h).
 #include "response_body.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -14,8 +15,13 @@ bool ResponseBody::append(std::string_view bytes) {
     if (bytes.size() < kBlock && last && last->capacity() - last->size() >= bytes.size()) {
       last->append(bytes);
     } else {
+      // Blocks start small and double up to kBlock: most pages answer a few hundred bytes,
+      // and a 64 KiB block for them cost a large allocation, and its release made the C heap
+      // merge all the small blocks freed before it, on every request.
+      const size_t room =
+          last ? std::min(kBlock, std::max(kFirstBlock, last->capacity() * 2)) : kFirstBlock;
       std::string block;
-      block.reserve(bytes.size() < kBlock ? kBlock : bytes.size());
+      block.reserve(bytes.size() < room ? room : bytes.size());
       block.append(bytes);
       blocks_.push_back(std::move(block));
     }
