@@ -1,8 +1,12 @@
 // The host's type library and error information (see dispatch_object.h).
 #include "dispatch_object.h"
 
+#include <atomic>
 #include <map>
 #include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
 
 #include "scoped_bstr.h"
 #include "text.h"
@@ -15,11 +19,23 @@ namespace {
 ITypeLib* g_library = nullptr;
 std::mutex g_cache_lock;
 std::map<std::string, ITypeInfo*> g_cache;  // one reference each
+// Changes whenever the library is loaded or released, so that the threads' own lists of what
+// they looked up start again.
+std::atomic<unsigned> g_generation{0};
+
+// What one thread has looked up: the shared cache's lock is taken once a type for each thread,
+// not on every call (a page's automation calls ask for their type several times each).
+struct ThreadTypes {
+  unsigned generation = 0;
+  std::vector<std::pair<GUID, ITypeInfo*>> seen;
+};
+thread_local ThreadTypes thread_types;
 
 }  // namespace
 
 HRESULT load_host_type_library(const std::string& path) {
   release_host_type_library();
+  ++g_generation;
   const std::u16string wide = to_u16(path);
   return LoadTypeLib(wide.c_str(), &g_library);
 }
@@ -32,20 +48,39 @@ void release_host_type_library() {
   if (g_library)
     g_library->Release();
   g_library = nullptr;
+  ++g_generation;
 }
 
 ITypeInfo* host_type_info(REFIID iid) {
   if (!g_library)
     return nullptr;
-  const std::string key(reinterpret_cast<const char*>(&iid), sizeof(GUID));
-  std::lock_guard<std::mutex> guard(g_cache_lock);
-  auto it = g_cache.find(key);
-  if (it != g_cache.end())
-    return it->second;
+  ThreadTypes& mine = thread_types;
+  const unsigned generation = g_generation.load(std::memory_order_acquire);
+  if (mine.generation != generation) {
+    mine.seen.clear();
+    mine.generation = generation;
+  }
+  for (const auto& [guid, known] : mine.seen)
+    if (IsEqualGUID(guid, iid))
+      return known;
   ITypeInfo* info = nullptr;
-  if (FAILED(g_library->GetTypeInfoOfGuid(iid, &info)))
-    info = nullptr;
-  g_cache[key] = info;
+  {
+    const std::string key(reinterpret_cast<const char*>(&iid), sizeof(GUID));
+    std::lock_guard<std::mutex> guard(g_cache_lock);
+    auto it = g_cache.find(key);
+    if (it != g_cache.end()) {
+      info = it->second;
+    } else {
+      if (FAILED(g_library->GetTypeInfoOfGuid(iid, &info)))
+        info = nullptr;
+      g_cache[key] = info;
+    }
+  }
+  try {
+    mine.seen.emplace_back(iid, info);
+  } catch (const std::bad_alloc&) {
+    // Not remembered: the next call takes the lock again.
+  }
   return info;
 }
 
