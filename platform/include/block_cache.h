@@ -21,6 +21,9 @@
 #define PLATFORM_BLOCK_CACHE_KEEPS 1
 #endif
 
+// The smallest block the cache keeps: callers skip the cache below it without a call.
+#define PLATFORM_BLOCK_CACHE_MIN_SIZE (((SIZE_T)1) << 20)
+
 // PlatformBlockTake
 // A kept block of at least cb usable bytes (and not more than twice that), taken out of the
 // cache; its contents are unspecified. Null when none fits or cb is below the cached size.

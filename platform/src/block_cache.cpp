@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr size_t kMinCached = size_t{1} << 20;
+constexpr size_t kMinCached = PLATFORM_BLOCK_CACHE_MIN_SIZE;
 constexpr size_t kMaxCachedTotal = size_t{256} << 20;
 constexpr int kSlots = 3;
 

@@ -17,9 +17,11 @@ char empty_string[1] = {0};
 void* ka_alloc(size_t size) {
   if (FaultSimStep())
     return nullptr;
-  if (void* block = PlatformBlockTake(size)) {
-    memset(block, 0, size);
-    return block;
+  if (size >= PLATFORM_BLOCK_CACHE_MIN_SIZE) {
+    if (void* block = PlatformBlockTake(size)) {
+      memset(block, 0, size);
+      return block;
+    }
   }
   return calloc(size ? size : 1, 1);
 }
@@ -27,8 +29,10 @@ void* ka_alloc(size_t size) {
 void* ka_alloc_raw(size_t size) {
   if (FaultSimStep())
     return nullptr;
-  if (void* block = PlatformBlockTake(size))
-    return block;
+  if (size >= PLATFORM_BLOCK_CACHE_MIN_SIZE) {
+    if (void* block = PlatformBlockTake(size))
+      return block;
+  }
   return malloc(size ? size : 1);
 }
 
