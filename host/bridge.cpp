@@ -20,10 +20,9 @@ void bridge_install(duk_context* ctx) {
   install_enumerator(ctx);
 }
 
-void bridge_begin_page(duk_context* ctx, PageContext* page, AutomationFailure* last_failure,
+void bridge_begin_page(duk_context* ctx, AutomationFailure* last_failure,
                        ScriptReferences* references) {
   ScriptHeapState* state = ScriptHeapState::Of(ctx);
-  state->page = page;
   state->failure = last_failure;
   state->references = references;
 }

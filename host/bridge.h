@@ -48,10 +48,10 @@ class ScriptReferences {
 // finalizer of objects that hold pointers and the end-of-page value. A heap that serves page
 // after page from an image has them in the image.
 void bridge_install(duk_context* ctx);
-// Gives the bridge the page state it reports into, kept in the heap's state until the heap's
-// End: the page, its failure, and the references its proxies hold (none are counted when
-// references is null).
-void bridge_begin_page(duk_context* ctx, PageContext* page, AutomationFailure* last_failure,
+// Gives the bridge what the page running in the heap (ScriptHeapImage::Begin's) reports into,
+// kept in the heap's state until the heap's End: its failure, and the references its proxies
+// hold (none are counted when references is null).
+void bridge_begin_page(duk_context* ctx, AutomationFailure* last_failure,
                        ScriptReferences* references);
 
 // Pushes a JavaScript value for v (objects as proxies; byte arrays as Uint8Array).

@@ -1,9 +1,9 @@
 // What the parts of the script bridge share: the hidden keys of a heap's stash and of the
-// objects that hold interface pointers, and the helpers over them. The page state lives in
-// the heap's ScriptHeapState. bridge.cpp installs the
-// bridge in a heap, bridge_proxy.cpp makes and serves the proxies, bridge_enumerator.cpp is
-// Enumerator, bridge_variant.cpp converts values, bridge_errors.cpp throws failures and
-// bridge_references.cpp keeps the stash's pointers and the references objects hold.
+// objects that hold interface pointers, and the helpers over them; the page state lives in the
+// heap's ScriptHeapState. bridge.cpp installs the bridge in a heap, bridge_proxy.cpp makes and
+// serves the proxies, bridge_enumerator.cpp is Enumerator, bridge_variant.cpp converts values,
+// bridge_errors.cpp throws failures and bridge_references.cpp keeps the references objects
+// hold.
 #pragma once
 
 #include "duktape.h"

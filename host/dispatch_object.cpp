@@ -35,7 +35,6 @@ thread_local ThreadTypes thread_types;
 
 HRESULT load_host_type_library(const std::string& path) {
   release_host_type_library();
-  ++g_generation;
   const std::u16string wide = to_u16(path);
   return LoadTypeLib(wide.c_str(), &g_library);
 }

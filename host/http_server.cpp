@@ -206,8 +206,7 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
   HttpResponseData out;
   CompileError error;
   const std::shared_ptr<const CachedPage> compiled =
-      server->pages().get(server->config().site_root, virtual_path, &error,
-                          page_status.st_mode ? &page_status : nullptr);
+      server->pages().get(server->config().site_root, virtual_path, &error, &page_status);
   if (!compiled) {
     write_error_page(out, error.file, error.line, error.message, "");
   } else {

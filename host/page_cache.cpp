@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
 #include <ctime>
 #include <new>
 

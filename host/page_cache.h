@@ -1,5 +1,5 @@
-// Compiled pages kept between requests. Each entry holds the page's program, the stamps (size
-// and modification time) of the page and every file it includes, and the program's Duktape
+// Compiled pages kept between requests. Each entry holds the page's program, the stamps (inode,
+// size and modification time) of the page and every file it includes, and the program's Duktape
 // bytecode once a request has made it; a page whose files changed or went away is compiled
 // again, and so is one whose files changed in the last two seconds (they may be changing
 // still). Compiling the page and its JavaScript was a tenth of the time of a small request;
@@ -58,7 +58,8 @@ class PageCache {
   // The compiled page at virtual path page_path under site_root: the cached one while its
   // files are unchanged, else a new compilation (which replaces it). Null with *error when
   // the page does not compile; a failed compilation is not kept. page_status, when given, is
-  // the status of the page's own file taken for this request, so that it is not taken again.
+  // the status of the page's own file taken for this request, so that it is not taken again
+  // (one that is not a regular file's is not used).
   std::shared_ptr<const CachedPage> get(const std::string& site_root, const std::string& page_path,
                                         CompileError* error,
                                         const struct stat* page_status = nullptr);

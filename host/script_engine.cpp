@@ -145,7 +145,7 @@ struct RunArgs {
 
 duk_ret_t run_unprotected(duk_context* ctx, void* udata) {
   auto* args = static_cast<RunArgs*>(udata);
-  bridge_begin_page(ctx, args->page, args->failure, args->references);
+  bridge_begin_page(ctx, args->failure, args->references);
   duk_push_global_stash(ctx);
   duk_push_pointer(ctx, const_cast<CompiledPage*>(&args->cached->page()));
   duk_put_prop_literal(ctx, -2, kCompiledKey);

@@ -186,6 +186,19 @@ bool all_ascii(const Unit* text, size_t n) {
   return bits < 0x80;
 }
 
+// Converts n ASCII units unit for byte into out (room units; 0 asks for the count only), as
+// both conversions answer: the count, or 0 with ERROR_INSUFFICIENT_BUFFER.
+template <class From, class To>
+int copy_ascii(const From* text, size_t n, To* out, int room) {
+  if (room == 0)
+    return static_cast<int>(n);
+  if (n > static_cast<size_t>(room))
+    return fail(ERROR_INSUFFICIENT_BUFFER);
+  for (size_t i = 0; i < n; ++i)
+    out[i] = static_cast<To>(text[i]);
+  return static_cast<int>(n);
+}
+
 }  // namespace
 
 UINT GetACP(void) {
@@ -223,15 +236,9 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
   size_t n = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
   if (n > 0x7FFFFFFE)
     return fail(ERROR_INVALID_PARAMETER);
-  if (ascii_is_itself(cp) && all_ascii(reinterpret_cast<const unsigned char*>(lpMultiByteStr), n)) {
-    if (cchWideChar == 0)
-      return static_cast<int>(n);
-    if (n > static_cast<size_t>(cchWideChar))
-      return fail(ERROR_INSUFFICIENT_BUFFER);
-    for (size_t i = 0; i < n; ++i)
-      lpWideCharStr[i] = static_cast<unsigned char>(lpMultiByteStr[i]);
-    return static_cast<int>(n);
-  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
+  if (ascii_is_itself(cp) && all_ascii(bytes, n))
+    return copy_ascii(bytes, n, lpWideCharStr, cchWideChar);
   bool strict = (dwFlags & MB_ERR_INVALID_CHARS) != 0;
   Scratch<char16_t> units(n + 1);
   if (!units.get())
@@ -277,15 +284,8 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
   }
   if (n > 0x1FFFFFFE)
     return fail(ERROR_INVALID_PARAMETER);
-  if (ascii_is_itself(cp) && all_ascii(lpWideCharStr, n)) {
-    if (cbMultiByte == 0)
-      return static_cast<int>(n);
-    if (n > static_cast<size_t>(cbMultiByte))
-      return fail(ERROR_INSUFFICIENT_BUFFER);
-    for (size_t i = 0; i < n; ++i)
-      lpMultiByteStr[i] = static_cast<char>(lpWideCharStr[i]);
-    return static_cast<int>(n);
-  }
+  if (ascii_is_itself(cp) && all_ascii(lpWideCharStr, n))
+    return copy_ascii(lpWideCharStr, n, lpMultiByteStr, cbMultiByte);
   Scratch<char> bytes(4 * n + 4);
   if (!bytes.get())
     return fail(ERROR_NOT_ENOUGH_MEMORY);
