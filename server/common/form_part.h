@@ -7,9 +7,10 @@
 
 #include "KaObList.h"
 #include "KaText.h"
+#include "small_blocks.h"
 #include "vtrl_module.h"
 
-class FormPart : public CKaObject {
+class FormPart : public CKaObject, public PlatformSmallObject {
  public:
   // A new empty record, or null when memory is short.
   static FormPart* Create();

@@ -9,13 +9,16 @@
 #include "VtrlSrv.h"
 #include "asptlb.h"
 #include "atlcom.h"
+#include "small_blocks.h"
 
 extern _ATL_MODULE g_vtrl_module;
 
 // A dual automation object of this module: plain reference count (apartment objects), the
-// module lock taken for its life, QueryInterface for IUnknown, IDispatch and Itf only.
+// module lock taken for its life, QueryInterface for IUnknown, IDispatch and Itf only. Pages make
+// and drop them by the thousand (an element per field), so small ones live in small blocks.
 template <class Itf, const IID* piid>
-class VtrlObject : public IDispatchImpl<Itf, piid, &LIBID_KAVANTRELLib, &g_vtrl_module> {
+class VtrlObject : public IDispatchImpl<Itf, piid, &LIBID_KAVANTRELLib, &g_vtrl_module>,
+                   public PlatformSmallObject {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     static const _ATL_INTMAP_ENTRY entries[] = {{piid, 0, _ATL_SIMPLEMAPENTRY},

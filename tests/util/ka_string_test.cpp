@@ -2,6 +2,7 @@
 #include "KaString.h"
 
 #include <gtest/gtest.h>
+#include <string.h>
 
 #include <string>
 #include <thread>
@@ -44,6 +45,21 @@ TEST(KaString, BlocksAreZeroFilledAndOneByteLonger) {
   Block none(kaDataDup(nullptr, 3));
   ASSERT_NE(nullptr, none.get());
   EXPECT_EQ(0, memcmp(none.get(), "\0\0\0\0", 4));
+}
+
+// Freed blocks are handed out again (small ones by the thread that freed them, first); a block
+// written full before it was freed is zero-filled again, every size class and the C heap's.
+TEST(KaString, ReusedBlocksAreZeroFilledAgain) {
+  for (unsigned n : {0u, 1u, 15u, 16u, 100u, 254u, 255u, 256u, 5000u}) {
+    for (int round = 0; round < 3; ++round) {
+      char* p = kaNewString(n);
+      ASSERT_NE(nullptr, p);
+      for (unsigned i = 0; i <= n; ++i)
+        ASSERT_EQ('\0', p[i]) << n << " byte " << i << " round " << round;
+      memset(p, 'x', n + 1);
+      kaFreeString(&p);
+    }
+  }
 }
 
 TEST(KaString, DupSafeLengthAndEmptyTests) {

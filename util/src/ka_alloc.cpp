@@ -1,6 +1,7 @@
-// The library allocator of KaMsUtil over the C heap, with the fault simulator's hook. Freed
-// large blocks go to the platform's block cache and come back from it, so a large request body
-// does not pay a page fault per 4 KiB on every request.
+// The library allocator of KaMsUtil, with the fault simulator's hook. Small blocks come from the
+// platform's small-block heap; freed large blocks go to the platform's block cache and come back
+// from it, so a large request body does not pay a page fault per 4 KiB on every request; the
+// rest is the C heap's.
 #include "ka_alloc.h"
 
 #include <stdlib.h>
@@ -8,20 +9,28 @@
 
 #include "block_cache.h"
 #include "faultsim.h"
+#include "small_blocks.h"
 
 namespace {
 // Writable so that it can stand where a char* is expected; nothing ever writes into it.
 char empty_string[1] = {0};
+
+// A block from the platform's caches, or null.
+void* take_kept(size_t size) {
+  if (size <= PLATFORM_SMALL_BLOCK_LIMIT)
+    return PlatformSmallBlockTake(size ? size : 1);
+  if (size >= PLATFORM_BLOCK_CACHE_MIN_SIZE)
+    return PlatformBlockTake(size);
+  return nullptr;
+}
 }  // namespace
 
 void* ka_alloc(size_t size) {
   if (FaultSimStep())
     return nullptr;
-  if (size >= PLATFORM_BLOCK_CACHE_MIN_SIZE) {
-    if (void* block = PlatformBlockTake(size)) {
-      memset(block, 0, size);
-      return block;
-    }
+  if (void* block = take_kept(size)) {
+    memset(block, 0, size);
+    return block;
   }
   return calloc(size ? size : 1, 1);
 }
@@ -29,15 +38,13 @@ void* ka_alloc(size_t size) {
 void* ka_alloc_raw(size_t size) {
   if (FaultSimStep())
     return nullptr;
-  if (size >= PLATFORM_BLOCK_CACHE_MIN_SIZE) {
-    if (void* block = PlatformBlockTake(size))
-      return block;
-  }
+  if (void* block = take_kept(size))
+    return block;
   return malloc(size ? size : 1);
 }
 
 void ka_free(void* block) {
-  if (block && !PlatformBlockKeep(block))
+  if (block && !PlatformSmallBlockGive(block) && !PlatformBlockKeep(block))
     free(block);
 }
 
