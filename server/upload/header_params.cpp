@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include "KaString.h"
+
 namespace {
 
 // The text a value is read from never exceeds this many bytes.
@@ -17,14 +19,14 @@ unsigned char ascii_lower(char c) {
   return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
 }
 
-// True when s starts with prefix, ASCII letters compared without case (strncasecmp is not in
-// every C run time).
-bool starts_with_nocase(const char* s, const char* prefix) {
+// Past prefix in s when s starts with it, ASCII letters compared without case (strncasecmp is
+// not in every C run time); null otherwise.
+const char* past_prefix_nocase(const char* s, const char* prefix) {
   for (; *prefix; ++s, ++prefix) {
     if (ascii_lower(*s) != ascii_lower(*prefix))
-      return false;
+      return nullptr;
   }
-  return true;
+  return s;
 }
 
 const char* skip_blanks(const char* p) {
@@ -35,10 +37,10 @@ const char* skip_blanks(const char* p) {
 
 // The value's first byte when p starts parameter keyword ("keyword =" with optional blanks).
 const char* value_after_keyword(const char* p, const ParameterWanted& wanted) {
-  const size_t length = strlen(wanted.keyword);
-  if (!starts_with_nocase(p, wanted.keyword))
+  p = past_prefix_nocase(p, wanted.keyword);
+  if (!p)
     return nullptr;
-  p = skip_blanks(p + length);
+  p = skip_blanks(p);
   if (*p != '=')
     return nullptr;
   return skip_blanks(p + 1);
@@ -64,14 +66,17 @@ bool ends_quoted(char c) {
   return c == '"' || c == '\r' || c == '\n' || c == '\0';
 }
 
-// Stores the n bytes at from (n <= kValueWindow) into value; false when the text could not be
-// made.
+// Stores the n bytes at from (n <= kValueWindow, no zero byte among them) into value; false when
+// the text could not be made.
 bool store(const char* from, size_t n, CKaText* value) {
-  char copy[kValueWindow + 1];
-  memcpy(copy, from, n);
-  copy[n] = '\0';
-  *value = copy;
-  return strcmp(*value, copy) == 0;
+  char* block = kaNewString(static_cast<unsigned>(n));
+  if (!block)
+    return false;
+  memcpy(block, from, n);
+  char* old = value->GetData();
+  value->SetData(block);
+  kaFreeString(&old);
+  return true;
 }
 
 // Reads the value at at of the parameter whose keyword starts at keyword.
@@ -110,7 +115,7 @@ HRESULT ReadParameters(const char* text, ParameterWanted* wanted, size_t count) 
 }
 
 bool IsHeaderLine(const char* line, const char* nameWithColon) {
-  return starts_with_nocase(line, nameWithColon);
+  return past_prefix_nocase(line, nameWithColon) != nullptr;
 }
 
 HRESULT CutClientPath(CKaText* fileName) {

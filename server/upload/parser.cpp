@@ -2,6 +2,8 @@
 // with one read position, cutting it at the delimiters into FormPart records.
 #include <string.h>
 
+#include <memory>
+
 #include "KaString.h"
 #include "header_params.h"
 #include "report_error.h"
@@ -13,13 +15,6 @@ namespace {
 
 // Longest header line, line feed included.
 constexpr int kLineWindow = 4095;
-
-// Swaps the blocks of two texts.
-void exchange_texts(CKaText* a, CKaText* b) {
-  char* block = a->GetData();
-  a->SetData(b->GetData());
-  b->SetData(block);
-}
 
 // Reads the name, file name and content type that a header line gives.
 HRESULT read_header_line(const char* line, CKaText* name, CKaText* file_name, CKaText* mime_type) {
@@ -95,11 +90,6 @@ HRESULT KaFileUpload::CutParts(const PartDelimiters& marks) {
   if (FAILED(hr))
     return hr;
   char line[kLineWindow + 1];
-  // The texts of the part being read. They go into its record by exchange with the record's
-  // own empty texts, which then start the next part: no text is copied or allocated twice.
-  CKaText name;
-  CKaText file_name;
-  CKaText mime_type;
   while (!last_part) {
     // Every part costs a record, its texts and an element object (about 300 bytes) whatever
     // its size: a body of tiny parts would cost many times its own size.
@@ -107,32 +97,26 @@ HRESULT KaFileUpload::CutParts(const PartDelimiters& marks) {
       ReportError(CLSID_KaFileUpload, VtrlMessageText(VtrlMessage::kTooManyParts), GUID_NULL, 0);
       return E_FAIL;
     }
+    // The headers are read into the part's own texts; the record is dropped unless it is
+    // appended.
+    std::unique_ptr<FormPart> part(FormPart::Create());
+    if (!part)
+      return E_OUTOFMEMORY;
     while (ReadHeaderLine(line) > 0) {
       if (strcmp(line, "\r\n") == 0)
         break;
-      hr = read_header_line(line, &name, &file_name, &mime_type);
+      hr = read_header_line(line, &part->Name, &part->FileName, &part->MimeType);
       if (FAILED(hr))
         return hr;
     }
     int size = 0;
-    char* data = ReadPartData(marks, &size, &last_part);
-    if (!data)
+    part->Data = ReadPartData(marks, &size, &last_part);
+    if (!part->Data)
       return E_FAIL;
-    FormPart* part = FormPart::Create();
-    if (!part) {
-      kaFreeString(&data);
-      return E_OUTOFMEMORY;
-    }
-    exchange_texts(&part->FileName, &file_name);
-    if (!Parts->Append(part)) {
-      delete part;
-      kaFreeString(&data);
-      return E_OUTOFMEMORY;
-    }
-    exchange_texts(&part->Name, &name);
-    exchange_texts(&part->MimeType, &mime_type);
-    part->Data = data;
     part->Size = size;
+    if (!Parts->Append(part.get()))
+      return E_OUTOFMEMORY;
+    part.release();
   }
   return S_OK;
 }
