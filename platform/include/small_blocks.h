@@ -34,6 +34,11 @@ WINAPI_EXPORT void* PlatformSmallBlockTake(SIZE_T cb);
 // Notes:   any thread may give back a block that another thread took.
 WINAPI_EXPORT BOOL PlatformSmallBlockGive(void* block);
 
+// PlatformSmallBlockSize
+// Returns: the usable bytes of a block of the small-block heap (its class's size), 0 for any
+//          other block.
+WINAPI_EXPORT SIZE_T PlatformSmallBlockSize(const void* block);
+
 #ifdef __cplusplus
 // A base for small objects made and destroyed in large numbers: their memory comes from the
 // small-block heap when they fit, from the C++ heap otherwise.

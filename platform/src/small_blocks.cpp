@@ -79,6 +79,11 @@ BOOL PlatformSmallBlockGive(void* block) {
   return TRUE;
 }
 
+SIZE_T PlatformSmallBlockSize(const void* block) {
+  const SmallBlockRange& r = range();
+  return r.Owns(block) ? (r.ClassOf(block) + 1) * kSmallBlockGrain : 0;
+}
+
 #else
 
 void* PlatformSmallBlockTake(SIZE_T) {
@@ -87,6 +92,10 @@ void* PlatformSmallBlockTake(SIZE_T) {
 
 BOOL PlatformSmallBlockGive(void*) {
   return FALSE;
+}
+
+SIZE_T PlatformSmallBlockSize(const void*) {
+  return 0;
 }
 
 #endif

@@ -13,6 +13,7 @@
 #include "faultsim.h"
 #include "oleaut_private.h"
 #include "platform_memstat.h"
+#include "small_blocks.h"
 
 namespace {
 
@@ -25,10 +26,18 @@ std::atomic<LONG> live_blocks{0};
 // Debug builds fill freed blocks so that a use after free reads an obvious pattern.
 void poison(void* pv) {
 #ifndef NDEBUG
-  memset(pv, 0xAA, malloc_usable_size(pv));
+  const size_t small = PlatformSmallBlockSize(pv);
+  memset(pv, 0xAA, small ? small : malloc_usable_size(pv));
 #else
   (void)pv;
 #endif
+}
+
+// A block of cb bytes from the platform's caches (small blocks, kept large ones), or null.
+void* take_kept(size_t cb) {
+  if (void* pv = PlatformSmallBlockTake(cb ? cb : 1))
+    return pv;
+  return PlatformBlockTake(cb);
 }
 
 }  // namespace
@@ -40,7 +49,7 @@ void poison(void* pv) {
 LPVOID CoTaskMemAlloc(SIZE_T cb) {
   if (FaultSimStep())
     return task_mem_oom();
-  void* pv = PlatformBlockTake(cb);
+  void* pv = take_kept(cb);
   if (!pv)
     pv = malloc(cb ? cb : 1);
   if (!pv)
@@ -52,7 +61,7 @@ LPVOID CoTaskMemAlloc(SIZE_T cb) {
 void* task_mem_alloc_zeroed(size_t cb) {
   if (FaultSimStep())
     return task_mem_oom();
-  void* pv = PlatformBlockTake(cb);
+  void* pv = take_kept(cb);
   if (pv)
     memset(pv, 0, cb);
   else
@@ -72,6 +81,19 @@ LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
   }
   if (FaultSimStep())
     return task_mem_oom();
+  // A small block moves into a block of the new size; the C heap's blocks are resized there.
+  if (const size_t small = PlatformSmallBlockSize(pv)) {
+    if (cb <= small)
+      return pv;
+    void* moved = take_kept(cb);
+    if (!moved)
+      moved = malloc(cb);
+    if (!moved)
+      return task_mem_oom();
+    memcpy(moved, pv, small);
+    PlatformSmallBlockGive(pv);
+    return moved;
+  }
   void* moved = realloc(pv, cb);
   return moved ? moved : task_mem_oom();
 }
@@ -81,7 +103,7 @@ void CoTaskMemFree(LPVOID pv) {
     return;
   live_blocks.fetch_sub(1, std::memory_order_relaxed);
   poison(pv);
-  if (!PlatformBlockKeep(pv))
+  if (!PlatformSmallBlockGive(pv) && !PlatformBlockKeep(pv))
     free(pv);
 }
 
