@@ -18,8 +18,14 @@
 #define PLATFORM_SMALL_BLOCK_LIMIT 256
 
 // 1 when the heap gives blocks. Builds with AddressSanitizer leave every block to the C heap,
-// where a use after free is caught.
+// where a use after free is caught. So does the Windows build: there the C run time's heap is
+// the system's low-fragmentation heap, which keeps small blocks in size classes already, and a
+// range of each DLL's own would outlive the DLL's unloading.
+#if defined(_WIN32)
+#define PLATFORM_SMALL_BLOCKS_KEPT 0
+#else
 #define PLATFORM_SMALL_BLOCKS_KEPT PLATFORM_BLOCK_CACHE_KEEPS
+#endif
 
 // PlatformSmallBlockTake
 // A block of at least cb bytes, 16-byte aligned, with unspecified contents.

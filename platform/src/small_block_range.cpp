@@ -1,5 +1,5 @@
 // The small-block range and a thread's lists of free blocks (small_block_range.h). The system
-// calls are in posix/small_block_range.inc and win32/small_block_range.inc.
+// calls are in posix/small_block_range.inc.
 #include "small_block_range.h"
 
 #include <new>
@@ -136,8 +136,4 @@ void SmallBlockCache::Flush(SmallBlockRange& range) {
   }
 }
 
-#if defined(_WIN32)
-#include "win32/small_block_range.inc"
-#else
 #include "posix/small_block_range.inc"
-#endif

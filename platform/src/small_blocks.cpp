@@ -2,11 +2,11 @@
 // blocks.
 #include "small_blocks.h"
 
+#if PLATFORM_SMALL_BLOCKS_KEPT
+
 #include <stdint.h>
 
 #include "small_block_range.h"
-
-#if PLATFORM_SMALL_BLOCKS_KEPT
 
 namespace {
 
@@ -25,10 +25,7 @@ struct ThreadBlocks;
 // The calling thread's lists: null before its first block, kEnded once the thread is ending.
 // Every allocation reads it, so it is placed in the initial thread-local block (the program
 // loads this library at its start), where reading it needs no call into the dynamic loader.
-#if defined(__ELF__)
-__attribute__((tls_model("initial-exec")))
-#endif
-thread_local ThreadBlocks* current = nullptr;
+__attribute__((tls_model("initial-exec"))) thread_local ThreadBlocks* current = nullptr;
 ThreadBlocks* const kEnded = reinterpret_cast<ThreadBlocks*>(uintptr_t{1});
 
 // Gives the lists back when the thread ends. Blocks that the thread's later destructors give
