@@ -42,9 +42,10 @@ class ArgumentList {
   std::vector<ScopedVariant> storage_;  // what by-reference arguments point at
 };
 
-// Calls member id of object with the script values at [first, first + n), in script order.
+// Calls member id of object with the script values at [first, first + n), in script order; name
+// (a script string) names the member in error messages.
 void invoke_and_push(duk_context* ctx, IDispatch* object, const TypeFacts* facts, DISPID id,
-                     WORD flags, duk_idx_t first, duk_idx_t n, const std::u16string& name) {
+                     WORD flags, duk_idx_t first, duk_idx_t n, const char* name) {
   ComPtr<IDispatch> keep;
   keep.Set(object);  // the script may drop its last reference while the call runs
   // Plain values for by-reference ([in, out]) parameters are passed through a temporary, as
@@ -68,7 +69,7 @@ void invoke_and_push(duk_context* ctx, IDispatch* object, const TypeFacts* facts
       VariantInit(&arg);
       HRESULT hr = store.ChangeType(refs[position]);
       if (FAILED(hr))
-        bridge_throw_failure(ctx, hr, nullptr, name);
+        bridge_throw_failure(ctx, hr, nullptr, from_cesu8(name));
       arg.vt = static_cast<VARTYPE>(VT_BYREF | refs[position]);
       arg.byref = &store.AsInput()->lVal;  // the union's start, whatever the type
     }
@@ -81,7 +82,7 @@ void invoke_and_push(duk_context* ctx, IDispatch* object, const TypeFacts* facts
   HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result.Receive(),
                               &excep, &arg_err);
   if (FAILED(hr))
-    bridge_throw_failure(ctx, hr, &excep, name);
+    bridge_throw_failure(ctx, hr, &excep, from_cesu8(name));
   check_end(ctx);
   bridge_push_variant(ctx, result.Get());
 }
@@ -114,9 +115,9 @@ duk_ret_t member_call(duk_context* ctx) {
   const TypeFacts* facts = facts_at(ctx, -1, object);
   duk_get_prop_literal(ctx, -1, kDispIdKey);
   const DISPID id = static_cast<DISPID>(duk_get_int(ctx, -1));
+  // The name is for error messages only: it stays on the stack, converted only if one is made.
   duk_get_prop_literal(ctx, -2, "name");
-  const std::u16string name = from_cesu8(duk_get_string_default(ctx, -1, ""));
-  duk_pop_3(ctx);
+  const char* name = duk_get_string_default(ctx, -1, "");
   if (!object)
     return duk_error(ctx, DUK_ERR_TYPE_ERROR, "the object was released");
   invoke_and_push(ctx, object, facts, id, DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0, n, name);
@@ -277,7 +278,7 @@ duk_ret_t trap_apply(duk_context* ctx) {
   for (duk_idx_t i = 0; i < n; ++i)
     duk_get_prop_index(ctx, 2, static_cast<duk_uarridx_t>(i));
   invoke_and_push(ctx, object, facts_at(ctx, 0, object), DISPID_VALUE,
-                  DISPATCH_METHOD | DISPATCH_PROPERTYGET, first, n, u"default member");
+                  DISPATCH_METHOD | DISPATCH_PROPERTYGET, first, n, "default member");
   return 1;
 }
 

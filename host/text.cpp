@@ -33,9 +33,14 @@ std::string encode_text(std::u16string_view text, UINT cp) {
 }
 
 std::u16string from_cesu8(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
+  // Names and most values are ASCII: that run widens byte for unit.
   size_t i = 0;
+  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80)
+    ++i;
+  std::u16string out(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(i));
+  if (i == s.size())
+    return out;
+  out.reserve(s.size());
   while (i < s.size()) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     char32_t cp = 0;

@@ -432,12 +432,13 @@ TEST_F(HostTest, ArgumentsPassThroughAPropertyToItsObjectsDefaultMember) {
   EXPECT_EQ("true,true", r.body);
 }
 
-TEST_F(HostTest, UncaughtAutomationErrorNamesHresultAndDescription) {
+TEST_F(HostTest, UncaughtAutomationErrorNamesHresultDescriptionAndMember) {
   Response r = request(port_, "GET", "/calc_uncaught.asp");
   EXPECT_EQ(500, r.status);
   EXPECT_NE(std::string::npos, r.body.find("line 3")) << r.body;
   EXPECT_NE(std::string::npos, r.body.find("0x80004005")) << r.body;
   EXPECT_NE(std::string::npos, r.body.find("deep trouble")) << r.body;
+  EXPECT_NE(std::string::npos, r.body.find("(Fail)")) << "the method is named: " << r.body;
 }
 
 TEST_F(HostTest, OnStartPageAndOnEndPageAreCalled) {
