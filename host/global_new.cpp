@@ -43,11 +43,20 @@ void* operator new(size_t size) {
 void* operator new[](size_t size) {
   return take_or_throw(size);
 }
+// As the standard's: the throwing form's tries (new handler included), null instead of throwing.
 void* operator new(size_t size, const std::nothrow_t&) noexcept {
-  return take(size);
+  try {
+    return take_or_throw(size);
+  } catch (...) {
+    return nullptr;
+  }
 }
 void* operator new[](size_t size, const std::nothrow_t&) noexcept {
-  return take(size);
+  try {
+    return take_or_throw(size);
+  } catch (...) {
+    return nullptr;
+  }
 }
 void operator delete(void* block) noexcept {
   give(block);

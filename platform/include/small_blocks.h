@@ -45,6 +45,11 @@ WINAPI_EXPORT BOOL PlatformSmallBlockGive(void* block);
 //          other block.
 WINAPI_EXPORT SIZE_T PlatformSmallBlockSize(const void* block);
 
+// PlatformSmallBlocksOut
+// Returns: the blocks of the heap that are not in its shared stock: in use, or kept in the
+//          lists of threads that are still running. For tests and diagnostics.
+WINAPI_EXPORT SIZE_T PlatformSmallBlocksOut(void);
+
 #ifdef __cplusplus
 // A base for small objects made and destroyed in large numbers: their memory comes from the
 // small-block heap when they fit, from the C++ heap otherwise.
@@ -65,6 +70,21 @@ struct PlatformSmallObject {
   }
   static void operator delete(void* block, const std::nothrow_t&) noexcept {
     operator delete(block);
+  }
+  // Over-aligned objects go to the C++ heap, which honours their alignment.
+  static void* operator new(size_t size, std::align_val_t alignment) {
+    return ::operator new(size, alignment);
+  }
+  static void* operator new(size_t size, std::align_val_t alignment,
+                            const std::nothrow_t&) noexcept {
+    return ::operator new(size, alignment, std::nothrow);
+  }
+  static void operator delete(void* block, std::align_val_t alignment) noexcept {
+    ::operator delete(block, alignment);
+  }
+  static void operator delete(void* block, std::align_val_t alignment,
+                              const std::nothrow_t&) noexcept {
+    ::operator delete(block, alignment);
   }
 };
 #endif

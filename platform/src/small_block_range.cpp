@@ -20,9 +20,11 @@ SmallBlockRange::SmallBlockRange(size_t bytes) {
   page_class_ = new (std::nothrow) unsigned char[pages];
   if (!page_class_)
     return;
-  base_ = reserve(pages * kSmallBlockPage);
-  if (base_)
-    size_ = pages * kSmallBlockPage;
+  for (size_t tried = pages; tried > 0 && !base_; tried /= 4) {
+    base_ = reserve(tried * kSmallBlockPage);
+    if (base_)
+      size_ = tried * kSmallBlockPage;
+  }
 }
 
 SmallBlockRange::~SmallBlockRange() {
@@ -52,6 +54,7 @@ SmallBlockLink* SmallBlockRange::TakeBatch(size_t c, unsigned* count) {
   if (SmallBlockLink* batch = stock.batches) {
     stock.batches = batch->next_batch;
     *count = kSmallBlockBatch;
+    blocks_out_ += kSmallBlockBatch;
     return batch;
   }
   if (SmallBlockLink* first = stock.loose) {
@@ -62,6 +65,7 @@ SmallBlockLink* SmallBlockRange::TakeBatch(size_t c, unsigned* count) {
     stock.loose = last->next;
     last->next = nullptr;
     *count = n;
+    blocks_out_ += n;
     return first;
   }
   const size_t block_size = (c + 1) * kSmallBlockGrain;
@@ -80,6 +84,7 @@ SmallBlockLink* SmallBlockRange::TakeBatch(size_t c, unsigned* count) {
   }
   *tail = nullptr;
   *count = n;
+  blocks_out_ += n;
   return head;
 }
 
@@ -88,21 +93,29 @@ void SmallBlockRange::GiveBatch(size_t c, SmallBlockLink* first) {
   ClassStock& stock = stock_[c];
   first->next_batch = stock.batches;
   stock.batches = first;
+  blocks_out_ -= kSmallBlockBatch;
 }
 
 void SmallBlockRange::GiveList(size_t c, SmallBlockLink* first) {
   SmallBlockLink* last = first;
-  while (last->next)
+  size_t n = 1;
+  for (; last->next; ++n)
     last = last->next;
   const std::lock_guard<std::mutex> lock(mutex_);
   ClassStock& stock = stock_[c];
   last->next = stock.loose;
   stock.loose = first;
+  blocks_out_ -= n;
 }
 
 size_t SmallBlockRange::CommittedBytes() {
   const std::lock_guard<std::mutex> lock(mutex_);
   return pages_used_ * kSmallBlockPage;
+}
+
+size_t SmallBlockRange::BlocksOut() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return blocks_out_;
 }
 
 SmallBlockLink* SmallBlockCache::Refill(SmallBlockRange& range, size_t c) {

@@ -37,8 +37,9 @@ inline size_t SmallBlockClassOf(size_t size) {
 
 class SmallBlockRange {
  public:
-  // Reserves bytes of address space (whole pages); pages are committed as they are first cut.
-  // A range whose reservation failed gives no blocks.
+  // Reserves bytes of address space (whole pages), or a quarter of that when the system refuses
+  // (a limit on the address space), and so on down to one page; pages are committed as they are
+  // first cut. A range whose reservation failed gives no blocks.
   explicit SmallBlockRange(size_t bytes);
   ~SmallBlockRange();
   SmallBlockRange(const SmallBlockRange&) = delete;
@@ -62,6 +63,8 @@ class SmallBlockRange {
   void GiveList(size_t c, SmallBlockLink* first);
   // Bytes of pages cut so far.
   size_t CommittedBytes();
+  // Blocks handed out in batches and lists and not given back.
+  size_t BlocksOut();
 
  private:
   struct ClassStock {
@@ -77,6 +80,7 @@ class SmallBlockRange {
   unsigned char* page_class_ = nullptr;
   std::mutex mutex_;
   size_t pages_used_ = 0;
+  size_t blocks_out_ = 0;
   ClassStock stock_[kSmallBlockClasses];
 };
 

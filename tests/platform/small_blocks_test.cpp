@@ -3,6 +3,7 @@
 #include "small_blocks.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -81,6 +82,8 @@ TEST(SmallBlockRange, BlocksGivenBackByOneThreadServeAnother) {
     giver.Give(range, block);
   giver.Flush(range);
   EXPECT_EQ(0u, giver.Kept(SmallBlockClassOf(100)));
+  EXPECT_EQ(taker.Kept(SmallBlockClassOf(100)), range.BlocksOut())
+      << "only what the taker keeps is out";
   for (void*& block : blocks) {
     block = taker.Take(range, 100);
     ASSERT_NE(nullptr, block);
@@ -94,6 +97,13 @@ TEST(SmallBlockRange, BlocksGivenBackByOneThreadServeAnother) {
   void* a = third.Take(range, 100);
   void* b = third.Take(range, 100);
   EXPECT_TRUE((a == blocks[0] && b == blocks[1]) || (a == blocks[1] && b == blocks[0]));
+  third.Give(range, a);
+  third.Give(range, b);
+  for (size_t i = 2; i < blocks.size(); ++i)
+    taker.Give(range, blocks[i]);
+  taker.Flush(range);
+  third.Flush(range);
+  EXPECT_EQ(0u, range.BlocksOut()) << "every block is back in the stock";
 }
 
 TEST(SmallBlockRange, AFullRangeGivesNothingUntilABlockComesBack) {
@@ -160,30 +170,76 @@ TEST(SmallBlocks, ThreadsTakeAndGiveBackEachOthersBlocks) {
   }
 }
 
-// A block held by a thread-local object that outlives the thread's lists still goes back, and
-// the thread's last requests go to the C heap.
-struct HeldPastTheLists {
+// A thread's lists go back to the stock when it ends, also when its thread-local destructors
+// freed blocks and when its first block came from a thread-specific key's destructor, which
+// runs after them.
+struct FreesAtThreadEnd {
   void* block = nullptr;
-  BOOL* given_back = nullptr;
-  void** taken_late = nullptr;
-  ~HeldPastTheLists() {
-    *given_back = PlatformSmallBlockGive(block);
-    *taken_late = PlatformSmallBlockTake(32);
+  ~FreesAtThreadEnd() {
+    PlatformSmallBlockGive(block);
+    PlatformSmallBlockGive(PlatformSmallBlockTake(40));
   }
 };
 
-TEST(SmallBlocks, AThreadsLastDestructorsMayStillGiveBack) {
-  BOOL given_back = FALSE;
-  void* taken_late = &given_back;
-  std::thread([&] {
-    // Made before the thread's first block, so destroyed after its lists.
-    thread_local HeldPastTheLists held;
-    held.given_back = &given_back;
-    held.taken_late = &taken_late;
+void first_block_at_key_end(void*) {
+  void* block = PlatformSmallBlockTake(64);
+  memset(block, 1, 64);
+  PlatformSmallBlockGive(block);
+}
+
+TEST(SmallBlocks, AThreadsListsGoBackWhenItEnds) {
+  const size_t out = PlatformSmallBlocksOut();
+  std::thread([] {
+    std::vector<void*> blocks;
+    for (int i = 0; i < 1000; ++i)
+      blocks.push_back(PlatformSmallBlockTake(static_cast<size_t>(1 + i % 256)));
+    for (void* block : blocks)
+      PlatformSmallBlockGive(block);
+  }).join();
+  EXPECT_EQ(out, PlatformSmallBlocksOut()) << "a thread that ended normally";
+
+  std::thread([] {
+    thread_local FreesAtThreadEnd held;
     held.block = PlatformSmallBlockTake(48);
   }).join();
-  EXPECT_TRUE(given_back);
-  EXPECT_EQ(nullptr, taken_late);
+  EXPECT_EQ(out, PlatformSmallBlocksOut()) << "blocks freed by thread-local destructors";
+
+  pthread_key_t key;
+  ASSERT_EQ(0, pthread_key_create(&key, first_block_at_key_end));
+  std::thread([key] { pthread_setspecific(key, &key); }).join();
+  pthread_key_delete(key);
+  EXPECT_EQ(out, PlatformSmallBlocksOut()) << "a first block in a key's destructor";
+}
+
+// Once a thread's lists went back, what it gives back goes straight to the stock and what it
+// asks for comes from the C heap.
+BOOL given_after_end = FALSE;
+void* taken_after_end = &given_after_end;
+void* held_across_end = nullptr;
+pthread_key_t late_key;
+
+void give_after_the_lists_ended(void* pass) {
+  if (pass == &late_key) {
+    // The first round: take a block, and come back in the next round, after the lists' key.
+    held_across_end = PlatformSmallBlockTake(80);
+    pthread_setspecific(late_key, &held_across_end);
+    return;
+  }
+  given_after_end = PlatformSmallBlockGive(held_across_end);
+  taken_after_end = PlatformSmallBlockTake(80);
+}
+
+TEST(SmallBlocks, AThreadMayStillGiveBackAfterItsListsWentBack) {
+  // The heap's own key is made by the process's first block, before this test's key: in every
+  // round of key destructors it runs first.
+  PlatformSmallBlockGive(PlatformSmallBlockTake(16));
+  const size_t out = PlatformSmallBlocksOut();
+  ASSERT_EQ(0, pthread_key_create(&late_key, give_after_the_lists_ended));
+  std::thread([] { pthread_setspecific(late_key, &late_key); }).join();
+  pthread_key_delete(late_key);
+  EXPECT_TRUE(given_after_end);
+  EXPECT_EQ(nullptr, taken_after_end);
+  EXPECT_EQ(out, PlatformSmallBlocksOut());
 }
 
 TEST(SmallBlocks, OnlyItsOwnSmallBlocksAreTakenBack) {

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include <string>
 #include <vector>
 
+#include "faultsim.h"
 #include "objbase.h"
 #include "oleauto.h"
 #include "platform_memstat.h"
@@ -31,7 +31,7 @@ bool holds(const void* p, size_t n, int seed) {
 TEST(TaskMemory, ReallocKeepsTheContentsAcrossEveryKindOfBlock) {
   const LONG blocks = PlatformTaskMemBlocks();
   // Through the small classes, past the small-block limit and back down.
-  const size_t sizes[] = {1, 16, 17, 100, 250, 256, 257, 4000, 200, 3};
+  const size_t sizes[] = {1, 16, 17, 100, 250, 256, 257, 4000, size_t{2} << 20, 200, 3};
   void* p = CoTaskMemAlloc(sizes[0]);
   ASSERT_NE(nullptr, p);
   fill(p, sizes[0], 7);
@@ -68,9 +68,8 @@ TEST(TaskMemory, ManyBlocksOfEverySizeStayApart) {
   EXPECT_EQ(blocks, PlatformTaskMemBlocks());
 }
 
-// Strings and arrays are made of task memory: a reused block is zero where they need zeros,
-// and a grown string keeps its characters.
-TEST(TaskMemory, StringsAndArraysOverReusedBlocks) {
+// Arrays are made of task memory: a reused block is zero where they need zeros.
+TEST(TaskMemory, ArraysOverReusedBlocksStartZeroed) {
   for (int round = 0; round < 3; ++round) {
     SAFEARRAY* a = SafeArrayCreateVector(VT_UI1, 0, 100);
     ASSERT_NE(nullptr, a);
@@ -79,15 +78,24 @@ TEST(TaskMemory, StringsAndArraysOverReusedBlocks) {
     memset(a->pvData, 0x5A, 100);
     SafeArrayDestroy(a);
   }
-  BSTR s = SysAllocString(u"abc");
-  ASSERT_NE(nullptr, s);
-  const std::u16string longer(200, u'x');
-  ASSERT_TRUE(SysReAllocStringLen(&s, (std::u16string(u"abc") + longer).c_str(), 203));
-  EXPECT_EQ(203u, SysStringLen(s));
-  EXPECT_EQ(0, memcmp(s, u"abc", 6));
-  EXPECT_EQ(u'x', s[202]);
-  EXPECT_EQ(u'\0', s[203]);
-  SysFreeString(s);
+}
+
+// A failed realloc leaves the block as it was, whatever kind of block it is.
+TEST(TaskMemory, AFailedReallocKeepsTheBlock) {
+  const LONG blocks = PlatformTaskMemBlocks();
+  for (size_t size : {size_t{40}, size_t{1000}}) {
+    void* p = CoTaskMemAlloc(size);
+    ASSERT_NE(nullptr, p);
+    fill(p, size, 3);
+    for (size_t grown : {size + 1, size_t{300}, size_t{5000}}) {
+      FaultSimConfig(1, FALSE);
+      EXPECT_EQ(nullptr, CoTaskMemRealloc(p, grown)) << size << " to " << grown;
+      FaultSimConfig(0, FALSE);
+      EXPECT_TRUE(holds(p, size, 3)) << size << " to " << grown;
+    }
+    CoTaskMemFree(p);
+  }
+  EXPECT_EQ(blocks, PlatformTaskMemBlocks());
 }
 
 }  // namespace
