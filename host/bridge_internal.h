@@ -29,6 +29,12 @@ inline constexpr char kHandlerKey[] =
 inline constexpr char kFinalizerKey[] =
     "\xFF"
     "finalizer";
+inline constexpr char kTargetPrototypeKey[] =
+    "\xFF"
+    "targetPrototype";
+inline constexpr char kCallableTargetPrototypeKey[] =
+    "\xFF"
+    "callableTargetPrototype";
 inline constexpr char kEndKey[] =
     "\xFF"
     "end";
@@ -55,13 +61,17 @@ IDispatch* dispatch_at(duk_context* ctx, duk_idx_t idx);
 TypeFacts* facts_at(duk_context* ctx, duk_idx_t idx, IDispatch* object);
 // Keeps facts (which live as long as the thread) on the object at the top of the stack.
 void attach_facts(duk_context* ctx, TypeFacts* facts);
-// Keeps a reference to p on the object at the top of the stack; the object's finalizer, or the
-// page's references at the heap's end, let go of it.
+// Keeps a reference to p on the object at the top of the stack, which inherits the release
+// finalizer (a proxy target); the finalizer, or the page's references at the heap's end, let go
+// of it.
+void hold_pointer(duk_context* ctx, IUnknown* p);
+// hold_pointer for an object that inherits no finalizer: it gets one of its own.
 void attach_pointer(duk_context* ctx, IUnknown* p);
 // Throws the page's end when the page has ended during a call (Response.End, Redirect).
 void check_end(duk_context* ctx);
 
-// Makes the finalizer that lets go of the pointer an object holds, kept in the stash.
+// Makes the finalizer that lets go of the pointer an object holds, and the proxy targets'
+// prototypes that carry it, kept in the stash.
 void install_release_finalizer(duk_context* ctx);
 // Puts the proxies' handler into the stash.
 void install_proxy_handler(duk_context* ctx);

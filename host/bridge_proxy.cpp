@@ -10,6 +10,7 @@
 #include "member_facts.h"
 #include "scoped_bstr.h"
 #include "scoped_variant.h"
+#include "script_heap_image.h"
 #include "text.h"
 
 namespace vhost {
@@ -319,11 +320,16 @@ void bridge_push_dispatch(duk_context* ctx, IDispatch* object) {
   // A callable target lets obj("x") reach the apply trap; objects described without a default
   // member stay plain objects, so typeof gives 'object'.
   TypeFacts* facts = FactsOf(object);
-  if (!facts || facts->Kind(DISPID_VALUE) != MemberKind::kUnknown)
+  const ScriptHeapState* state = ScriptHeapState::Of(ctx);
+  if (!facts || facts->Kind(DISPID_VALUE) != MemberKind::kUnknown) {
     duk_push_c_function(ctx, target_call, DUK_VARARGS);
-  else
+    duk_push_heapptr(ctx, state->callable_target_prototype);
+  } else {
     duk_push_object(ctx);
-  attach_pointer(ctx, object);
+    duk_push_heapptr(ctx, state->target_prototype);
+  }
+  duk_set_prototype(ctx, -2);
+  hold_pointer(ctx, object);
   attach_facts(ctx, facts);
   duk_push_global_stash(ctx);
   duk_get_prop_literal(ctx, -1, kHandlerKey);

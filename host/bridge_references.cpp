@@ -30,9 +30,26 @@ duk_ret_t release_finalizer(duk_context* ctx) {
 }  // namespace
 
 void install_release_finalizer(duk_context* ctx) {
+  ScriptHeapState* state = ScriptHeapState::Of(ctx);
   duk_push_global_stash(ctx);
   duk_push_c_function(ctx, release_finalizer, 2);
-  ScriptHeapState::Of(ctx)->release_finalizer = duk_get_heapptr(ctx, -1);
+  state->release_finalizer = duk_get_heapptr(ctx, -1);
+  // Duktape looks a finalizer up the prototype chain: a target that inherits it needs no
+  // property of its own, and one property fewer keeps its table from growing twice.
+  duk_push_object(ctx);
+  duk_dup(ctx, -2);
+  duk_set_finalizer(ctx, -2);
+  state->target_prototype = duk_get_heapptr(ctx, -1);
+  duk_put_prop_literal(ctx, -3, kTargetPrototypeKey);
+  duk_push_object(ctx);
+  duk_get_global_literal(ctx, "Function");
+  duk_get_prop_literal(ctx, -1, "prototype");
+  duk_set_prototype(ctx, -3);
+  duk_pop(ctx);
+  duk_dup(ctx, -2);
+  duk_set_finalizer(ctx, -2);
+  state->callable_target_prototype = duk_get_heapptr(ctx, -1);
+  duk_put_prop_literal(ctx, -3, kCallableTargetPrototypeKey);
   duk_put_prop_literal(ctx, -2, kFinalizerKey);
   duk_pop(ctx);
 }
@@ -65,14 +82,18 @@ void attach_facts(duk_context* ctx, TypeFacts* facts) {
   duk_put_prop_literal(ctx, -2, kFactsKey);
 }
 
-void attach_pointer(duk_context* ctx, IUnknown* p) {
+void hold_pointer(duk_context* ctx, IUnknown* p) {
   ScriptHeapState* state = ScriptHeapState::Of(ctx);
   if (state->references)
     state->references->Hold(p);
   p->AddRef();
   duk_push_pointer(ctx, p);
   duk_put_prop_literal(ctx, -2, kDispKey);
-  duk_push_heapptr(ctx, state->release_finalizer);
+}
+
+void attach_pointer(duk_context* ctx, IUnknown* p) {
+  hold_pointer(ctx, p);
+  duk_push_heapptr(ctx, ScriptHeapState::Of(ctx)->release_finalizer);
   duk_set_finalizer(ctx, -2);
 }
 

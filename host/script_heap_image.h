@@ -40,6 +40,9 @@ struct ScriptHeapState : ScriptMemory {
   // The bridge's finalizer function, one for every object that holds a pointer (it lives in
   // the image, so the address stays).
   void* release_finalizer = nullptr;
+  // The prototypes of proxy targets, plain and callable, which carry that finalizer for them.
+  void* target_prototype = nullptr;
+  void* callable_target_prototype = nullptr;
 };
 
 class ScriptHeapImage {

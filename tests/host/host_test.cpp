@@ -499,6 +499,18 @@ TEST_F(HostTest, AMethodKeepsItsObjectAlive) {
   }
 }
 
+// An object the script lets go of is released at once, not only at the page's end.
+TEST_F(HostTest, AnObjectTheScriptDropsIsReleasedAtOnce) {
+  write_file(site_ + "/dropped.asp",
+             "<% var c = Server.CreateObject('Test.Calc'); var before = c.Live; c = null;"
+             " var d = Server.CreateObject('Test.Calc'); %><%= before %>,<%= d.Live %>");
+  for (int i = 0; i < 3; ++i) {
+    const Response r = request(port_, "GET", "/dropped.asp");
+    ASSERT_EQ(200, r.status) << r.body;
+    EXPECT_EQ("1,1", r.body) << "request " << i;
+  }
+}
+
 TEST_F(HostTest, EnumeratorWalksACollection) {
   Response r = request(port_, "GET", "/enum.asp?b=2&a=1&b=3");
   EXPECT_EQ("b=2, 3;a=1", r.body);
