@@ -113,11 +113,12 @@ duk_ret_t member_call(duk_context* ctx) {
   const duk_idx_t n = duk_get_top(ctx);
   duk_push_current_function(ctx);
   IDispatch* object = dispatch_at(ctx, -1);
+  duk_get_prop_literal(ctx, -1, kTargetKey);
   const TypeFacts* facts = facts_at(ctx, -1, object);
-  duk_get_prop_literal(ctx, -1, kDispIdKey);
+  duk_get_prop_literal(ctx, -2, kDispIdKey);
   const DISPID id = static_cast<DISPID>(duk_get_int(ctx, -1));
   // The name is for error messages only: it stays on the stack, converted only if one is made.
-  duk_get_prop_literal(ctx, -2, "name");
+  duk_get_prop_literal(ctx, -3, "name");
   const char* name = duk_get_string_default(ctx, -1, "");
   if (!object)
     return duk_error(ctx, DUK_ERR_TYPE_ERROR, "the object was released");
@@ -203,18 +204,18 @@ duk_ret_t trap_get(duk_context* ctx) {
       bridge_throw_failure(ctx, hr, &excep, name);
   }
   duk_push_c_function(ctx, member_call, DUK_VARARGS);
-  // The method keeps the proxy's target alive, and the target holds the reference: the pointer
-  // on the method needs no reference, count or finalizer of its own, which a method made for a
-  // single call used to pay for twice.
+  // The method keeps the proxy's target alive, and the target holds the reference and the
+  // type's facts: the method needs no reference, count or finalizer of its own, which a method
+  // made for a single call used to pay for twice. The pointer stays on it for conversions.
   duk_dup(ctx, 0);
   duk_put_prop_literal(ctx, -2, kTargetKey);
   duk_push_pointer(ctx, object);
   duk_put_prop_literal(ctx, -2, kDispKey);
-  attach_facts(ctx, facts);
   duk_push_int(ctx, id);
   duk_put_prop_literal(ctx, -2, kDispIdKey);
   duk_push_literal(ctx, "name");
-  duk_push_string(ctx, to_cesu8(name).c_str());
+  duk_dup(ctx, 1);  // the key, a string as the script wrote it
+  duk_to_string(ctx, -1);
   duk_def_prop(ctx, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_FORCE);
   return 1;
 }
