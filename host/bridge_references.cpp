@@ -27,6 +27,26 @@ duk_ret_t release_finalizer(duk_context* ctx) {
   return 0;
 }
 
+// Makes a prototype for proxy targets that carries the finalizer at the top of the stack
+// (Duktape looks a finalizer up the prototype chain: a target that inherits it needs no
+// property of its own, and one property fewer keeps its table from growing twice). It inherits
+// from the prototype of the global constructor named parent (Object's when null) and is put
+// under key into the stash just below the finalizer. Returns its address.
+void* put_finalizing_prototype(duk_context* ctx, const char* parent, const char* key) {
+  duk_push_object(ctx);
+  if (parent) {
+    duk_get_global_string(ctx, parent);
+    duk_get_prop_literal(ctx, -1, "prototype");
+    duk_set_prototype(ctx, -3);
+    duk_pop(ctx);
+  }
+  duk_dup(ctx, -2);
+  duk_set_finalizer(ctx, -2);
+  void* prototype = duk_get_heapptr(ctx, -1);
+  duk_put_prop_string(ctx, -3, key);
+  return prototype;
+}
+
 }  // namespace
 
 void install_release_finalizer(duk_context* ctx) {
@@ -34,22 +54,9 @@ void install_release_finalizer(duk_context* ctx) {
   duk_push_global_stash(ctx);
   duk_push_c_function(ctx, release_finalizer, 2);
   state->release_finalizer = duk_get_heapptr(ctx, -1);
-  // Duktape looks a finalizer up the prototype chain: a target that inherits it needs no
-  // property of its own, and one property fewer keeps its table from growing twice.
-  duk_push_object(ctx);
-  duk_dup(ctx, -2);
-  duk_set_finalizer(ctx, -2);
-  state->target_prototype = duk_get_heapptr(ctx, -1);
-  duk_put_prop_literal(ctx, -3, kTargetPrototypeKey);
-  duk_push_object(ctx);
-  duk_get_global_literal(ctx, "Function");
-  duk_get_prop_literal(ctx, -1, "prototype");
-  duk_set_prototype(ctx, -3);
-  duk_pop(ctx);
-  duk_dup(ctx, -2);
-  duk_set_finalizer(ctx, -2);
-  state->callable_target_prototype = duk_get_heapptr(ctx, -1);
-  duk_put_prop_literal(ctx, -3, kCallableTargetPrototypeKey);
+  state->target_prototype = put_finalizing_prototype(ctx, nullptr, kTargetPrototypeKey);
+  state->callable_target_prototype =
+      put_finalizing_prototype(ctx, "Function", kCallableTargetPrototypeKey);
   duk_put_prop_literal(ctx, -2, kFinalizerKey);
   duk_pop(ctx);
 }

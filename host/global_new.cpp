@@ -14,7 +14,7 @@
 namespace {
 
 void* take(size_t size) noexcept {
-  if (void* block = PlatformSmallBlockTake(size ? size : 1))
+  if (void* block = PlatformSmallBlockTake(size))
     return block;
   return malloc(size ? size : 1);
 }

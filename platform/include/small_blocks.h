@@ -28,7 +28,7 @@
 #endif
 
 // PlatformSmallBlockTake
-// A block of at least cb bytes, 16-byte aligned, with unspecified contents.
+// A block of at least cb bytes, 16-byte aligned, whose contents are left as they were.
 // Returns: null when cb is above PLATFORM_SMALL_BLOCK_LIMIT, when the heap's address range is
 //          full, or in builds with AddressSanitizer: the caller then uses the C heap.
 WINAPI_EXPORT void* PlatformSmallBlockTake(SIZE_T cb);
@@ -51,6 +51,20 @@ WINAPI_EXPORT SIZE_T PlatformSmallBlockSize(const void* block);
 WINAPI_EXPORT SIZE_T PlatformSmallBlocksOut(void);
 
 #ifdef __cplusplus
+// A block of at least cb bytes from the platform's caches: the small-block heap for small
+// sizes, the block cache for large ones. Null otherwise: the caller then uses the C heap.
+inline void* PlatformKeptBlockTake(SIZE_T cb) {
+  if (cb <= PLATFORM_SMALL_BLOCK_LIMIT)
+    return PlatformSmallBlockTake(cb);
+  return cb >= PLATFORM_BLOCK_CACHE_MIN_SIZE ? PlatformBlockTake(cb) : nullptr;
+}
+
+// Gives block back to the small-block heap it came from, or keeps a large C heap block in the
+// block cache. FALSE when neither took it: the caller then frees it.
+inline BOOL PlatformKeptBlockGive(void* block) {
+  return PlatformSmallBlockGive(block) || PlatformBlockKeep(block);
+}
+
 // A base for small objects made and destroyed in large numbers: their memory comes from the
 // small-block heap when they fit, from the C++ heap otherwise.
 struct PlatformSmallObject {

@@ -89,7 +89,8 @@ class SmallBlockRange {
 // range each time. Not shared: each thread has its own.
 class SmallBlockCache {
  public:
-  // A block of at least size bytes (size at most kSmallBlockLimit) with unspecified contents;
+  // A block of at least size bytes (size at most kSmallBlockLimit) whose contents are left as
+  // they were;
   // null when the range is full.
   void* Take(SmallBlockRange& range, size_t size) {
     const size_t c = SmallBlockClassOf(size);

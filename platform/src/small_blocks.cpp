@@ -37,7 +37,7 @@ thread_local ThreadBlocks thread_blocks;
 __attribute__((tls_model("initial-exec"))) thread_local ThreadBlocks* current = nullptr;
 ThreadBlocks* const kEnded = reinterpret_cast<ThreadBlocks*>(uintptr_t{1});
 
-// Gives a thread's lists back when it ends. A thread-specific key's destructor runs after the
+// Gives a thread's lists back when it ends. The destructor of a pthread key runs after the
 // thread-local destructors, which may still free blocks, and runs again for a thread whose first
 // block came from another key's destructor. Blocks the thread gives back later still go straight
 // to the range, and its later requests go to the C heap.

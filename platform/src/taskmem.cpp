@@ -9,7 +9,6 @@
 
 #include <atomic>
 
-#include "block_cache.h"
 #include "faultsim.h"
 #include "oleaut_private.h"
 #include "platform_memstat.h"
@@ -33,13 +32,6 @@ void poison(void* pv) {
 #endif
 }
 
-// A block of cb bytes from the platform's caches (small blocks, kept large ones), or null.
-void* take_kept(size_t cb) {
-  if (void* pv = PlatformSmallBlockTake(cb ? cb : 1))
-    return pv;
-  return PlatformBlockTake(cb);
-}
-
 }  // namespace
 
 [[gnu::noinline]] HRESULT oom_fault() {
@@ -49,7 +41,7 @@ void* take_kept(size_t cb) {
 LPVOID CoTaskMemAlloc(SIZE_T cb) {
   if (FaultSimStep())
     return task_mem_oom();
-  void* pv = take_kept(cb);
+  void* pv = PlatformKeptBlockTake(cb);
   if (!pv)
     pv = malloc(cb ? cb : 1);
   if (!pv)
@@ -61,7 +53,7 @@ LPVOID CoTaskMemAlloc(SIZE_T cb) {
 void* task_mem_alloc_zeroed(size_t cb) {
   if (FaultSimStep())
     return task_mem_oom();
-  void* pv = take_kept(cb);
+  void* pv = PlatformKeptBlockTake(cb);
   if (pv)
     memset(pv, 0, cb);
   else
@@ -85,7 +77,7 @@ LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
   if (const size_t small = PlatformSmallBlockSize(pv)) {
     if (cb <= small)
       return pv;
-    void* moved = take_kept(cb);
+    void* moved = PlatformKeptBlockTake(cb);
     if (!moved)
       moved = malloc(cb);
     if (!moved)
@@ -103,7 +95,7 @@ void CoTaskMemFree(LPVOID pv) {
     return;
   live_blocks.fetch_sub(1, std::memory_order_relaxed);
   poison(pv);
-  if (!PlatformSmallBlockGive(pv) && !PlatformBlockKeep(pv))
+  if (!PlatformKeptBlockGive(pv))
     free(pv);
 }
 

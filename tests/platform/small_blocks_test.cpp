@@ -171,7 +171,7 @@ TEST(SmallBlocks, ThreadsTakeAndGiveBackEachOthersBlocks) {
 }
 
 // A thread's lists go back to the stock when it ends, also when its thread-local destructors
-// freed blocks and when its first block came from a thread-specific key's destructor, which
+// freed blocks and when its first block came from a pthread key's destructor, which
 // runs after them.
 struct FreesAtThreadEnd {
   void* block = nullptr;

@@ -7,28 +7,18 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "block_cache.h"
 #include "faultsim.h"
 #include "small_blocks.h"
 
 namespace {
 // Writable so that it can stand where a char* is expected; nothing ever writes into it.
 char empty_string[1] = {0};
-
-// A block from the platform's caches, or null.
-void* take_kept(size_t size) {
-  if (size <= PLATFORM_SMALL_BLOCK_LIMIT)
-    return PlatformSmallBlockTake(size ? size : 1);
-  if (size >= PLATFORM_BLOCK_CACHE_MIN_SIZE)
-    return PlatformBlockTake(size);
-  return nullptr;
-}
 }  // namespace
 
 void* ka_alloc(size_t size) {
   if (FaultSimStep())
     return nullptr;
-  if (void* block = take_kept(size)) {
+  if (void* block = PlatformKeptBlockTake(size)) {
     memset(block, 0, size);
     return block;
   }
@@ -38,13 +28,13 @@ void* ka_alloc(size_t size) {
 void* ka_alloc_raw(size_t size) {
   if (FaultSimStep())
     return nullptr;
-  if (void* block = take_kept(size))
+  if (void* block = PlatformKeptBlockTake(size))
     return block;
   return malloc(size ? size : 1);
 }
 
 void ka_free(void* block) {
-  if (block && !PlatformSmallBlockGive(block) && !PlatformBlockKeep(block))
+  if (block && !PlatformKeptBlockGive(block))
     free(block);
 }
 
