@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -363,8 +364,21 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
   fs::path real;
   fs::file_status status;
   struct stat page_status;
-  if (!resolve_in_site(config.site_root, r.path, &real, &status, &page_status))
-    return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
+  ResolutionCache& resolutions = server->resolutions();
+  Resolution kept;
+  if (resolutions.Find(r.path, &kept)) {
+    real = std::move(kept.real);
+    status = fs::file_status(fs::file_type::regular);
+    page_status = kept.status;
+  } else {
+    ResolutionCache::Ticket ticket = resolutions.Prepare(config.site_root, r.path);
+    if (!resolve_in_site(config.site_root, r.path, &real, &status, &page_status))
+      return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
+    // A regular file reached without a symbolic link (resolve_in_site clears the mode after
+    // one).
+    if (S_ISREG(page_status.st_mode))
+      resolutions.Keep(r.path, std::move(ticket), Resolution{real.string(), page_status});
+  }
   fs::path target;
   std::error_code ec;
   // Whether the file sent is in a data folder, judged by where it really is: a link from
@@ -556,6 +570,26 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
 }
 
 }  // namespace
+
+std::uint64_t HttpServer::next_id() {
+  static std::atomic<std::uint64_t> last{0};
+  return ++last;
+}
+
+// A thread finds its cache through a thread_local that names the server by id, not address:
+// another server may later stand where this one stood.
+ResolutionCache& HttpServer::resolutions() {
+  thread_local std::uint64_t server_id = 0;
+  thread_local ResolutionCache* mine = nullptr;
+  if (server_id != id_) {
+    auto made = std::make_unique<ResolutionCache>();
+    std::lock_guard<std::mutex> lock(resolutions_mutex_);
+    resolutions_.push_back(std::move(made));
+    mine = resolutions_.back().get();
+    server_id = id_;
+  }
+  return *mine;
+}
 
 HttpServer::~HttpServer() {
   stop();

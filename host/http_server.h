@@ -4,11 +4,16 @@
 // pages, the access log, upload progress and byte ranges.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "access_log.h"
 #include "page_cache.h"
 #include "page_context.h"
+#include "resolution_cache.h"
 #include "upload_progress.h"
 
 struct MHD_Daemon;
@@ -35,12 +40,20 @@ class HttpServer {
   AccessLog* log() const { return log_; }
   const std::string& address() const { return address_; }
   PageCache& pages() { return pages_; }
+  // The calling thread's own cache of path resolutions.
+  ResolutionCache& resolutions();
   UploadProgress& progress() { return progress_; }
 
  private:
+  static std::uint64_t next_id();
+
   HostConfig config_;
   AccessLog* log_;
   PageCache pages_;
+  // One cache per thread that asked (the workers), made at its first request.
+  std::mutex resolutions_mutex_;
+  std::vector<std::unique_ptr<ResolutionCache>> resolutions_;
+  const std::uint64_t id_ = next_id();
   UploadProgress progress_;
   MHD_Daemon* daemon_ = nullptr;
   std::string address_;

@@ -329,6 +329,32 @@ TEST_F(HostTest, ChangedPagesAndIncludesAreServedNew) {
   EXPECT_EQ(404, request(port_, "GET", "/changing.asp").status);
 }
 
+// Pages and files asked for again are found without resolving their path; a change on the
+// way shows at the next request all the same.
+TEST_F(HostTest, PagesReplacedOrMovedAreSeenAtTheNextRequest) {
+  ASSERT_EQ(0, run("mkdir -p '" + site_ + "/moving'"));
+  const std::string page = site_ + "/moving/page.asp";
+  auto settled = [](const std::string& path) { return run("touch -d '-1 hour' '" + path + "'"); };
+  write_file(page, "<%= 'first' %>");
+  ASSERT_EQ(0, settled(page));
+  EXPECT_EQ("first", request(port_, "GET", "/moving/page.asp").body);
+  EXPECT_EQ("first", request(port_, "GET", "/moving/page.asp").body);
+
+  write_file(site_ + "/moving/page.tmp", "<%= 'second' %>");
+  ASSERT_EQ(0, settled(site_ + "/moving/page.tmp"));
+  ASSERT_EQ(0, run("mv '" + site_ + "/moving/page.tmp' '" + page + "'"));
+  EXPECT_EQ("second", request(port_, "GET", "/moving/page.asp").body) << "replaced by a rename";
+
+  ASSERT_EQ(0, run("mv '" + site_ + "/moving' '" + site_ + "/moved'"));
+  EXPECT_EQ(404, request(port_, "GET", "/moving/page.asp").status) << "its folder renamed";
+  EXPECT_EQ("second", request(port_, "GET", "/moved/page.asp").body);
+  write_file(dir_ + "/outside.asp", "<%= 'outside' %>");
+  ASSERT_EQ(0, run("mkdir '" + site_ + "/moving' && ln -s '" + dir_ + "/outside.asp' '" + site_ +
+                   "/moving/page.asp'"));
+  EXPECT_EQ(403, request(port_, "GET", "/moving/page.asp").status)
+      << "a link out of the site in its place";
+}
+
 TEST_F(HostTest, ScriptTimeoutStopsThePage) {
   Response r = request(port_, "GET", "/timeout.asp");
   EXPECT_EQ(500, r.status);
