@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <new>
 
 #include "faultsim.h"
 #include "memoryapi.h"
@@ -78,7 +79,44 @@ bool ScriptMemory::CaptureImage() {
   image_.bytes = bytes;
   image_.size = size;
   std::copy(std::begin(free_lists_), std::end(free_lists_), image_.free_lists);
+  plan_copies();
   return true;
+}
+
+// Without room for the plan the whole image is copied, which is as right.
+void ScriptMemory::plan_copies() {
+  image_.copied.clear();
+  try {
+    std::vector<Span> dead;
+    for (const Span& span : freed_large_)
+      if (span.size >= kShortestSkip)
+        dead.push_back(span);
+    // A free block keeps its header and its link to the next one.
+    for (size_t c = 0; c < kClassCount; ++c) {
+      const size_t capacity = (c + 1) * kGranule;
+      if (capacity - sizeof(FreeBlock) < kShortestSkip)
+        continue;
+      for (FreeBlock* block = free_lists_[c]; block; block = block->next)
+        dead.push_back(
+            {static_cast<size_t>(reinterpret_cast<char*>(block) - region_) + sizeof(FreeBlock),
+             capacity - sizeof(FreeBlock)});
+    }
+    std::sort(dead.begin(), dead.end(),
+              [](const Span& a, const Span& b) { return a.offset < b.offset; });
+    std::vector<Span> copied;
+    size_t at = 0;
+    for (const Span& span : dead) {
+      if (span.offset > at)
+        copied.push_back({at, span.offset - at});
+      at = std::max(at, span.offset + span.size);
+    }
+    if (at < image_.size)
+      copied.push_back({at, image_.size - at});
+    image_.copied = std::move(copied);
+  } catch (const std::bad_alloc&) {
+    image_.copied.clear();
+  }
+  std::vector<Span>().swap(freed_large_);
 }
 
 void ScriptMemory::RestoreImage() {
@@ -86,7 +124,10 @@ void ScriptMemory::RestoreImage() {
     return;
   const size_t reached = region_used();
   free_outside();
-  std::memcpy(region_, image_.bytes, image_.size);
+  if (image_.copied.empty())
+    std::memcpy(region_, image_.bytes, image_.size);
+  for (const Span& span : image_.copied)
+    std::memcpy(region_ + span.offset, image_.bytes + span.offset, span.size);
   std::copy(std::begin(image_.free_lists), std::end(image_.free_lists), free_lists_);
   next_ = region_ + image_.size;
   end_ = region_end_;
@@ -202,9 +243,19 @@ void* ScriptMemory::reallocate_large(void* block, size_t rounded) {
 void ScriptMemory::release(void* block) {
   const size_t capacity = capacity_of(block);
   if (capacity > kSmallLimit) {
-    // A large block in the region stays there until the region is put back.
-    if (in_region(block))
+    // A large block in the region stays there until the region is put back; freed before
+    // the capture, it need not be copied back.
+    if (in_region(block)) {
+      if (!image_.bytes) {
+        try {
+          freed_large_.push_back(
+              {static_cast<size_t>(static_cast<char*>(block) - region_) - kHeader,
+               kHeader + capacity});
+        } catch (const std::bad_alloc&) {
+        }
+      }
       return;
+    }
     auto* link = reinterpret_cast<LargeLink*>(static_cast<char*>(block) - kHeader) - 1;
     if (link->previous)
       link->previous->next = link->next;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 namespace vhost {
 
@@ -65,11 +66,21 @@ class ScriptMemory {
     LargeLink* previous;
     LargeLink* next;
   };
+  struct Span {
+    size_t offset;
+    size_t size;
+  };
   struct Image {
     char* bytes = nullptr;  // a copy of the region's first `size` bytes
     size_t size = 0;
     FreeBlock* free_lists[kClassCount] = {};
+    // The parts of it that a restore copies (all of it when empty): the rest is the insides
+    // of free blocks and of large blocks freed before the capture, which nothing reads.
+    std::vector<Span> copied;
   };
+  // Shorter dead parts are copied all the same: a copy of a few more bytes costs less than
+  // another call.
+  static constexpr size_t kShortestSkip = 128;
 
   void* allocate(size_t size);
   void release(void* block);
@@ -78,6 +89,7 @@ class ScriptMemory {
   void* reallocate_large(void* block, size_t rounded);
   bool in_region(const void* block) const { return block >= region_ && block < region_end_; }
   void free_outside();
+  void plan_copies();
 
   FreeBlock* free_lists_[kClassCount] = {};
   Chunk* chunks_ = nullptr;
@@ -88,6 +100,8 @@ class ScriptMemory {
   char* region_ = nullptr;
   char* region_end_ = nullptr;
   Image image_;
+  // Large blocks of the region freed before the capture.
+  std::vector<Span> freed_large_;
 };
 
 }  // namespace vhost

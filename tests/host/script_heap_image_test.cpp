@@ -10,6 +10,8 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "faultsim.h"
 
@@ -61,6 +63,52 @@ TEST(ScriptRegionPoolTest, RestoreGivesBackTheCapturedPoolAndFreesEverythingSinc
   EXPECT_EQ(std::string(64, 'a'), std::string(small, 64));
   EXPECT_EQ(std::string(5000, 'b'), std::string(large, 5000));
   EXPECT_EQ(first_after, ScriptMemory::Allocate(&memory, 200)) << "allocation starts over";
+}
+
+// A restore leaves out the insides of free blocks and of large blocks freed before the capture;
+// every live byte around them comes back, and so do the free blocks' headers and links.
+TEST(ScriptRegionPoolTest, RestoreCopiesBackEveryLiveByteAroundTheDeadParts) {
+  constexpr size_t kSize = 256 * 1024;
+  std::unique_ptr<char, FreeDeleter> region(static_cast<char*>(std::aligned_alloc(16, kSize)));
+  ScriptMemory memory(region.get(), kSize);
+  std::vector<std::pair<char*, size_t>> live;
+  std::vector<void*> freed;
+  for (int i = 0; i < 6; ++i) {
+    const size_t size = 100 + 300 * i;
+    live.emplace_back(static_cast<char*>(ScriptMemory::Allocate(&memory, size)), size);
+    freed.push_back(ScriptMemory::Allocate(&memory, i % 2 ? 400 : 3000));
+  }
+  // Two free blocks side by side: between their insides, only a header and a link live.
+  freed.push_back(ScriptMemory::Allocate(&memory, 400));
+  freed.push_back(ScriptMemory::Allocate(&memory, 400));
+  live.emplace_back(static_cast<char*>(ScriptMemory::Allocate(&memory, 16)), 16);
+  for (size_t i = 0; i < live.size(); ++i)
+    std::memset(live[i].first, 'A' + static_cast<int>(i), live[i].second);
+  for (void* block : freed)
+    ScriptMemory::Free(&memory, block);
+  ASSERT_TRUE(memory.CaptureImage());
+
+  for (int page = 0; page < 2; ++page) {
+    for (auto& [block, size] : live)
+      std::memset(block, 'z', size);
+    std::vector<void*> taken;
+    for (int i = 0; i < 5; ++i) {
+      auto* block = static_cast<char*>(ScriptMemory::Allocate(&memory, 400));
+      std::memset(block - 16, 'z', 16 + 400);  // header included
+      taken.push_back(block);
+    }
+    memory.RestoreImage();
+    for (size_t i = 0; i < live.size(); ++i)
+      EXPECT_EQ(std::string(live[i].second, static_cast<char>('A' + i)),
+                std::string(live[i].first, live[i].second))
+          << "live block " << i << ", page " << page;
+    for (void* block : taken)
+      EXPECT_EQ(block, ScriptMemory::Allocate(&memory, 400)) << "the free list as captured";
+    for (void* block : taken)
+      EXPECT_NE(block, ScriptMemory::Reallocate(&memory, block, 500))
+          << "its header says it holds 400 bytes, so it moves to grow";
+    memory.RestoreImage();
+  }
 }
 
 TEST(ScriptRegionPoolTest, NoCaptureWhileABlockLiesOutsideTheRegion) {
