@@ -206,8 +206,8 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
   }
   HttpResponseData out;
   CompileError error;
-  const std::shared_ptr<const CachedPage> compiled =
-      server->pages().get(server->config().site_root, virtual_path, &error, &page_status);
+  const std::shared_ptr<const CachedPage> compiled = server->pages().get(
+      server->config().site_root, virtual_path, &error, &page_status, &server->resolutions());
   if (!compiled) {
     write_error_page(out, error.file, error.line, error.message, "");
   } else {

@@ -51,7 +51,8 @@ void CachedPage::set_bytecode(const char* data, size_t size) const noexcept {
 
 std::shared_ptr<const CachedPage> PageCache::get(const std::string& site_root,
                                                  const std::string& page_path, CompileError* error,
-                                                 const struct stat* page_status) {
+                                                 const struct stat* page_status,
+                                                 ResolutionCache* resolutions) {
   std::shared_ptr<const CachedPage> cached;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -62,12 +63,15 @@ std::shared_ptr<const CachedPage> PageCache::get(const std::string& site_root,
   if (cached) {
     bool current = true;
     for (size_t i = 0; current && i < cached->page_.files.size(); ++i) {
+      const std::string& file = cached->page_.files[i];
       CachedPage::FileStamp now;
-      const bool known = i == 0 && page_status && S_ISREG(page_status->st_mode);
+      struct stat status;
+      bool known = i == 0 && page_status && S_ISREG(page_status->st_mode);
       if (known)
         now = CachedPage::FileStamp::Of(*page_status);
-      current = (known || stamp_of(site_root + cached->page_.files[i], &now)) &&
-                now == cached->stamps_[i];
+      else if ((known = resolutions && resolutions->StatusOf(site_root, file, &status)))
+        now = CachedPage::FileStamp::Of(status);
+      current = (known || stamp_of(site_root + file, &now)) && now == cached->stamps_[i];
     }
     if (current)
       return cached;

@@ -4,7 +4,7 @@
 // again, and so is one whose files changed in the last two seconds (they may be changing
 // still). Compiling the page and its JavaScript was a tenth of the time of a small request;
 // checking the stamps is one stat per file, none for the page itself when the caller has
-// just looked at it.
+// just looked at it, and none for a file that the caller's resolution cache still holds.
 #pragma once
 
 #include <sys/stat.h>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "page_compiler.h"
+#include "resolution_cache.h"
 
 namespace vhost {
 
@@ -60,9 +61,12 @@ class PageCache {
   // the page does not compile; a failed compilation is not kept. page_status, when given, is
   // the status of the page's own file taken for this request, so that it is not taken again
   // (one that is not a regular file's is not used).
+  // resolutions, when given, is the calling thread's cache of resolved paths, which answers
+  // for the files of a page asked for before without a stat.
   std::shared_ptr<const CachedPage> get(const std::string& site_root, const std::string& page_path,
                                         CompileError* error,
-                                        const struct stat* page_status = nullptr);
+                                        const struct stat* page_status = nullptr,
+                                        ResolutionCache* resolutions = nullptr);
 
  private:
   std::mutex mutex_;

@@ -128,6 +128,8 @@ ResolutionCache::Ticket ResolutionCache::Prepare(const std::string& root, const 
     size_t end = path.find('/', start);
     if (end == std::string::npos)
       end = path.size();
+    if (path.compare(start, end - start, "..") == 0)
+      return ticket;
     if (end > start && !(end == start + 1 && path[start] == '.')) {
       if (target.empty() || target.back() != '/')
         target += '/';
@@ -148,6 +150,7 @@ ResolutionCache::Ticket ResolutionCache::Prepare(const std::string& root, const 
   }
   if (epoch != epoch_)
     return Ticket{};
+  ticket.real = std::move(steps.back());
   ticket.epoch = epoch_;
   ticket.made = Clock::now();
   ticket.usable = true;
@@ -162,6 +165,25 @@ void ResolutionCache::Keep(const std::string& path, Ticket ticket, const Resolut
       (entries_.size() >= max_entries_ && entries_.find(path) == entries_.end()))
     return;
   entries_.insert_or_assign(path, Entry{found, std::move(ticket)});
+}
+
+bool ResolutionCache::StatusOf(const std::string& root, const std::string& path, struct stat* out) {
+  Resolution kept;
+  if (Find(path, &kept)) {
+    *out = kept.status;
+    return true;
+  }
+  Ticket ticket = Prepare(root, path);
+  if (!ticket.usable)
+    return false;
+  // The folders on the way are watched as folders, which a link is not: one lstat of the
+  // whole path sees what an lstat of each component would.
+  Resolution found{ticket.real, {}};
+  if (lstat(found.real.c_str(), &found.status) != 0 || !S_ISREG(found.status.st_mode))
+    return false;
+  *out = found.status;
+  Keep(path, std::move(ticket), found);
+  return true;
 }
 
 }  // namespace vhost

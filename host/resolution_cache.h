@@ -48,6 +48,7 @@ class ResolutionCache {
 
   // What Prepare learned: the watches of a path and their changes at the time.
   struct Ticket {
+    std::string real;  // the file, as resolve_in_site names it
     std::vector<std::pair<int, std::uint64_t>> watches;
     std::uint64_t epoch = 0;
     Clock::time_point made;
@@ -60,11 +61,17 @@ class ResolutionCache {
 
   // To be called before resolving path (absolute, without ".."), as the folder root gives it:
   // watches the folders on its way and the file, so that a change made while it is resolved
-  // is not missed. Not usable when the path names a folder or cannot be watched.
+  // is not missed. Not usable when the path names a folder, has a ".." component or cannot be
+  // watched.
   Ticket Prepare(const std::string& root, const std::string& path);
 
   // Keeps what resolving path found, if the ticket is usable.
   void Keep(const std::string& path, Ticket ticket, const Resolution& found);
+
+  // The lstat of the regular file that path names under root, kept or taken now and kept.
+  // False when path does not name a regular file reached without a link, or cannot be
+  // watched: the caller then asks the system.
+  bool StatusOf(const std::string& root, const std::string& path, struct stat* out);
 
   // Paths kept now, for tests.
   size_t size() const { return entries_.size(); }

@@ -109,4 +109,35 @@ TEST_F(PageCacheTest, TheCallersStatusOfThePageIsUsedAndIncludesAreStillChecked)
   EXPECT_NE(current, cache_.get(root_, "/p.asp", &error_, &page));
 }
 
+// With the worker's resolution cache, the stamps of a page's files come from it while inotify
+// reports no change; a changed or replaced include still makes a new compilation.
+TEST_F(PageCacheTest, IncludesCheckedThroughTheResolutionCacheAreSeenChanged) {
+  vhost::ResolutionCache resolutions;
+  fs::create_directory(root_ + "/parts");
+  write("/parts/inc.inc", "<% var n = 1; %>", true);
+  write("/p.asp", "<!-- #include file=\"parts/inc.inc\" --><%= n %>", true);
+  const auto first = cache_.get(root_, "/p.asp", &error_, nullptr, &resolutions);
+  ASSERT_NE(nullptr, first);
+  EXPECT_EQ(first, cache_.get(root_, "/p.asp", &error_, nullptr, &resolutions));
+  EXPECT_EQ(2u, resolutions.size()) << "the page and its include are kept";
+  EXPECT_EQ(first, cache_.get(root_, "/p.asp", &error_, nullptr, &resolutions));
+
+  write("/parts/inc.inc", "<% var n = 2; %>", true);
+  const auto second = cache_.get(root_, "/p.asp", &error_, nullptr, &resolutions);
+  ASSERT_NE(nullptr, second);
+  EXPECT_NE(first, second) << "the include written";
+  EXPECT_NE(std::string::npos, second->page().script.find("n = 2"));
+
+  EXPECT_EQ(second, cache_.get(root_, "/p.asp", &error_, nullptr, &resolutions));
+  write("/parts/inc.new", "<% var n = 3; %>", true);
+  fs::rename(root_ + "/parts/inc.new", root_ + "/parts/inc.inc");
+  const auto third = cache_.get(root_, "/p.asp", &error_, nullptr, &resolutions);
+  ASSERT_NE(nullptr, third);
+  EXPECT_NE(std::string::npos, third->page().script.find("n = 3")) << "the include replaced";
+
+  fs::remove(root_ + "/parts/inc.inc");
+  EXPECT_EQ(nullptr, cache_.get(root_, "/p.asp", &error_, nullptr, &resolutions))
+      << "the include removed";
+}
+
 }  // namespace
