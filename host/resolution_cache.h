@@ -41,7 +41,7 @@ class ResolutionCache {
   // starts afresh.
   // Without inotify (or with max_watches 0) nothing is kept.
   explicit ResolutionCache(std::chrono::milliseconds longest_age = kLongestAge,
-                           size_t max_entries = 4096, size_t max_watches = 4096);
+                           size_t max_entries = 1024, size_t max_watches = 1024);
   ~ResolutionCache();
   ResolutionCache(const ResolutionCache&) = delete;
   ResolutionCache& operator=(const ResolutionCache&) = delete;

@@ -158,19 +158,19 @@ TEST_F(ResolutionCacheTest, FoldersMissingPathsAndFolderLinksAreNotKept) {
 TEST_F(ResolutionCacheTest, StaysWithinItsBounds) {
   write("/a.asp", "a");
   write("/b.asp", "b");
-  ResolutionCache cache(ResolutionCache::kLongestAge, 2, 4096);
+  ResolutionCache cache(ResolutionCache::kLongestAge, 2, 1024);
   ASSERT_TRUE(keep(cache, "/sub/deeper/page.asp"));
   ASSERT_TRUE(keep(cache, "/a.asp"));
   ASSERT_TRUE(keep(cache, "/b.asp"));
   EXPECT_LE(cache.size(), 2u);
   EXPECT_TRUE(kept(cache, "/b.asp")) << "the newest survives a fresh start";
 
-  ResolutionCache few_watches(ResolutionCache::kLongestAge, 4096, 3);
+  ResolutionCache few_watches(ResolutionCache::kLongestAge, 1024, 3);
   EXPECT_FALSE(keep(few_watches, "/sub/deeper/page.asp")) << "needs four watches";
   ASSERT_TRUE(keep(few_watches, "/a.asp"));
   EXPECT_TRUE(kept(few_watches, "/a.asp"));
 
-  ResolutionCache none(ResolutionCache::kLongestAge, 4096, 0);
+  ResolutionCache none(ResolutionCache::kLongestAge, 1024, 0);
   EXPECT_FALSE(keep(none, "/a.asp"));
   EXPECT_FALSE(kept(none, "/a.asp"));
 }
