@@ -3,6 +3,7 @@
 // interface tables, pointer assignment, error information and type-information holders.
 #include "atlbase.h"
 
+#include <atomic>
 #include <new>
 #include <string>
 #include <vector>
@@ -50,11 +51,16 @@ HRESULT load_module_type_lib(_ATL_MODULE* pM, ITypeLib** lib) {
   }
 }
 
+// A holder's type information is set once, under the module's lock, and read without it by
+// the calls that find it set.
+std::atomic_ref<ITypeInfo*> info_of(CComTypeInfoHolder* holder) {
+  return std::atomic_ref<ITypeInfo*>(holder->m_pInfo);
+}
+
 void term_type_info_holder(DWORD_PTR dw) {
   auto* holder = reinterpret_cast<CComTypeInfoHolder*>(dw);
-  if (holder->m_pInfo)
-    holder->m_pInfo->Release();
-  holder->m_pInfo = nullptr;
+  if (ITypeInfo* info = info_of(holder).exchange(nullptr, std::memory_order_acq_rel))
+    info->Release();
 }
 
 }  // namespace
@@ -336,7 +342,7 @@ HRESULT AtlTypeInfoHolderGetTI(_ATL_MODULE* pM, CComTypeInfoHolder* pHolder, ITy
     return E_INVALIDARG;
   HRESULT hr = S_OK;
   EnterCriticalSection(&pM->m_csTypeInfoHolder);
-  if (!pHolder->m_pInfo) {
+  if (!info_of(pHolder).load(std::memory_order_relaxed)) {
     ComPtr<ITypeLib> lib;
     hr = LoadRegTypeLib(*pHolder->m_plibid, pHolder->m_wMajor, pHolder->m_wMinor, 0, lib.Receive());
     // A library registered under a locale of its own is not found for the neutral one: then
@@ -350,15 +356,33 @@ HRESULT AtlTypeInfoHolderGetTI(_ATL_MODULE* pM, CComTypeInfoHolder* pHolder, ITy
     if (SUCCEEDED(hr))
       hr = AtlModuleAddTermFunc(pM, term_type_info_holder, reinterpret_cast<DWORD_PTR>(pHolder));
     if (SUCCEEDED(hr))
-      pHolder->m_pInfo = info.Release();
+      info_of(pHolder).store(info.Release(), std::memory_order_release);
   }
-  if (pHolder->m_pInfo) {
-    pHolder->m_pInfo->AddRef();
-    *ppInfo = pHolder->m_pInfo;
+  if (ITypeInfo* info = info_of(pHolder).load(std::memory_order_relaxed)) {
+    info->AddRef();
+    *ppInfo = info;
   }
   LeaveCriticalSection(&pM->m_csTypeInfoHolder);
   return hr;
 }
+
+namespace {
+
+// The holder's type information without a reference of the caller's own: the holder keeps it
+// until the module ends, and a module does not end while one of its objects is called. Every
+// call of an object used to take the module's lock and count a reference on the type
+// library, which all the threads share.
+HRESULT borrowed_type_info(_ATL_MODULE* pM, CComTypeInfoHolder* pHolder, ITypeInfo** info) {
+  *info = pHolder ? info_of(pHolder).load(std::memory_order_acquire) : nullptr;
+  if (*info)
+    return S_OK;
+  ComPtr<ITypeInfo> loaded;
+  const HRESULT hr = AtlTypeInfoHolderGetTI(pM, pHolder, loaded.Receive());
+  *info = loaded.Get();
+  return hr;
+}
+
+}  // namespace
 
 HRESULT AtlTypeInfoHolderInvoke(_ATL_MODULE* pM, CComTypeInfoHolder* pHolder, IDispatch* pThis,
                                 DISPID dispidMember, REFIID riid, LCID, WORD wFlags,
@@ -366,8 +390,8 @@ HRESULT AtlTypeInfoHolderInvoke(_ATL_MODULE* pM, CComTypeInfoHolder* pHolder, ID
                                 UINT* puArgErr) {
   if (!IsEqualGUID(riid, GUID_NULL))
     return DISP_E_UNKNOWNINTERFACE;
-  ComPtr<ITypeInfo> info;
-  HRESULT hr = AtlTypeInfoHolderGetTI(pM, pHolder, info.Receive());
+  ITypeInfo* info = nullptr;
+  const HRESULT hr = borrowed_type_info(pM, pHolder, &info);
   if (FAILED(hr))
     return hr;
   return info->Invoke(pThis, dispidMember, wFlags, pdispparams, pvarResult, pexcepinfo, puArgErr);
@@ -377,8 +401,8 @@ HRESULT AtlTypeInfoHolderGetIDsOfNames(_ATL_MODULE* pM, CComTypeInfoHolder* pHol
                                        LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgdispid) {
   if (!IsEqualGUID(riid, GUID_NULL))
     return DISP_E_UNKNOWNINTERFACE;
-  ComPtr<ITypeInfo> info;
-  HRESULT hr = AtlTypeInfoHolderGetTI(pM, pHolder, info.Receive());
+  ITypeInfo* info = nullptr;
+  const HRESULT hr = borrowed_type_info(pM, pHolder, &info);
   if (FAILED(hr))
     return hr;
   return info->GetIDsOfNames(rgszNames, cNames, rgdispid);

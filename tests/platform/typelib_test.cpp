@@ -1,9 +1,14 @@
 // Tests of type libraries read from interface descriptions: loading (registered, from a
-// module, from a file), and the descriptions ITypeLib and ITypeInfo give.
+// module, from a file), the descriptions ITypeLib and ITypeInfo give, and a module's holder
+// of one interface's description.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
+#include <vector>
 
+#include "atlbase.h"
 #include "com_ptr.h"
 #include "registered_module.h"
 #include "scoped_bstr.h"
@@ -165,6 +170,48 @@ TEST_F(TypeLib, LoadingFailures) {
   lib.Reset();
   EXPECT_EQ(TYPE_E_CANTLOADLIBRARY,
             LoadTypeLib(to_u16(registered_module::kModule + "\\2").c_str(), lib.Receive()));
+}
+
+// A module's holder loads its interface's description once, serves names and calls from any
+// thread, and gives its reference back when the module ends.
+TEST_F(TypeLib, AModuleHolderLoadsOnceServesEveryThreadAndLetsGoAtTheEnd) {
+  _ATL_MODULE module{};
+  ASSERT_EQ(S_OK, AtlModuleInit(&module, nullptr, nullptr));
+  const GUID iid = guid(registered_module::kIidText);
+  const GUID libid = guid(registered_module::kLibidText);
+  CComTypeInfoHolder holder{&iid, &libid, 1, 0, nullptr, 0};
+  // References on the description the holder loaded (its library counts for all of them).
+  auto references = [&] {
+    holder.m_pInfo->AddRef();
+    return holder.m_pInfo->Release();
+  };
+
+  std::vector<std::thread> threads;
+  std::atomic<int> found{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        LPOLESTR names[] = {const_cast<LPOLESTR>(u"Concat")};
+        DISPID id = 0;
+        if (AtlTypeInfoHolderGetIDsOfNames(&module, &holder, GUID_NULL, names, 1, 0, &id) == S_OK &&
+            id == 2)
+          ++found;
+      }
+    });
+  for (auto& thread : threads)
+    thread.join();
+  EXPECT_EQ(800, found.load());
+  ASSERT_NE(nullptr, holder.m_pInfo);
+  EXPECT_EQ(1u, references()) << "the holder's own, however often it was used";
+
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(S_OK, AtlTypeInfoHolderGetTI(&module, &holder, info.Receive()));
+  EXPECT_EQ(holder.m_pInfo, info.Get());
+  EXPECT_EQ(2u, references()) << "the caller's and the holder's";
+  info.Reset();
+
+  ASSERT_EQ(S_OK, AtlModuleTerm(&module));
+  EXPECT_EQ(nullptr, holder.m_pInfo) << "given back at the module's end";
 }
 
 }  // namespace
