@@ -340,6 +340,12 @@ HRESULT AtlTypeInfoHolderGetTI(_ATL_MODULE* pM, CComTypeInfoHolder* pHolder, ITy
   *ppInfo = nullptr;
   if (!pM || !pHolder)
     return E_INVALIDARG;
+  // Once loaded it stays until the module ends, when no object is left to ask for it.
+  if (ITypeInfo* loaded = info_of(pHolder).load(std::memory_order_acquire)) {
+    loaded->AddRef();
+    *ppInfo = loaded;
+    return S_OK;
+  }
   HRESULT hr = S_OK;
   EnterCriticalSection(&pM->m_csTypeInfoHolder);
   if (!info_of(pHolder).load(std::memory_order_relaxed)) {
@@ -370,8 +376,8 @@ namespace {
 
 // The holder's type information without a reference of the caller's own: the holder keeps it
 // until the module ends, and a module does not end while one of its objects is called. Every
-// call of an object used to take the module's lock and count a reference on the type
-// library, which all the threads share.
+// call of an object used to count a reference on the type library, which all the threads
+// share.
 HRESULT borrowed_type_info(_ATL_MODULE* pM, CComTypeInfoHolder* pHolder, ITypeInfo** info) {
   *info = pHolder ? info_of(pHolder).load(std::memory_order_acquire) : nullptr;
   if (*info)
