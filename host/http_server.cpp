@@ -263,10 +263,10 @@ MHD_Result answer_progress(HttpServer* server, MHD_Connection* connection, Reque
 }
 
 // Resolves a request path (absolute, without "..") in the site folder root: *real is the file
-// it names and *status its status (not found when it names nothing). Without symbolic links on
-// the way, one lstat per component decides, and *last is the status of the last one (its
-// st_mode 0 when there was none or a link was followed); a link is followed and its end must
-// lie in the site too. False when the path leaves the site.
+// it names and *status its status (not found when it names nothing, or goes on after a file).
+// Without symbolic links on the way, one lstat per component decides, and *last is the status of
+// the last one (its st_mode 0 when there was none or a link was followed); a link is followed and
+// its end must lie in the site too. False when the path leaves the site.
 bool resolve_in_site(const std::string& root, const std::string& path, fs::path* real,
                      fs::file_status* status, struct stat* last) {
   std::string target = root;
@@ -299,6 +299,14 @@ bool resolve_in_site(const std::string& root, const std::string& path, fs::path*
       *status = fs::file_status(S_ISDIR(last->st_mode)   ? fs::file_type::directory
                                 : S_ISREG(last->st_mode) ? fs::file_type::regular
                                                          : fs::file_type::unknown);
+      // Anything after a file, even "/" or "/.", names nothing: "page.asp/" would otherwise
+      // be the page's file without the page's ending, and go out as its source.
+      if (!S_ISDIR(last->st_mode) && end < path.size()) {
+        last->st_mode = 0;
+        *real = target;
+        *status = fs::file_status(fs::file_type::not_found);
+        return true;
+      }
     }
     start = end + 1;
   }

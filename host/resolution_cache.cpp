@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 
 namespace vhost {
 
@@ -20,6 +21,12 @@ constexpr uint32_t kFolderEvents = IN_ATTRIB | IN_CREATE | IN_DELETE | IN_MOVED_
                                    IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
 constexpr uint32_t kFileEvents =
     IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_DONT_FOLLOW;
+// A folder above the site root changes what the root names only when it is renamed or
+// removed; the rest of what happens in it (in /tmp, say) does not matter.
+constexpr uint32_t kAncestorEvents = IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
+
+// Longer paths are resolved on every request: an entry's key is the path as asked for.
+constexpr size_t kLongestKept = 1024;
 
 }  // namespace
 
@@ -92,11 +99,14 @@ bool ResolutionCache::Find(const std::string& path, Resolution* out) {
   return true;
 }
 
-// The watch of path (a new one, or the one its object already has), or -1.
-int ResolutionCache::watch(const std::string& path, bool folder) {
+// The watch of path (a new one, or the one its object already has), or -1. An object is
+// always watched for the same events: a new watch of it replaces the old one's.
+int ResolutionCache::watch(const std::string& path, uint32_t events) {
   if (changes_.size() >= max_watches_)
     start_afresh();
-  const int wd = inotify_add_watch(fd_, path.c_str(), folder ? kFolderEvents : kFileEvents);
+  if (fd_ < 0)
+    return -1;
+  const int wd = inotify_add_watch(fd_, path.c_str(), events);
   if (wd >= 0)
     changes_.try_emplace(wd, 0);
   return wd;
@@ -104,9 +114,10 @@ int ResolutionCache::watch(const std::string& path, bool folder) {
 
 // Drops every watch and entry: a new descriptor has none.
 void ResolutionCache::start_afresh() {
-  const int fresh = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  close(fd_);
-  fd_ = fresh;
+  // The old descriptor goes first: at the limit of instances, the new one takes its place.
+  if (fd_ >= 0)
+    close(fd_);
+  fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ++epoch_;
   changes_.clear();
   entries_.clear();
@@ -114,43 +125,51 @@ void ResolutionCache::start_afresh() {
 
 ResolutionCache::Ticket ResolutionCache::Prepare(const std::string& root, const std::string& path) {
   Ticket ticket;
-  if (fd_ < 0 || path.empty() || path.back() == '/')
+  if (fd_ < 0 || path.size() < 2 || path.size() > kLongestKept || path[0] != '/')
     return ticket;
   read_events();
   if (entries_.size() >= max_entries_)
     start_afresh();
   if (fd_ < 0)
     return ticket;
-  // The folders and the file in the order resolve_in_site looks them up.
-  std::vector<std::string> steps{root};
+  // The folders above the root, the root, the folders on the way and the file. A path is kept
+  // under one spelling only: one with an empty, "." or ".." component is not kept.
+  std::vector<std::pair<std::string, uint32_t>> steps;
+  for (size_t slash = root.find('/', 1); slash != std::string::npos && slash + 1 < root.size();
+       slash = root.find('/', slash + 1))
+    steps.emplace_back(root.substr(0, slash), kAncestorEvents);
+  steps.emplace_back(root, kFolderEvents);
   std::string target = root;
   for (size_t start = 1; start <= path.size();) {
     size_t end = path.find('/', start);
     if (end == std::string::npos)
       end = path.size();
-    if (path.compare(start, end - start, "..") == 0)
+    const std::string_view name(path.data() + start, end - start);
+    if (name.empty() || name == "." || name == "..")
       return ticket;
-    if (end > start && !(end == start + 1 && path[start] == '.')) {
-      if (target.empty() || target.back() != '/')
-        target += '/';
-      target.append(path, start, end - start);
-      steps.push_back(target);
-    }
+    if (target.empty() || target.back() != '/')
+      target += '/';
+    target += name;
+    steps.emplace_back(target, kFolderEvents);
     start = end + 1;
   }
-  if (steps.size() < 2)
+  // Only a regular file is kept: a folder watched for a file's events would report every write
+  // in it.
+  struct stat status;
+  if (lstat(target.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
     return ticket;
+  steps.back().second = kFileEvents;
   // A fresh start while watching would drop the watches made before it: the epoch tells.
   const std::uint64_t epoch = epoch_;
-  for (size_t i = 0; i < steps.size(); ++i) {
-    const int wd = watch(steps[i], i + 1 < steps.size());
-    if (wd < 0 || fd_ < 0)
+  for (const auto& [step, events] : steps) {
+    const int wd = watch(step, events);
+    if (wd < 0)
       return ticket;
     ticket.watches.emplace_back(wd, changes_[wd]);
   }
   if (epoch != epoch_)
     return Ticket{};
-  ticket.real = std::move(steps.back());
+  ticket.real = std::move(target);
   ticket.epoch = epoch_;
   ticket.made = Clock::now();
   ticket.usable = true;

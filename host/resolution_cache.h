@@ -8,8 +8,9 @@
 //
 // inotify watches every folder on a kept path and the file itself: an entry made, removed,
 // renamed or changed in attributes in one of the folders, or a write to the file, drops every
-// resolution that goes through them before the next request is served (the events are
-// queued by the change itself, and every look-up reads the queue first). Changes the kernel
+// resolution that goes through them before the next request is served; so does a folder above
+// the site root renamed or removed (a root with a symbolic link on its way is not kept) (the events
+// are queued by the change itself, and every look-up reads the queue first). Changes the kernel
 // does not report, such as another host's on a network file system, are seen within the
 // longest age of an entry, after which the path is resolved again.
 #pragma once
@@ -61,8 +62,8 @@ class ResolutionCache {
 
   // To be called before resolving path (absolute, without ".."), as the folder root gives it:
   // watches the folders on its way and the file, so that a change made while it is resolved
-  // is not missed. Not usable when the path names a folder, has a ".." component or cannot be
-  // watched.
+  // is not missed. Not usable when the path does not name a regular file, has an empty, "." or
+  // ".." component, is long, or cannot be watched.
   Ticket Prepare(const std::string& root, const std::string& path);
 
   // Keeps what resolving path found, if the ticket is usable.
@@ -84,7 +85,7 @@ class ResolutionCache {
 
   void read_events();
   bool current(const Ticket& ticket, Clock::time_point now) const;
-  int watch(const std::string& path, bool folder);
+  int watch(const std::string& path, std::uint32_t events);
   void start_afresh();
 
   const std::chrono::milliseconds longest_age_;

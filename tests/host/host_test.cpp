@@ -20,6 +20,7 @@ extern char** environ;
 
 namespace {
 
+using host_test::KeptConnection;
 using host_test::request;
 using host_test::Response;
 
@@ -330,29 +331,46 @@ TEST_F(HostTest, ChangedPagesAndIncludesAreServedNew) {
 }
 
 // Pages and files asked for again are found without resolving their path; a change on the
-// way shows at the next request all the same.
+// way shows at the next request all the same. One connection keeps the requests on one worker,
+// whose cache has seen the earlier ones.
 TEST_F(HostTest, PagesReplacedOrMovedAreSeenAtTheNextRequest) {
   ASSERT_EQ(0, run("mkdir -p '" + site_ + "/moving'"));
   const std::string page = site_ + "/moving/page.asp";
   auto settled = [](const std::string& path) { return run("touch -d '-1 hour' '" + path + "'"); };
   write_file(page, "<%= 'first' %>");
   ASSERT_EQ(0, settled(page));
-  EXPECT_EQ("first", request(port_, "GET", "/moving/page.asp").body);
-  EXPECT_EQ("first", request(port_, "GET", "/moving/page.asp").body);
+  KeptConnection connection(port_);
+  ASSERT_TRUE(connection.open());
+  EXPECT_EQ("first", connection.get("/moving/page.asp").body);
+  EXPECT_EQ("first", connection.get("/moving/page.asp").body);
 
   write_file(site_ + "/moving/page.tmp", "<%= 'second' %>");
   ASSERT_EQ(0, settled(site_ + "/moving/page.tmp"));
   ASSERT_EQ(0, run("mv '" + site_ + "/moving/page.tmp' '" + page + "'"));
-  EXPECT_EQ("second", request(port_, "GET", "/moving/page.asp").body) << "replaced by a rename";
+  EXPECT_EQ("second", connection.get("/moving/page.asp").body) << "replaced by a rename";
 
   ASSERT_EQ(0, run("mv '" + site_ + "/moving' '" + site_ + "/moved'"));
-  EXPECT_EQ(404, request(port_, "GET", "/moving/page.asp").status) << "its folder renamed";
-  EXPECT_EQ("second", request(port_, "GET", "/moved/page.asp").body);
+  EXPECT_EQ(404, connection.get("/moving/page.asp").status) << "its folder renamed";
+  EXPECT_EQ("second", connection.get("/moved/page.asp").body);
   write_file(dir_ + "/outside.asp", "<%= 'outside' %>");
   ASSERT_EQ(0, run("mkdir '" + site_ + "/moving' && ln -s '" + dir_ + "/outside.asp' '" + site_ +
                    "/moving/page.asp'"));
-  EXPECT_EQ(403, request(port_, "GET", "/moving/page.asp").status)
+  EXPECT_EQ(403, connection.get("/moving/page.asp").status)
       << "a link out of the site in its place";
+}
+
+// Anything after a file's name names nothing: a page asked for with a slash or "/." after it
+// neither runs nor goes out as its source.
+TEST_F(HostTest, NothingLiesBelowAFile) {
+  write_file(site_ + "/secret.asp", "<% var password = 'hunter2'; %>ok");
+  ASSERT_EQ(0, run("ln -s secret.asp '" + site_ + "/alias.asp'"));
+  for (const char* path : {"/secret.asp/", "/secret.asp/.", "/secret.asp//", "/secret.asp/x",
+                           "/alias.asp/", "/hello.txt/"}) {
+    const Response r = request(port_, "GET", path);
+    EXPECT_EQ(404, r.status) << path;
+    EXPECT_EQ(std::string::npos, r.body.find("hunter2")) << path;
+  }
+  EXPECT_EQ("ok", request(port_, "GET", "/secret.asp").body);
 }
 
 TEST_F(HostTest, ScriptTimeoutStopsThePage) {

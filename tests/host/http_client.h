@@ -1,5 +1,5 @@
-// A small blocking HTTP/1.1 client for the host tests: one request per connection, the
-// response read whole (the host always sends Content-Length).
+// A small blocking HTTP/1.1 client for the host tests: one request per connection, or several
+// on a kept one, the response read whole (the host always sends Content-Length).
 #pragma once
 
 #include <arpa/inet.h>
@@ -141,5 +141,26 @@ inline Response request(unsigned port, const std::string& method, const std::str
   close(fd);
   return r;
 }
+
+// A connection kept open for several requests: libmicrohttpd serves all of them on one worker.
+class KeptConnection {
+ public:
+  explicit KeptConnection(unsigned port) : fd_(connect_loopback(port)) {}
+  ~KeptConnection() {
+    if (fd_ >= 0)
+      close(fd_);
+  }
+  KeptConnection(const KeptConnection&) = delete;
+  KeptConnection& operator=(const KeptConnection&) = delete;
+
+  bool open() const { return fd_ >= 0; }
+  Response get(const std::string& target) {
+    const std::string head = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    return send_all(fd_, head.data(), head.size()) ? read_response(fd_, nullptr) : Response{};
+  }
+
+ private:
+  int fd_;
+};
 
 }  // namespace host_test

@@ -1,12 +1,15 @@
 // Tests of the cache of path resolutions: a kept resolution is dropped by any change on its
 // way (the file written, touched, replaced or removed; a folder renamed, replaced by a link
-// or changed in mode), also one made while the path was being resolved, and by age; the
+// or changed in mode; a folder above the root renamed), also one made while the path was being
+// resolved, by lost events and by age; only regular files under one spelling are kept, and the
 // cache stays within its bounds.
 #include "resolution_cache.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -131,6 +134,8 @@ TEST_F(ResolutionCacheTest, AChangeWhileResolvingIsNotMissed) {
 TEST_F(ResolutionCacheTest, WritesToOtherFilesOfTheFolderKeepIt) {
   ResolutionCache cache;
   ASSERT_TRUE(keep(cache, "/sub/deeper/page.asp"));
+  EXPECT_FALSE(cache.Prepare(root_, "/sub/deeper").usable)
+      << "the folder asked for without its slash, as before a redirect";
   for (int i = 0; i < 3; ++i)
     write("/sub/deeper/other.txt", "uploaded bytes", std::ios::app);
   EXPECT_TRUE(kept(cache, "/sub/deeper/page.asp"));
@@ -141,17 +146,66 @@ TEST_F(ResolutionCacheTest, AnEntryIsResolvedAgainAfterItsLongestAge) {
   ASSERT_TRUE(keep(cache, "/sub/deeper/page.asp"));
   std::this_thread::sleep_for(std::chrono::milliseconds(40));
   EXPECT_FALSE(kept(cache, "/sub/deeper/page.asp"));
-  ASSERT_TRUE(keep(cache, "/sub/deeper/page.asp"));
-  EXPECT_TRUE(kept(cache, "/sub/deeper/page.asp")) << "kept again when resolved again";
 }
 
-TEST_F(ResolutionCacheTest, FoldersMissingPathsAndFolderLinksAreNotKept) {
+// A deployment that renames the folder holding the site and puts a new one in its place.
+TEST_F(ResolutionCacheTest, AFolderAboveTheRootRenamedDropsIt) {
+  fs::create_directories(root_ + "/outer/site/sub");
+  write("/outer/site/sub/page.asp", "old");
+  const std::string site = root_ + "/outer/site";
+  ResolutionCache cache;
+  ResolutionCache::Ticket ticket = cache.Prepare(site, "/sub/page.asp");
+  ASSERT_TRUE(ticket.usable);
+  Resolution found{ticket.real, {}};
+  ASSERT_EQ(0, lstat(found.real.c_str(), &found.status));
+  cache.Keep("/sub/page.asp", std::move(ticket), found);
+  ASSERT_TRUE(kept(cache, "/sub/page.asp"));
+  fs::rename(root_ + "/outer", root_ + "/outer.old");
+  fs::create_directories(root_ + "/outer/site/sub");
+  write("/outer/site/sub/page.asp", "new, longer");
+  EXPECT_FALSE(kept(cache, "/sub/page.asp"));
+}
+
+// The queue of events has a bound; when events were lost, nothing kept is trusted.
+TEST_F(ResolutionCacheTest, LostEventsDropEverything) {
+  fs::create_directory(root_ + "/noise");
+  write("/noise/x.txt", "x");
+  ResolutionCache cache;
+  ASSERT_TRUE(keep(cache, "/sub/deeper/page.asp"));
+  ASSERT_TRUE(keep(cache, "/noise/x.txt"));
+  const int fd = open((root_ + "/noise/x.txt").c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(fd, 0);
+  // Writes and mode changes in turn, so that the queue cannot merge them.
+  auto noise = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      ASSERT_EQ(1, ::write(fd, "x", 1));
+      ASSERT_EQ(0, fchmod(fd, i % 2 ? 0644 : 0600));
+    }
+  };
+  noise(10);
+  ASSERT_TRUE(kept(cache, "/sub/deeper/page.asp")) << "changes elsewhere keep it";
+  noise(20000);
+  close(fd);
+  write("/sub/deeper/page.asp", "more", std::ios::app);  // its event is among the lost
+  EXPECT_FALSE(kept(cache, "/sub/deeper/page.asp"));
+}
+
+TEST_F(ResolutionCacheTest, OnlyRegularFilesUnderOneSpellingAreKept) {
   ResolutionCache cache;
   EXPECT_FALSE(cache.Prepare(root_, "/sub/deeper/").usable);
+  EXPECT_FALSE(cache.Prepare(root_, "/sub/deeper").usable);
   EXPECT_FALSE(cache.Prepare(root_, "/").usable);
   EXPECT_FALSE(cache.Prepare(root_, "/sub/none.asp").usable);
+  // Other spellings of a kept path would each take an entry of their own.
+  for (const char* other : {"/sub//deeper/page.asp", "/sub/./deeper/page.asp",
+                            "/sub/deeper/../deeper/page.asp", "/sub/deeper/page.asp/"})
+    EXPECT_FALSE(cache.Prepare(root_, other).usable) << other;
+  EXPECT_FALSE(cache.Prepare(root_, std::string(2000, '/') + "sub/deeper/page.asp").usable);
   fs::create_directory_symlink(root_ + "/sub/deeper", root_ + "/link");
   EXPECT_FALSE(cache.Prepare(root_, "/link/page.asp").usable);
+  fs::create_symlink(root_ + "/sub/deeper/page.asp", root_ + "/page-link.asp");
+  EXPECT_FALSE(cache.Prepare(root_, "/page-link.asp").usable);
+  EXPECT_FALSE(cache.Prepare(root_ + "/link", "/page.asp").usable) << "a root through a link";
   EXPECT_EQ(0u, cache.size());
 }
 
@@ -165,8 +219,9 @@ TEST_F(ResolutionCacheTest, StaysWithinItsBounds) {
   EXPECT_LE(cache.size(), 2u);
   EXPECT_TRUE(kept(cache, "/b.asp")) << "the newest survives a fresh start";
 
-  ResolutionCache few_watches(ResolutionCache::kLongestAge, 1024, 3);
-  EXPECT_FALSE(keep(few_watches, "/sub/deeper/page.asp")) << "needs four watches";
+  ResolutionCache few_watches(ResolutionCache::kLongestAge, 1024, 4);
+  EXPECT_FALSE(keep(few_watches, "/sub/deeper/page.asp"))
+      << "needs five watches, with /tmp above the root";
   ASSERT_TRUE(keep(few_watches, "/a.asp"));
   EXPECT_TRUE(kept(few_watches, "/a.asp"));
 
