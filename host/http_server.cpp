@@ -168,6 +168,14 @@ bool is_page(const std::string& path) {
   return path.size() > 4 && iequals(std::string_view(path).substr(path.size() - 4), ".asp");
 }
 
+// Files that pages include (".inc") and an application's file (global.asa) hold server-side
+// script, connection strings among it: they are never sent, as production servers refuse them.
+bool is_server_side(const std::string& path) {
+  const std::string_view name(path);
+  return name.size() > 4 && (iequals(name.substr(name.size() - 4), ".inc") ||
+                             iequals(name.substr(name.size() - 4), ".asa"));
+}
+
 // Sends a file as it is. A file of a data folder goes out as data: the browser may not guess
 // another type (nosniff), a document it opens runs nothing (a sandbox with no sources), and
 // anything but an image or plain text is an attachment of no scriptable type, so an uploaded
@@ -417,6 +425,9 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
                         "Pages do not run from a folder that holds data only.");
     return serve_page(server, connection, state, virtual_path, page_status);
   }
+  if (is_server_side(virtual_path) || is_server_side(target.string()))
+    return queue_text(connection, state, 403, "Forbidden",
+                      "Included and application files are not sent.");
   if (r.method != "GET" && r.method != "HEAD")
     return queue_text(connection, state, 405, "Method Not Allowed",
                       "Static files answer GET and HEAD only.");

@@ -373,6 +373,22 @@ TEST_F(HostTest, NothingLiesBelowAFile) {
   EXPECT_EQ("ok", request(port_, "GET", "/secret.asp").body);
 }
 
+// What pages include and an application's file hold server-side script: never sent, whatever
+// the case of the name or a link's name.
+TEST_F(HostTest, IncludedAndApplicationFilesAreNotSent) {
+  write_file(site_ + "/global.asa", "<script runat=server>var dsn = 'hunter2';</script>");
+  write_file(site_ + "/conn.INC", "<% var dsn = 'hunter2'; %>");
+  ASSERT_EQ(0, run("ln -s conn.INC '" + site_ + "/conn.txt'"));
+  for (const char* path : {"/sub/part.inc", "/global.asa", "/conn.INC", "/conn.txt"}) {
+    const Response r = request(port_, "GET", path);
+    EXPECT_EQ(403, r.status) << path;
+    EXPECT_EQ(std::string::npos, r.body.find("hunter2")) << path;
+    EXPECT_EQ(std::string::npos, r.body.find("MapPath")) << path;
+  }
+  EXPECT_NE(std::string::npos, request(port_, "GET", "/page.asp").body.find("inc:"))
+      << "pages still include them";
+}
+
 TEST_F(HostTest, ScriptTimeoutStopsThePage) {
   Response r = request(port_, "GET", "/timeout.asp");
   EXPECT_EQ(500, r.status);
