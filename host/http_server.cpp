@@ -18,6 +18,7 @@
 
 #include "intrinsics.h"
 #include "objbase.h"
+#include "path_components.h"
 #include "platform_config.h"
 #include "range_response.h"
 #include "script_engine.h"
@@ -278,48 +279,47 @@ MHD_Result answer_progress(HttpServer* server, MHD_Connection* connection, Reque
 bool resolve_in_site(const std::string& root, const std::string& path, fs::path* real,
                      fs::file_status* status, struct stat* last) {
   std::string target = root;
-  std::error_code ec;
   *status = fs::file_status(fs::file_type::directory);
   last->st_mode = 0;
-  for (size_t start = 1; start <= path.size();) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos)
-      end = path.size();
+  bool in_site = true;
+  const auto not_found = [&] {
+    last->st_mode = 0;
+    *real = target;
+    *status = fs::file_status(fs::file_type::not_found);
+    return false;
+  };
+  // The walk stops at the first component that decides: a missing one, a link, or one after a
+  // file.
+  const bool walked = for_each_component(path, [&](std::string_view name, bool last_one) {
     // Empty and "." components name the folder they stand in.
-    if (end > start && !(end == start + 1 && path[start] == '.')) {
-      if (target.empty() || target.back() != '/')
-        target += '/';
-      target.append(path, start, end - start);
-      if (lstat(target.c_str(), last) != 0) {
-        last->st_mode = 0;
-        *real = target;
-        *status = fs::file_status(fs::file_type::not_found);
-        return true;
-      }
-      if (S_ISLNK(last->st_mode)) {
-        last->st_mode = 0;
-        *real = fs::weakly_canonical(fs::path(root) / path.substr(1), ec);
-        if (ec || !inside(real->string(), root))
-          return false;
+    if (name.empty() || name == ".")
+      return true;
+    if (target.empty() || target.back() != '/')
+      target += '/';
+    target += name;
+    if (lstat(target.c_str(), last) != 0)
+      return not_found();
+    if (S_ISLNK(last->st_mode)) {
+      last->st_mode = 0;
+      std::error_code ec;
+      *real = fs::weakly_canonical(fs::path(root) / path.substr(1), ec);
+      in_site = !ec && inside(real->string(), root);
+      if (in_site)
         *status = fs::status(*real, ec);
-        return true;
-      }
-      *status = fs::file_status(S_ISDIR(last->st_mode)   ? fs::file_type::directory
-                                : S_ISREG(last->st_mode) ? fs::file_type::regular
-                                                         : fs::file_type::unknown);
-      // Anything after a file, even "/" or "/.", names nothing: "page.asp/" would otherwise
-      // be the page's file without the page's ending, and go out as its source.
-      if (!S_ISDIR(last->st_mode) && end < path.size()) {
-        last->st_mode = 0;
-        *real = target;
-        *status = fs::file_status(fs::file_type::not_found);
-        return true;
-      }
+      return false;
     }
-    start = end + 1;
-  }
-  *real = target;
-  return true;
+    *status = fs::file_status(S_ISDIR(last->st_mode)   ? fs::file_type::directory
+                              : S_ISREG(last->st_mode) ? fs::file_type::regular
+                                                       : fs::file_type::unknown);
+    // Anything after a file, even "/" or "/.", names nothing: "page.asp/" would otherwise be
+    // the page's file without the page's ending, and go out as its source.
+    if (!S_ISDIR(last->st_mode) && !last_one)
+      return not_found();
+    return true;
+  });
+  if (walked)
+    *real = target;
+  return in_site;
 }
 
 // Whether a decoded request path can name something: absolute, with no backslash (the
@@ -331,15 +331,7 @@ bool well_formed(const std::string& path) {
 
 // Whether a component of path is "..".
 bool climbs(const std::string& path) {
-  for (size_t start = 1; start <= path.size();) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos)
-      end = path.size();
-    if (path.compare(start, end - start, "..") == 0)
-      return true;
-    start = end + 1;
-  }
-  return false;
+  return !for_each_component(path, [](std::string_view name, bool) { return name != ".."; });
 }
 
 // A folder asked for without its trailing '/': sent to the folder's own address, query kept.

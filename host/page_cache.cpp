@@ -64,13 +64,14 @@ std::shared_ptr<const CachedPage> PageCache::get(const std::string& site_root,
     bool current = true;
     for (size_t i = 0; current && i < cached->page_.files.size(); ++i) {
       const std::string& file = cached->page_.files[i];
-      CachedPage::FileStamp now;
       struct stat status;
-      bool known = i == 0 && page_status && S_ISREG(page_status->st_mode);
+      const struct stat* known =
+          i == 0 && page_status && S_ISREG(page_status->st_mode) ? page_status : nullptr;
+      if (!known && resolutions && resolutions->StatusOf(site_root, file, &status))
+        known = &status;
+      CachedPage::FileStamp now;
       if (known)
-        now = CachedPage::FileStamp::Of(*page_status);
-      else if ((known = resolutions && resolutions->StatusOf(site_root, file, &status)))
-        now = CachedPage::FileStamp::Of(status);
+        now = CachedPage::FileStamp::Of(*known);
       current = (known || stamp_of(site_root + file, &now)) && now == cached->stamps_[i];
     }
     if (current)

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <string_view>
 
+#include "path_components.h"
+
 namespace vhost {
 
 namespace {
@@ -140,19 +142,17 @@ ResolutionCache::Ticket ResolutionCache::Prepare(const std::string& root, const 
     steps.emplace_back(root.substr(0, slash), kAncestorEvents);
   steps.emplace_back(root, kFolderEvents);
   std::string target = root;
-  for (size_t start = 1; start <= path.size();) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos)
-      end = path.size();
-    const std::string_view name(path.data() + start, end - start);
+  const bool one_spelling = for_each_component(path, [&](std::string_view name, bool) {
     if (name.empty() || name == "." || name == "..")
-      return ticket;
+      return false;
     if (target.empty() || target.back() != '/')
       target += '/';
     target += name;
     steps.emplace_back(target, kFolderEvents);
-    start = end + 1;
-  }
+    return true;
+  });
+  if (!one_spelling)
+    return ticket;
   // Only a regular file is kept: a folder watched for a file's events would report every write
   // in it.
   struct stat status;

@@ -6,13 +6,13 @@
 // One cache serves one thread, so that the look-up takes no lock: each worker keeps its own
 // (the kernel queues every event for every inotify instance that watches).
 //
-// inotify watches every folder on a kept path and the file itself: an entry made, removed,
-// renamed or changed in attributes in one of the folders, or a write to the file, drops every
-// resolution that goes through them before the next request is served; so does a folder above
-// the site root renamed or removed (a root with a symbolic link on its way is not kept) (the events
-// are queued by the change itself, and every look-up reads the queue first). Changes the kernel
-// does not report, such as another host's on a network file system, are seen within the
-// longest age of an entry, after which the path is resolved again.
+// inotify watches every folder on a kept path, the file itself and the folders above the site
+// root: an entry made, removed, renamed or changed in attributes in one of the folders, a write
+// to the file, or a folder above the root renamed or removed drops every resolution that goes
+// through them before the next request is served. The events are queued by the change itself,
+// and every look-up reads the queue first. A root with a symbolic link on its way is not kept.
+// Changes the kernel does not report, such as another host's on a network file system, are seen
+// within the longest age of an entry, after which the path is resolved again.
 #pragma once
 
 #include <sys/stat.h>
@@ -39,8 +39,7 @@ class ResolutionCache {
   static constexpr std::chrono::milliseconds kLongestAge{1000};
 
   // Keeps at most max_entries paths and max_watches watches; a path that would need more
-  // starts afresh.
-  // Without inotify (or with max_watches 0) nothing is kept.
+  // starts afresh. Without inotify (or with max_watches 0) nothing is kept.
   explicit ResolutionCache(std::chrono::milliseconds longest_age = kLongestAge,
                            size_t max_entries = 1024, size_t max_watches = 1024);
   ~ResolutionCache();
