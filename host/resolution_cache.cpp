@@ -3,11 +3,14 @@
 #include "resolution_cache.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <string_view>
+#include <type_traits>
 
 #include "path_components.h"
 
@@ -30,13 +33,86 @@ constexpr uint32_t kAncestorEvents = IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR 
 // Longer paths are resolved on every request: an entry's key is the path as asked for.
 constexpr size_t kLongestKept = 1024;
 
+// A queue that receives an event sends this signal to the thread that owns it, whose handler
+// counts it: a look-up reads the queue only when the count moved, instead of one read() per
+// request that finds nothing. The event is queued, and the signal made pending, by the change
+// itself, so the thread sees it at its next return from the kernel, before it can take a
+// request sent after the change. A signal that is not queued (not a real-time one) cannot
+// overflow the queue of signals, whose overflow would send SIGIO, which ends the process by
+// default; SIGURG is otherwise sent only for sockets' out-of-band data, which HTTP never sends.
+constexpr int kAnnounceSignal = SIGURG;
+// Changes announced to this thread: only its own handler writes it.
+constinit thread_local volatile std::sig_atomic_t announced = 0;
+static_assert(std::is_same_v<std::sig_atomic_t, int>, "ResolutionCache::seen_ holds a count");
+struct sigaction previous_action;
+
+void on_announced(int signal, siginfo_t* info, void* context) {
+  announced = announced + 1;
+  if (previous_action.sa_flags & SA_SIGINFO) {
+    if (previous_action.sa_sigaction)
+      previous_action.sa_sigaction(signal, info, context);
+  } else if (previous_action.sa_handler != SIG_DFL && previous_action.sa_handler != SIG_IGN) {
+    previous_action.sa_handler(signal);
+  }
+}
+
+// Once for the process; a handler that was there before is still called.
+bool install_handler() {
+  static const bool installed = [] {
+    if (sigaction(kAnnounceSignal, nullptr, &previous_action) != 0)
+      return false;
+    struct sigaction action {};
+    action.sa_sigaction = on_announced;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    return sigaction(kAnnounceSignal, &action, nullptr) == 0;
+  }();
+  return installed;
+}
+
+// Has the queue fd announce its events to this thread; false when it cannot (the signal blocked
+// in this thread, whose look-ups then read the queue every time).
+bool announce_to_this_thread(int fd) {
+  sigset_t blocked;
+  if (pthread_sigmask(SIG_BLOCK, nullptr, &blocked) != 0 || sigismember(&blocked, kAnnounceSignal))
+    return false;
+  if (!install_handler())
+    return false;
+  f_owner_ex owner{F_OWNER_TID, gettid()};
+  const int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETOWN_EX, &owner) == 0 &&
+         fcntl(fd, F_SETSIG, kAnnounceSignal) == 0 && fcntl(fd, F_SETFL, flags | O_ASYNC) == 0;
+}
+
 }  // namespace
 
 ResolutionCache::ResolutionCache(std::chrono::milliseconds longest_age, size_t max_entries,
                                  size_t max_watches)
     : longest_age_(longest_age), max_entries_(max_entries), max_watches_(max_watches) {
   if (max_watches_ > 0 && max_entries_ > 0)
-    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    open_queue();
+}
+
+void ResolutionCache::open_queue() {
+  fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  announced_ = fd_ >= 0 && announce_to_this_thread(fd_);
+  seen_ = announced;
+}
+
+size_t ResolutionCache::queue_reads() const {
+  return queue_reads_;
+}
+
+void ResolutionCache::read_announced_events() {
+  if (announced_) {
+    const std::sig_atomic_t now = announced;
+    if (now == seen_)
+      return;
+    // A signal that comes while the queue is read moves the count again: the next look-up
+    // reads once more.
+    seen_ = now;
+  }
+  read_events();
 }
 
 ResolutionCache::~ResolutionCache() {
@@ -45,6 +121,7 @@ ResolutionCache::~ResolutionCache() {
 }
 
 void ResolutionCache::read_events() {
+  ++queue_reads_;
   alignas(inotify_event) char buffer[4096];
   for (;;) {
     const ssize_t got = read(fd_, buffer, sizeof buffer);
@@ -89,7 +166,7 @@ bool ResolutionCache::Find(const std::string& path, Resolution* out) {
   if (fd_ < 0)
     return false;
   const Clock::time_point now = Clock::now();
-  read_events();
+  read_announced_events();
   const auto found = entries_.find(path);
   if (found == entries_.end())
     return false;
@@ -119,7 +196,7 @@ void ResolutionCache::start_afresh() {
   // The old descriptor goes first: at the limit of instances, the new one takes its place.
   if (fd_ >= 0)
     close(fd_);
-  fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  open_queue();
   ++epoch_;
   changes_.clear();
   entries_.clear();
@@ -129,7 +206,7 @@ ResolutionCache::Ticket ResolutionCache::Prepare(const std::string& root, const 
   Ticket ticket;
   if (fd_ < 0 || path.size() < 2 || path.size() > kLongestKept || path[0] != '/')
     return ticket;
-  read_events();
+  read_announced_events();
   if (entries_.size() >= max_entries_)
     start_afresh();
   if (fd_ < 0)

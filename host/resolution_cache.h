@@ -1,7 +1,7 @@
 // Resolutions of request paths, kept while nothing on their way changes. Resolving a path
 // costs an lstat of every component on every request; a page asked for again and again is
-// found here instead, for one read of an inotify descriptor that says whether anything
-// changed.
+// found here instead. Whether anything changed is told by inotify, whose queue announces its
+// events to the owning thread by a signal (SIGURG): a look-up reads the queue only after one.
 //
 // One cache serves one thread, so that the look-up takes no lock: each worker keeps its own
 // (the kernel queues every event for every inotify instance that watches).
@@ -9,8 +9,9 @@
 // inotify watches every folder on a kept path, the file itself and the folders above the site
 // root: an entry made, removed, renamed or changed in attributes in one of the folders, a write
 // to the file, or a folder above the root renamed or removed drops every resolution that goes
-// through them before the next request is served. The events are queued by the change itself,
-// and every look-up reads the queue first. A root with a symbolic link on its way is not kept.
+// through them before the next request is served. The events are queued, and the signal made
+// pending, by the change itself. A thread that blocks the signal reads the queue at every
+// look-up. A root with a symbolic link on its way is not kept.
 // Changes the kernel does not report, such as another host's on a network file system, are seen
 // within the longest age of an entry, after which the path is resolved again.
 #pragma once
@@ -73,8 +74,9 @@ class ResolutionCache {
   // watched: the caller then asks the system.
   bool StatusOf(const std::string& root, const std::string& path, struct stat* out);
 
-  // Paths kept now, for tests.
+  // Paths kept now, and reads of the queue so far, for tests.
   size_t size() const { return entries_.size(); }
+  size_t queue_reads() const;
 
  private:
   struct Entry {
@@ -82,6 +84,8 @@ class ResolutionCache {
     Ticket ticket;
   };
 
+  void open_queue();
+  void read_announced_events();
   void read_events();
   bool current(const Ticket& ticket, Clock::time_point now) const;
   int watch(const std::string& path, std::uint32_t events);
@@ -91,6 +95,9 @@ class ResolutionCache {
   const size_t max_entries_;
   const size_t max_watches_;
   int fd_ = -1;
+  bool announced_ = false;  // the queue signals this thread
+  int seen_ = 0;            // the thread's count of signals when the queue was last read
+  size_t queue_reads_ = 0;
   std::uint64_t epoch_ = 0;                         // counts fresh starts and lost events
   std::unordered_map<int, std::uint64_t> changes_;  // of every watch, by descriptor
   std::unordered_map<std::string, Entry> entries_;

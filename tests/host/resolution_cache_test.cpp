@@ -7,6 +7,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -207,6 +209,37 @@ TEST_F(ResolutionCacheTest, OnlyRegularFilesUnderOneSpellingAreKept) {
   EXPECT_FALSE(cache.Prepare(root_, "/page-link.asp").usable);
   EXPECT_FALSE(cache.Prepare(root_ + "/link", "/page.asp").usable) << "a root through a link";
   EXPECT_EQ(0u, cache.size());
+}
+
+// The queue announces its events to the thread: look-ups while nothing changes make no read.
+TEST_F(ResolutionCacheTest, LookUpsReadTheQueueOnlyAfterAChange) {
+  ResolutionCache cache;
+  ASSERT_TRUE(keep(cache, "/sub/deeper/page.asp"));
+  const size_t reads = cache.queue_reads();
+  for (int i = 0; i < 50; ++i)
+    ASSERT_TRUE(kept(cache, "/sub/deeper/page.asp"));
+  EXPECT_EQ(reads, cache.queue_reads());
+  write("/sub/deeper/page.asp", "more", std::ios::app);
+  EXPECT_FALSE(kept(cache, "/sub/deeper/page.asp"));
+  EXPECT_GT(cache.queue_reads(), reads);
+}
+
+// A thread that blocks the signal gets no announcement: its look-ups read the queue each time.
+TEST_F(ResolutionCacheTest, AThreadThatBlocksTheSignalReadsTheQueueEveryTime) {
+  std::thread([&] {
+    sigset_t urgent;
+    sigemptyset(&urgent);
+    sigaddset(&urgent, SIGURG);
+    ASSERT_EQ(0, pthread_sigmask(SIG_BLOCK, &urgent, nullptr));
+    ResolutionCache cache;
+    ASSERT_TRUE(keep(cache, "/sub/deeper/page.asp"));
+    const size_t reads = cache.queue_reads();
+    ASSERT_TRUE(kept(cache, "/sub/deeper/page.asp"));
+    ASSERT_TRUE(kept(cache, "/sub/deeper/page.asp"));
+    EXPECT_EQ(reads + 2, cache.queue_reads());
+    write("/sub/deeper/page.asp", "more", std::ios::app);
+    EXPECT_FALSE(kept(cache, "/sub/deeper/page.asp"));
+  }).join();
 }
 
 TEST_F(ResolutionCacheTest, StaysWithinItsBounds) {
