@@ -2,6 +2,7 @@
 // given as VARIANTs, made through libffi's call interface.
 #include <ffi.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "oleaut_private.h"
@@ -84,6 +85,95 @@ void* value_address(VARTYPE vt, VARIANTARG* v) {
 
 constexpr UINT kMaxArguments = 64;
 
+// Calls whose arguments and result all travel in general registers (integers and pointers, at
+// most six words with the instance) are made directly: a method of an automation object takes a
+// few strings, numbers and out-pointers, and libffi's preparation and call cost more than the
+// work of many of them. The others go through libffi.
+#if defined(__x86_64__) || defined(__aarch64__)
+constexpr UINT kRegisterWords = 6;
+
+// The argument of type vt in v widened to a register word, as the caller's side of the ABI
+// extends it; false when it does not travel in a general register.
+bool register_word(VARTYPE vt, const VARIANTARG* v, std::uint64_t* word) {
+  if (vt & (VT_BYREF | VT_ARRAY)) {
+    *word = reinterpret_cast<std::uintptr_t>(v->byref);
+    return true;
+  }
+  switch (vt) {
+    case VT_I1:
+      *word = static_cast<std::uint64_t>(static_cast<std::int64_t>(v->cVal));
+      return true;
+    case VT_UI1:
+      *word = v->bVal;
+      return true;
+    case VT_I2:
+    case VT_BOOL:
+      *word = static_cast<std::uint64_t>(static_cast<std::int64_t>(v->iVal));
+      return true;
+    case VT_UI2:
+      *word = v->uiVal;
+      return true;
+    case VT_I4:
+    case VT_INT:
+    case VT_ERROR:
+    case VT_HRESULT:
+      *word = static_cast<std::uint64_t>(static_cast<std::int64_t>(v->lVal));
+      return true;
+    case VT_UI4:
+    case VT_UINT:
+      *word = v->ulVal;
+      return true;
+    case VT_I8:
+    case VT_CY:
+    case VT_UI8:
+      *word = static_cast<std::uint64_t>(v->llVal);
+      return true;
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_PTR:
+    case VT_SAFEARRAY:
+    case VT_LPSTR:
+    case VT_LPWSTR:
+    case VT_INT_PTR:
+    case VT_UINT_PTR:
+    case VT_BYREF:
+      *word = reinterpret_cast<std::uintptr_t>(v->byref);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Makes the call directly when every word fits a general register; false (nothing called)
+// otherwise.
+bool call_in_registers(void (*function)(void), void* instance, UINT count, const VARTYPE* types,
+                       VARIANTARG** args, ffi_type* return_type, std::uint64_t* result) {
+  if (return_type == &ffi_type_float || return_type == &ffi_type_double)
+    return false;
+  const UINT first = instance ? 1 : 0;
+  if (first + count > kRegisterWords)
+    return false;
+  std::uint64_t words[kRegisterWords] = {};
+  if (instance)
+    words[0] = reinterpret_cast<std::uintptr_t>(instance);
+  for (UINT i = 0; i < count; ++i)
+    if (!register_word(types[i], args[i], &words[first + i]))
+      return false;
+  // Words past the callee's parameters land in registers it does not read.
+  using SixWords = std::uint64_t (*)(std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t,
+                                     std::uint64_t, std::uint64_t);
+  *result = reinterpret_cast<SixWords>(function)(words[0], words[1], words[2], words[3], words[4],
+                                                 words[5]);
+  return true;
+}
+#else
+bool call_in_registers(void (*)(void), void*, UINT, const VARTYPE*, VARIANTARG**, ffi_type*,
+                       std::uint64_t*) {
+  return false;
+}
+#endif
+
 }  // namespace
 
 HRESULT DispCallFunc(void* pvInstance, ULONG_PTR oVft, CALLCONV cc, VARTYPE vtReturn, UINT cActuals,
@@ -111,9 +201,6 @@ HRESULT DispCallFunc(void* pvInstance, ULONG_PTR oVft, CALLCONV cc, VARTYPE vtRe
       return E_INVALIDARG;
     values[first + i] = value_address(prgvt[i], prgpvarg[i]);
   }
-  ffi_cif cif;
-  if (ffi_prep_cif(&cif, FFI_DEFAULT_ABI, first + cActuals, return_type, types) != FFI_OK)
-    return E_INVALIDARG;
 
   // The function: the vtable slot at byte offset oVft, or oVft itself without an instance.
   void (*function)(void) = nullptr;
@@ -131,7 +218,15 @@ HRESULT DispCallFunc(void* pvInstance, ULONG_PTR oVft, CALLCONV cc, VARTYPE vtRe
     float single;
     unsigned char bytes[16];
   } result{};
-  ffi_call(&cif, function, &result, values);
+  std::uint64_t word = 0;
+  if (call_in_registers(function, pvInstance, cActuals, prgvt, prgpvarg, return_type, &word)) {
+    result.integer = word;
+  } else {
+    ffi_cif cif;
+    if (ffi_prep_cif(&cif, FFI_DEFAULT_ABI, first + cActuals, return_type, types) != FFI_OK)
+      return E_INVALIDARG;
+    ffi_call(&cif, function, &result, values);
+  }
 
   if (pvargResult) {
     VariantInit(pvargResult);

@@ -327,4 +327,73 @@ TEST(DispCallFunc, CallsAPlainFunctionWithMixedArguments) {
                                        VT_R8, 1, bad, args, &result));
 }
 
+// Narrow integers widened as the callee expects them, whether the call is made in registers
+// (six words or fewer) or through libffi (more).
+long long sum_narrow(signed char c, unsigned char b, short s, unsigned short u, int i,
+                     long long ll) {
+  return c + b + s + u + i + ll;
+}
+short shorten(int value) {
+  return static_cast<short>(value);
+}
+long long sum_seven(short a, short b, short c, short d, short e, short f, int* g) {
+  return a + b + c + d + e + f + *g;
+}
+
+TEST(DispCallFunc, PassesNarrowIntegersAndResultsWidenedRightInEitherWay) {
+  VARIANT c, b, s, u, i, ll;
+  VariantInit(&c);
+  c.vt = VT_I1;
+  c.cVal = -3;
+  VariantInit(&b);
+  b.vt = VT_UI1;
+  b.bVal = 250;
+  VariantInit(&s);
+  s.vt = VT_I2;
+  s.iVal = -30000;
+  VariantInit(&u);
+  u.vt = VT_UI2;
+  u.uiVal = 60000;
+  VariantInit(&i);
+  i.vt = VT_I4;
+  i.lVal = -2000000000;
+  VariantInit(&ll);
+  ll.vt = VT_I8;
+  ll.llVal = 5000000000LL;
+  VARTYPE types[] = {VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_I8};
+  VARIANTARG* args[] = {&c, &b, &s, &u, &i, &ll};
+  VARIANT result;
+  ASSERT_EQ(S_OK, DispCallFunc(nullptr, reinterpret_cast<ULONG_PTR>(&sum_narrow), CC_CDECL, VT_I8,
+                               6, types, args, &result));
+  EXPECT_EQ(VT_I8, result.vt);
+  EXPECT_EQ(-3 + 250 - 30000 + 60000 - 2000000000LL + 5000000000LL, result.llVal);
+
+  VARIANT wide = v_i4(0x12348765);
+  VARTYPE one[] = {VT_I4};
+  VARIANTARG* wide_arg[] = {&wide};
+  ASSERT_EQ(S_OK, DispCallFunc(nullptr, reinterpret_cast<ULONG_PTR>(&shorten), CC_CDECL, VT_I2, 1,
+                               one, wide_arg, &result));
+  EXPECT_EQ(VT_I2, result.vt);
+  EXPECT_EQ(static_cast<SHORT>(0x8765), result.iVal) << "only the result's own bits count";
+
+  int seventh = 700;
+  VARIANT shorts[6];
+  VARIANTARG* seven[7];
+  VARTYPE seven_types[] = {VT_I2, VT_I2, VT_I2, VT_I2, VT_I2, VT_I2, VT_BYREF | VT_I4};
+  for (int k = 0; k < 6; ++k) {
+    VariantInit(&shorts[k]);
+    shorts[k].vt = VT_I2;
+    shorts[k].iVal = static_cast<SHORT>(-1 - k);
+    seven[k] = &shorts[k];
+  }
+  VARIANT pointer;
+  VariantInit(&pointer);
+  pointer.vt = VT_BYREF | VT_I4;
+  pointer.plVal = reinterpret_cast<LONG*>(&seventh);
+  seven[6] = &pointer;
+  ASSERT_EQ(S_OK, DispCallFunc(nullptr, reinterpret_cast<ULONG_PTR>(&sum_seven), CC_CDECL, VT_I8, 7,
+                               seven_types, seven, &result));
+  EXPECT_EQ(700 - 21, result.llVal);
+}
+
 }  // namespace
