@@ -2,8 +2,10 @@
 #include "bridge.h"
 #include "bridge_internal.h"
 #include "com_ptr.h"
+#include "duktape_extras.h"
 #include "oleauto.h"
 #include "scoped_variant.h"
+#include "script_heap_image.h"
 #include "winnls.h"
 
 namespace vhost {
@@ -13,9 +15,8 @@ using namespace bridge_detail;
 namespace {
 
 void enum_fetch(duk_context* ctx, duk_idx_t self) {
-  duk_get_prop_literal(ctx, self, kDispKey);
-  auto* e = static_cast<IEnumVARIANT*>(duk_get_pointer(ctx, -1));
-  duk_pop(ctx);
+  const ScriptHeapState::HiddenKeys& keys = ScriptHeapState::Of(ctx)->keys;
+  auto* e = static_cast<IEnumVARIANT*>(vhost_get_own_pointer(ctx, self, keys.disp));
   ScopedVariant item;
   ULONG fetched = 0;
   HRESULT hr = e ? e->Next(1, item.Receive(), &fetched) : S_FALSE;
@@ -23,12 +24,12 @@ void enum_fetch(duk_context* ctx, duk_idx_t self) {
     bridge_throw_failure(ctx, hr, nullptr, u"Enumerator");
   const bool at_end = hr != S_OK || fetched != 1;
   duk_push_boolean(ctx, at_end);
-  duk_put_prop_literal(ctx, self, kEnumAtEndKey);
+  vhost_put_own(ctx, self, keys.at_end);
   if (at_end)
     duk_push_undefined(ctx);
   else
     bridge_push_variant(ctx, item.Get());
-  duk_put_prop_literal(ctx, self, kEnumItemKey);
+  vhost_put_own(ctx, self, keys.item);
 }
 
 duk_ret_t enum_construct(duk_context* ctx) {
@@ -66,14 +67,14 @@ duk_ret_t enum_construct(duk_context* ctx) {
 
 duk_ret_t enum_at_end(duk_context* ctx) {
   duk_push_this(ctx);
-  duk_get_prop_literal(ctx, -1, kEnumAtEndKey);
+  vhost_get_own(ctx, -1, ScriptHeapState::Of(ctx)->keys.at_end);
   duk_push_boolean(ctx, duk_is_undefined(ctx, -1) || duk_to_boolean(ctx, -1));
   return 1;
 }
 
 duk_ret_t enum_item(duk_context* ctx) {
   duk_push_this(ctx);
-  duk_get_prop_literal(ctx, -1, kEnumItemKey);
+  vhost_get_own(ctx, -1, ScriptHeapState::Of(ctx)->keys.item);
   return 1;
 }
 
@@ -86,9 +87,8 @@ duk_ret_t enum_move_next(duk_context* ctx) {
 duk_ret_t enum_move_first(duk_context* ctx) {
   duk_push_this(ctx);
   const duk_idx_t self = duk_get_top_index(ctx);
-  duk_get_prop_literal(ctx, self, kDispKey);
-  auto* e = static_cast<IEnumVARIANT*>(duk_get_pointer(ctx, -1));
-  duk_pop(ctx);
+  auto* e = static_cast<IEnumVARIANT*>(
+      vhost_get_own_pointer(ctx, self, ScriptHeapState::Of(ctx)->keys.disp));
   if (e)
     e->Reset();
   enum_fetch(ctx, self);

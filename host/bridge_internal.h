@@ -50,6 +50,12 @@ inline constexpr char kEnumItemKey[] =
 inline constexpr char kEnumAtEndKey[] =
     "\xFF"
     "atEnd";
+inline constexpr char kNameKey[] =
+    "\xFF"
+    "name";
+inline constexpr char kKeysKey[] =
+    "\xFF"
+    "keys";
 
 // The page running in the heap (null when none).
 PageContext* page_of(duk_context* ctx);
@@ -70,10 +76,13 @@ void attach_pointer(duk_context* ctx, IUnknown* p);
 // Throws the page's end when the page has ended during a call (Response.End, Redirect).
 void check_end(duk_context* ctx);
 
+// Interns the hidden keys into the heap's state (ScriptHeapState::keys) and holds them in the
+// stash; first of all.
+void install_hidden_keys(duk_context* ctx);
 // Makes the finalizer that lets go of the pointer an object holds, and the proxy targets'
 // prototypes that carry it, kept in the stash.
 void install_release_finalizer(duk_context* ctx);
-// Puts the proxies' handler into the stash.
+// Puts the proxies' handler into the stash and the heap's state.
 void install_proxy_handler(duk_context* ctx);
 // Defines the global Enumerator.
 void install_enumerator(duk_context* ctx);

@@ -7,6 +7,7 @@
 #include "bridge.h"
 #include "bridge_internal.h"
 #include "com_ptr.h"
+#include "duktape_extras.h"
 #include "member_facts.h"
 #include "scoped_bstr.h"
 #include "scoped_variant.h"
@@ -108,17 +109,25 @@ std::u16string key_name(duk_context* ctx, duk_idx_t idx) {
   return name;
 }
 
+// A member function's magic holds its member's id, or this when the id does not fit.
+constexpr duk_int_t kIdInProperty = -32768;
+
 // A method or parameterised property read from an object: calls it with its arguments.
 duk_ret_t member_call(duk_context* ctx) {
   const duk_idx_t n = duk_get_top(ctx);
+  const ScriptHeapState::HiddenKeys& keys = ScriptHeapState::Of(ctx)->keys;
   duk_push_current_function(ctx);
-  IDispatch* object = dispatch_at(ctx, -1);
-  duk_get_prop_literal(ctx, -1, kTargetKey);
+  const duk_idx_t self = n;
+  IDispatch* object = static_cast<IDispatch*>(vhost_get_own_pointer(ctx, self, keys.disp));
+  vhost_get_own(ctx, self, keys.target);
   const TypeFacts* facts = facts_at(ctx, -1, object);
-  duk_get_prop_literal(ctx, -2, kDispIdKey);
-  const DISPID id = static_cast<DISPID>(duk_get_int(ctx, -1));
+  DISPID id = duk_get_current_magic(ctx);
+  if (id == kIdInProperty) {
+    vhost_get_own(ctx, self, keys.dispid);
+    id = static_cast<DISPID>(duk_get_int(ctx, -1));
+  }
   // The name is for error messages only: it stays on the stack, converted only if one is made.
-  duk_get_prop_literal(ctx, -3, "name");
+  vhost_get_own(ctx, self, keys.name);
   const char* name = duk_get_string_default(ctx, -1, "");
   if (!object)
     return duk_error(ctx, DUK_ERR_TYPE_ERROR, "the object was released");
@@ -207,16 +216,21 @@ duk_ret_t trap_get(duk_context* ctx) {
   // The method keeps the proxy's target alive, and the target holds the reference and the
   // type's facts: the method needs no reference, count or finalizer of its own, which a method
   // made for a single call used to pay for twice. The pointer stays on it for conversions.
+  const ScriptHeapState::HiddenKeys& keys = ScriptHeapState::Of(ctx)->keys;
   duk_dup(ctx, 0);
-  duk_put_prop_literal(ctx, -2, kTargetKey);
+  vhost_put_own(ctx, -2, keys.target);
   duk_push_pointer(ctx, object);
-  duk_put_prop_literal(ctx, -2, kDispKey);
-  duk_push_int(ctx, id);
-  duk_put_prop_literal(ctx, -2, kDispIdKey);
-  duk_push_literal(ctx, "name");
+  vhost_put_own(ctx, -2, keys.disp);
+  if (id > kIdInProperty && id <= 32767) {
+    duk_set_magic(ctx, -1, static_cast<duk_int_t>(id));
+  } else {
+    duk_set_magic(ctx, -1, kIdInProperty);
+    duk_push_int(ctx, id);
+    vhost_put_own(ctx, -2, keys.dispid);
+  }
   duk_dup(ctx, 1);  // the key, a string as the script wrote it
   duk_to_string(ctx, -1);
-  duk_def_prop(ctx, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_FORCE);
+  vhost_put_own(ctx, -2, keys.name);
   return 1;
 }
 
@@ -307,6 +321,7 @@ void install_proxy_handler(duk_context* ctx) {
                                            {"deleteProperty", trap_delete, 2},
                                            {nullptr, nullptr, 0}};
   duk_put_function_list(ctx, -1, traps);
+  ScriptHeapState::Of(ctx)->proxy_handler = duk_get_heapptr(ctx, -1);
   duk_put_prop_literal(ctx, -2, kHandlerKey);
   duk_pop(ctx);
 }
@@ -332,9 +347,7 @@ void bridge_push_dispatch(duk_context* ctx, IDispatch* object) {
   duk_set_prototype(ctx, -2);
   hold_pointer(ctx, object);
   attach_facts(ctx, facts);
-  duk_push_global_stash(ctx);
-  duk_get_prop_literal(ctx, -1, kHandlerKey);
-  duk_remove(ctx, -2);
+  duk_push_heapptr(ctx, state->proxy_handler);
   duk_push_proxy(ctx, 0);
 }
 

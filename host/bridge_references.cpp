@@ -4,6 +4,7 @@
 
 #include "bridge.h"
 #include "bridge_internal.h"
+#include "duktape_extras.h"
 #include "member_facts.h"
 #include "page_context.h"
 #include "script_heap_image.h"
@@ -14,13 +15,12 @@ namespace bridge_detail {
 namespace {
 
 duk_ret_t release_finalizer(duk_context* ctx) {
-  duk_get_prop_literal(ctx, 0, kDispKey);
-  auto* p = static_cast<IUnknown*>(duk_get_pointer(ctx, -1));
-  duk_pop(ctx);
+  ScriptHeapState* state = ScriptHeapState::Of(ctx);
+  auto* p = static_cast<IUnknown*>(vhost_get_own_pointer(ctx, 0, state->keys.disp));
   if (p) {
     duk_push_pointer(ctx, nullptr);
-    duk_put_prop_literal(ctx, 0, kDispKey);  // finalizers can run more than once
-    if (ScriptReferences* references = ScriptHeapState::Of(ctx)->references)
+    vhost_put_own(ctx, 0, state->keys.disp);  // finalizers can run more than once
+    if (ScriptReferences* references = state->references)
       references->Forget(p);
     p->Release();
   }
@@ -67,18 +67,13 @@ PageContext* page_of(duk_context* ctx) {
 
 // The interface pointer kept on an object (a proxy target, a member function, a proxy).
 IDispatch* dispatch_at(duk_context* ctx, duk_idx_t idx) {
-  if (!duk_is_object(ctx, idx))
-    return nullptr;
-  duk_get_prop_literal(ctx, idx, kDispKey);
-  auto* p = static_cast<IDispatch*>(duk_get_pointer(ctx, -1));
-  duk_pop(ctx);
-  return p;
+  return static_cast<IDispatch*>(
+      vhost_get_own_pointer(ctx, idx, ScriptHeapState::Of(ctx)->keys.disp));
 }
 
 TypeFacts* facts_at(duk_context* ctx, duk_idx_t idx, IDispatch* object) {
-  duk_get_prop_literal(ctx, idx, kFactsKey);
-  auto* facts = static_cast<TypeFacts*>(duk_get_pointer(ctx, -1));
-  duk_pop(ctx);
+  auto* facts = static_cast<TypeFacts*>(
+      vhost_get_own_pointer(ctx, idx, ScriptHeapState::Of(ctx)->keys.facts));
   return facts || !object ? facts : FactsOf(object);
 }
 
@@ -86,7 +81,7 @@ void attach_facts(duk_context* ctx, TypeFacts* facts) {
   if (!facts)
     return;
   duk_push_pointer(ctx, facts);
-  duk_put_prop_literal(ctx, -2, kFactsKey);
+  vhost_put_own(ctx, -2, ScriptHeapState::Of(ctx)->keys.facts);
 }
 
 void hold_pointer(duk_context* ctx, IUnknown* p) {
@@ -95,7 +90,7 @@ void hold_pointer(duk_context* ctx, IUnknown* p) {
     state->references->Hold(p);
   p->AddRef();
   duk_push_pointer(ctx, p);
-  duk_put_prop_literal(ctx, -2, kDispKey);
+  vhost_put_own(ctx, -2, state->keys.disp);
 }
 
 void attach_pointer(duk_context* ctx, IUnknown* p) {

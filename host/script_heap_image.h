@@ -43,6 +43,19 @@ struct ScriptHeapState : ScriptMemory {
   // The prototypes of proxy targets, plain and callable, which carry that finalizer for them.
   void* target_prototype = nullptr;
   void* callable_target_prototype = nullptr;
+  // The handler of every proxy.
+  void* proxy_handler = nullptr;
+  // The hidden keys of the bridge's objects, interned once and held by the stash (their
+  // addresses stay, as everything in the image does), for vhost_get_own and vhost_put_own.
+  struct HiddenKeys {
+    void* disp = nullptr;    // the interface pointer an object holds
+    void* facts = nullptr;   // the facts of its type
+    void* target = nullptr;  // a member function's proxy target
+    void* dispid = nullptr;  // a member function's id, when its magic cannot hold it
+    void* name = nullptr;    // a member function's name, for messages
+    void* item = nullptr;    // an Enumerator's current item
+    void* at_end = nullptr;  // and whether it has passed the last
+  } keys;
 };
 
 class ScriptHeapImage {
