@@ -576,6 +576,19 @@ TEST_F(HostTest, AnObjectTheScriptDropsIsReleasedAtOnce) {
                     "1,1");
 }
 
+// A member function read from an object calls its member wherever it is called from, whether
+// its id is small (given in the interface) or large (one a type library assigns itself, as
+// Response's), and names the member when the call fails.
+TEST_F(HostTest, MemberFunctionsCallTheirMemberAndNameItWhenTheCallFails) {
+  expect_every_time("members.asp",
+                    "<% var c = Server.CreateObject('Test.Calc'); var add = c.Add;"
+                    " var write = Response.Write; write(add(2, 3)); write('|' + add(1));"
+                    " try { add(); } catch (e) { write('|' + e.message); }"
+                    " try { write(); } catch (e) { write('|' + e.message); } %>",
+                    "5|11|Wrong number of arguments or invalid property assignment (Add)"
+                    "|Wrong number of arguments or invalid property assignment (Write)");
+}
+
 TEST_F(HostTest, EnumeratorWalksACollection) {
   Response r = request(port_, "GET", "/enum.asp?b=2&a=1&b=3");
   EXPECT_EQ("b=2, 3;a=1", r.body);
