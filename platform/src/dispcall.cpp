@@ -85,12 +85,19 @@ void* value_address(VARTYPE vt, VARIANTARG* v) {
 
 constexpr UINT kMaxArguments = 64;
 
-// Calls whose arguments and result all travel in general registers (integers and pointers, at
-// most six words with the instance) are made directly: a method of an automation object takes a
-// few strings, numbers and out-pointers, and libffi's preparation and call cost more than the
-// work of many of them. The others go through libffi.
+// Calls whose arguments and result travel in general registers (integers and pointers, at most
+// six words with the instance), and on x86-64 also those with one or two VARIANTs by value
+// (which travel on the stack, in order, whatever the registers hold), are made directly: a
+// method of an automation object takes a few strings, numbers, VARIANTs and out-pointers, and
+// libffi's preparation and call cost more than the work of many of them. The others go through
+// libffi.
 #if defined(__x86_64__) || defined(__aarch64__)
 constexpr UINT kRegisterWords = 6;
+#if defined(__x86_64__)
+constexpr UINT kStackVariants = 2;
+#else
+constexpr UINT kStackVariants = 0;  // larger structures go by reference here
+#endif
 
 // The argument of type vt in v widened to a register word, as the caller's side of the ABI
 // extends it; false when it does not travel in a general register.
@@ -145,31 +152,62 @@ bool register_word(VARTYPE vt, const VARIANTARG* v, std::uint64_t* word) {
   }
 }
 
-// Makes the call directly when every word fits a general register; false (nothing called)
-// otherwise.
-bool call_in_registers(void (*function)(void), void* instance, UINT count, const VARTYPE* types,
-                       VARIANTARG** args, ffi_type* return_type, std::uint64_t* result) {
+using Word = std::uint64_t;
+
+// The call goes through a pointer of another type than the function's, as libffi's does: the
+// checker of such calls is told so.
+#if defined(__clang__)
+#define DIRECT_CALL_ATTRIBUTES __attribute__((no_sanitize("function")))
+#else
+#define DIRECT_CALL_ATTRIBUTES
+#endif
+
+// Makes the call directly when it fits the shapes above; false (nothing called) otherwise.
+DIRECT_CALL_ATTRIBUTES bool call_directly(void (*function)(void), void* instance, UINT count,
+                                          const VARTYPE* types, VARIANTARG** args,
+                                          ffi_type* return_type, std::uint64_t* result) {
   if (return_type == &ffi_type_float || return_type == &ffi_type_double)
     return false;
-  const UINT first = instance ? 1 : 0;
-  if (first + count > kRegisterWords)
-    return false;
-  std::uint64_t words[kRegisterWords] = {};
+  Word words[kRegisterWords] = {};
+  UINT used = 0;
+  const VARIANT* variants[2] = {};
+  UINT stacked = 0;
   if (instance)
-    words[0] = reinterpret_cast<std::uintptr_t>(instance);
-  for (UINT i = 0; i < count; ++i)
-    if (!register_word(types[i], args[i], &words[first + i]))
+    words[used++] = reinterpret_cast<std::uintptr_t>(instance);
+  for (UINT i = 0; i < count; ++i) {
+    if (types[i] == VT_VARIANT) {
+      if (stacked == kStackVariants)
+        return false;
+      variants[stacked++] = args[i];
+      continue;
+    }
+    if (used == kRegisterWords || !register_word(types[i], args[i], &words[used++]))
       return false;
-  // Words past the callee's parameters land in registers it does not read.
-  using SixWords = std::uint64_t (*)(std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t,
-                                     std::uint64_t, std::uint64_t);
-  *result = reinterpret_cast<SixWords>(function)(words[0], words[1], words[2], words[3], words[4],
-                                                 words[5]);
+  }
+  // Words past the callee's parameters land in registers it does not read; its VARIANTs are
+  // the first ones on the stack.
+  using Call = Word (*)(Word, Word, Word, Word, Word, Word);
+  using CallWithOne = Word (*)(Word, Word, Word, Word, Word, Word, VARIANT);
+  using CallWithTwo = Word (*)(Word, Word, Word, Word, Word, Word, VARIANT, VARIANT);
+  const Word* w = words;
+  switch (stacked) {
+    case 0:
+      *result = reinterpret_cast<Call>(function)(w[0], w[1], w[2], w[3], w[4], w[5]);
+      break;
+    case 1:
+      *result =
+          reinterpret_cast<CallWithOne>(function)(w[0], w[1], w[2], w[3], w[4], w[5], *variants[0]);
+      break;
+    default:
+      *result = reinterpret_cast<CallWithTwo>(function)(w[0], w[1], w[2], w[3], w[4], w[5],
+                                                        *variants[0], *variants[1]);
+      break;
+  }
   return true;
 }
 #else
-bool call_in_registers(void (*)(void), void*, UINT, const VARTYPE*, VARIANTARG**, ffi_type*,
-                       std::uint64_t*) {
+bool call_directly(void (*)(void), void*, UINT, const VARTYPE*, VARIANTARG**, ffi_type*,
+                   std::uint64_t*) {
   return false;
 }
 #endif
@@ -219,7 +257,7 @@ HRESULT DispCallFunc(void* pvInstance, ULONG_PTR oVft, CALLCONV cc, VARTYPE vtRe
     unsigned char bytes[16];
   } result{};
   std::uint64_t word = 0;
-  if (call_in_registers(function, pvInstance, cActuals, prgvt, prgpvarg, return_type, &word)) {
+  if (call_directly(function, pvInstance, cActuals, prgvt, prgpvarg, return_type, &word)) {
     result.integer = word;
   } else {
     ffi_cif cif;

@@ -396,4 +396,49 @@ TEST(DispCallFunc, PassesNarrowIntegersAndResultsWidenedRightInEitherWay) {
   EXPECT_EQ(700 - 21, result.llVal);
 }
 
+// VARIANTs by value between other arguments: two of them are passed beside the registers, more
+// through libffi; each arrives whole and in its place.
+int mix_variants(int a, VARIANT first, short b, VARIANT second, int* out) {
+  *out = first.lVal * 1000 + second.iVal;
+  return a - b;
+}
+long long three_variants(VARIANT x, int a, VARIANT y, VARIANT z) {
+  return x.llVal + a + y.lVal + z.iVal;
+}
+
+TEST(DispCallFunc, PassesVariantsByValueBetweenOtherArguments) {
+  VARIANT a = v_i4(50);
+  VARIANT first = v_i4(7);
+  VARIANT b;
+  VariantInit(&b);
+  b.vt = VT_I2;
+  b.iVal = -8;
+  VARIANT second;
+  VariantInit(&second);
+  second.vt = VT_I2;
+  second.iVal = 42;
+  int out = 0;
+  VARIANT out_ref;
+  VariantInit(&out_ref);
+  out_ref.vt = VT_BYREF | VT_I4;
+  out_ref.plVal = reinterpret_cast<LONG*>(&out);
+  VARTYPE types[] = {VT_I4, VT_VARIANT, VT_I2, VT_VARIANT, VT_BYREF | VT_I4};
+  VARIANTARG* args[] = {&a, &first, &b, &second, &out_ref};
+  VARIANT result;
+  ASSERT_EQ(S_OK, DispCallFunc(nullptr, reinterpret_cast<ULONG_PTR>(&mix_variants), CC_CDECL, VT_I4,
+                               5, types, args, &result));
+  EXPECT_EQ(58, result.lVal);
+  EXPECT_EQ(7042, out);
+
+  VARIANT x;
+  VariantInit(&x);
+  x.vt = VT_I8;
+  x.llVal = 1LL << 40;
+  VARTYPE three[] = {VT_VARIANT, VT_I4, VT_VARIANT, VT_VARIANT};
+  VARIANTARG* three_args[] = {&x, &a, &first, &second};
+  ASSERT_EQ(S_OK, DispCallFunc(nullptr, reinterpret_cast<ULONG_PTR>(&three_variants), CC_CDECL,
+                               VT_I8, 4, three, three_args, &result));
+  EXPECT_EQ((1LL << 40) + 50 + 7 + 42, result.llVal);
+}
+
 }  // namespace
