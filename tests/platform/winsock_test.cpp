@@ -67,6 +67,14 @@ TEST(WinSock, AddressesToTextAndBack) {
   char text[INET_ADDRSTRLEN];
   ASSERT_EQ(text, InetNtopA(AF_INET, &address, text, sizeof text));
   EXPECT_STREQ("192.168.10.254", text);
+  for (const char* each : {"0.0.0.0", "10.0.99.7", "255.255.255.255", "1.20.100.9"}) {
+    ASSERT_EQ(1, InetPtonA(AF_INET, each, &address)) << each;
+    ASSERT_EQ(text, InetNtopA(AF_INET, &address, text, sizeof text)) << each;
+    EXPECT_STREQ(each, text);
+  }
+  char exact[16];
+  EXPECT_EQ(exact, InetNtopA(AF_INET, &address, exact, sizeof exact)) << "the longest, 15 and 0";
+  EXPECT_EQ(nullptr, InetNtopA(AF_INET, &address, exact, 10));
 
   for (const char* bad : {"", "1.2.3", "1.2.3.256", "1.2.3.4 ", "localhost", "::1"})
     EXPECT_EQ(0, InetPtonA(AF_INET, bad, &address)) << bad;
