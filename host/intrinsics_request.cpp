@@ -20,10 +20,19 @@ HRESULT dictionary_out(std::vector<RequestDictionary::Entry> entries, std::u16st
   return hand_out(new (std::nothrow) RequestDictionary(std::move(entries), std::move(whole)), out);
 }
 
+char16_t ascii_upper(char16_t c) {
+  return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+}
+
+// The variable of a header: HTTP_ and its name in capitals, with _ for -.
+char16_t cgi_char(char c) {
+  return c == '-' ? u'_' : ascii_upper(static_cast<unsigned char>(c));
+}
+
 std::string cgi_name(const std::string& header) {
   std::string out = "HTTP_";
   for (char c : header)
-    out.push_back(c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    out.push_back(static_cast<char>(cgi_char(c)));
   return out;
 }
 
@@ -32,7 +41,17 @@ bool names_variable(std::u16string_view key, std::string_view name) {
   if (key.size() != name.size())
     return false;
   for (size_t i = 0; i < key.size(); ++i)
-    if (key[i] > 0x7F || std::toupper(key[i]) != std::toupper(static_cast<unsigned char>(name[i])))
+    if (key[i] > 0x7F || ascii_upper(key[i]) != ascii_upper(static_cast<unsigned char>(name[i])))
+      return false;
+  return true;
+}
+
+// True when key names the variable of header (cgi_name), without regard to case.
+bool names_header(std::u16string_view key, std::string_view header) {
+  if (key.size() != header.size() + 5 || !names_variable(key.substr(0, 5), "HTTP_"))
+    return false;
+  for (size_t i = 0; i < header.size(); ++i)
+    if (key[5 + i] > 0x7F || ascii_upper(key[5 + i]) != cgi_char(header[i]))
       return false;
   return true;
 }
@@ -130,7 +149,9 @@ HRESULT RequestObject::server_variables(const std::u16string* only, UINT code_pa
   add("SERVER_SOFTWARE", text("vhost/1.0"));
   add("URL", [&] { return r.path; });
   for (const auto& header : r.headers)
-    add(cgi_name(header.first).c_str(), [&header] { return header.second; });
+    if (!only || names_header(*only, header.first))
+      RequestDictionary::add(*out, to_u16(cgi_name(header.first)),
+                             decode_bytes(header.second, code_page));
   return S_OK;
 }
 

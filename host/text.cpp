@@ -215,8 +215,7 @@ bool iequals(std::string_view a, std::string_view b) {
   if (a.size() != b.size())
     return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
+    if (fold(static_cast<unsigned char>(a[i])) != fold(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
