@@ -1,5 +1,7 @@
 // ITypeInfo members that describe a type: attributes, functions, constants, names,
 // implemented types and documentation. Invoke is in typeinfo_invoke.cpp.
+#include <algorithm>
+
 #include "objbase.h"
 #include "scoped_bstr.h"
 #include "typelib_private.h"
@@ -239,9 +241,20 @@ void TypeInfoImpl::ReleaseTypeAttr(TYPEATTR*) {}
 void TypeInfoImpl::ReleaseFuncDesc(FUNCDESC*) {}
 void TypeInfoImpl::ReleaseVarDesc(VARDESC*) {}
 
+void TypeInfoImpl::index_functions() {
+  by_memid_.clear();
+  by_memid_.reserve(funcs.size());
+  for (UINT i = 0; i < funcs.size(); ++i)
+    by_memid_.emplace_back(funcs[i].desc.memid, i);
+  std::stable_sort(by_memid_.begin(), by_memid_.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
 const FuncInfo* TypeInfoImpl::find_func(MEMBERID memid, WORD wFlags) const {
-  for (const FuncInfo& f : funcs)
-    if (f.desc.memid == memid && (f.desc.invkind & wFlags))
-      return &f;
+  auto at = std::lower_bound(by_memid_.begin(), by_memid_.end(), memid,
+                             [](const auto& entry, MEMBERID id) { return entry.first < id; });
+  for (; at != by_memid_.end() && at->first == memid; ++at)
+    if (funcs[at->second].desc.invkind & wFlags)
+      return &funcs[at->second];
   return nullptr;
 }

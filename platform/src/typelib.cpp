@@ -466,6 +466,7 @@ void TypeLibImpl::build(const idl::Library& d) {
     a.cbSizeInstance = sizeof(void*);
     a.cbAlignment = 8;
     a.cFuncs = static_cast<WORD>(info->funcs.size());
+    info->index_functions();
     a.cVars = static_cast<WORD>(info->vars.size());
     a.cImplTypes = static_cast<WORD>(info->impl_types.size());
     a.wMajorVerNum = lib_attr.wMajorVerNum;

@@ -89,12 +89,18 @@ class PLATFORM_HIDDEN TypeInfoImpl final : public ITypeInfo {
 
   ~TypeInfoImpl();
 
+  // Indexes funcs by member id, once they are all there.
+  void index_functions();
+
  private:
   // The functions with memid whose kind fits wFlags, first match.
   const FuncInfo* find_func(MEMBERID memid, WORD wFlags) const;
 
   TypeLibImpl* lib_;
   UINT index_;
+  // Positions in funcs by member id, in their order within one id: an interface's calls
+  // look a function up on every call.
+  std::vector<std::pair<MEMBERID, UINT>> by_memid_;
 };
 
 class PLATFORM_HIDDEN TypeLibImpl final : public ITypeLib {
