@@ -1,6 +1,9 @@
 // Server: activation of components through the registry (with their OnStartPage and OnEndPage
 // calls), MapPath under the site root, HTML and URL encoding, and the script time-out.
+#include <algorithm>
 #include <new>
+#include <string_view>
+#include <vector>
 
 #include "intrinsics.h"
 #include "objbase.h"
@@ -15,14 +18,16 @@ bool map_virtual_path(const std::string& site_root, const std::string& page_path
   if (logical.size() >= 2 && (logical[0] == u'/' || logical[0] == u'\\') &&
       (logical[1] == u'/' || logical[1] == u'\\'))
     return false;  // a network name
-  std::vector<std::u16string> segments;
-  auto push_path = [&segments](const std::u16string& path) {
+  // The segments are views into logical and into the page's folder, which outlive them.
+  std::u16string page;
+  std::vector<std::u16string_view> segments;
+  auto push_path = [&segments](std::u16string_view path) {
     size_t start = 0;
     while (start <= path.size()) {
       size_t end = path.find_first_of(u"/\\", start);
-      if (end == std::u16string::npos)
+      if (end == std::u16string_view::npos)
         end = path.size();
-      std::u16string part = path.substr(start, end - start);
+      const std::u16string_view part = path.substr(start, end - start);
       start = end + 1;
       if (part.empty() || part == u".")
         continue;
@@ -32,23 +37,29 @@ bool map_virtual_path(const std::string& site_root, const std::string& page_path
         segments.pop_back();
         continue;
       }
-      segments.push_back(std::move(part));
+      segments.push_back(part);
     }
     return true;
   };
   if (logical.empty() || (logical[0] != u'/' && logical[0] != u'\\')) {
-    const std::u16string page = to_u16(page_path);
-    if (!push_path(page.substr(0, page.find_last_of(u'/') + 1)))
+    page = to_u16(page_path);
+    if (!push_path(std::u16string_view(page).substr(0, page.find_last_of(u'/') + 1)))
       return false;
   }
   if (!push_path(logical))
     return false;
   std::u16string out = to_u16(site_root);
+  size_t length = out.size();
+  for (const std::u16string_view segment : segments)
+    length += 1 + segment.size();
+  out.reserve(std::max<size_t>(length, 1));
   for (char16_t& c : out)
     if (c == u'/')
       c = u'\\';
-  for (const std::u16string& s : segments)
-    out += u"\\" + s;
+  for (const std::u16string_view segment : segments) {
+    out += u'\\';
+    out += segment;
+  }
   if (out.empty())
     out = u"\\";
   *physical = std::move(out);
