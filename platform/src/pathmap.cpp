@@ -3,6 +3,7 @@
 // PlatformSetDriveRoot (platform_config.h); every drive is "/" by default.
 #include "pathmap.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -100,19 +101,25 @@ bool map_path(LPCSTR path, Wildcards wildcards, std::string* os_path) {
       (wildcards == Wildcards::kRefused && has_wildcard(last, path + len)))
     return fail(ERROR_INVALID_NAME);
 
+  // ASCII reads the same in every code page and in UTF-8: only other paths are converted.
   // Fewer than MAX_PATH bytes give fewer than MAX_PATH UTF-16 units and at most three UTF-8
   // bytes per unit.
-  WCHAR wide[MAX_PATH];
-  int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH);
-  if (units <= 0)
-    return fail(ERROR_INVALID_NAME);
-  char utf8[3 * MAX_PATH + 1];
-  int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, units, utf8, sizeof utf8,
-                                  nullptr, nullptr);
-  if (bytes <= 0)
-    return fail(ERROR_INVALID_NAME);
+  char converted[3 * MAX_PATH + 1];
+  const char* utf8 = path;
+  if (std::any_of(path, path + len, [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+    WCHAR wide[MAX_PATH];
+    int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH);
+    if (units <= 0)
+      return fail(ERROR_INVALID_NAME);
+    int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, units, converted,
+                                    sizeof converted, nullptr, nullptr);
+    if (bytes <= 0)
+      return fail(ERROR_INVALID_NAME);
+    utf8 = converted;
+  }
 
   std::string out;
+  out.reserve(len + 1);
   const char* rest = utf8;
   if (drive_index(utf8[0]) >= 0 && utf8[1] == ':') {
     std::call_once(roots_loaded, load_roots_from_environment);
