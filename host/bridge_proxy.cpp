@@ -2,6 +2,7 @@
 // and the default member (bridge.h).
 #include <cmath>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "bridge.h"
@@ -89,12 +90,13 @@ void invoke_and_push(duk_context* ctx, IDispatch* object, const TypeFacts* facts
   bridge_push_variant(ctx, result.Get());
 }
 
-// The id of member name of object; facts are those of the object's type, or null.
-bool lookup(IDispatch* object, TypeFacts* facts, const std::u16string& name, DISPID* id) {
+// The id of member name (the script's bytes) of object; facts are those of the object's type,
+// or null.
+bool lookup(IDispatch* object, TypeFacts* facts, std::string_view name, DISPID* id) {
   if (facts && facts->KnownId(name, id))
     return true;
-  std::u16string copy = name;
-  LPOLESTR names[] = {copy.data()};
+  std::u16string wide = from_cesu8(name);
+  LPOLESTR names[] = {wide.data()};
   if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id)))
     return false;
   if (facts)
@@ -102,11 +104,12 @@ bool lookup(IDispatch* object, TypeFacts* facts, const std::u16string& name, DIS
   return true;
 }
 
-std::u16string key_name(duk_context* ctx, duk_idx_t idx) {
+// The property key at idx as a string, pushed (it stays on the stack while the bytes are used).
+std::string_view key_name(duk_context* ctx, duk_idx_t idx) {
   duk_dup(ctx, idx);
-  std::u16string name = from_cesu8(duk_to_string(ctx, -1));
-  duk_pop(ctx);
-  return name;
+  size_t size = 0;
+  const char* bytes = duk_to_lstring(ctx, -1, &size);
+  return std::string_view(bytes, size);
 }
 
 // A member function's magic holds its member's id, or this when the id does not fit.
@@ -182,11 +185,11 @@ duk_ret_t trap_get(duk_context* ctx) {
   IDispatch* object = dispatch_at(ctx, 0);
   if (!object)
     return 0;
-  const std::u16string name = key_name(ctx, 1);
+  const std::string_view name = key_name(ctx, 1);
   DISPID id = DISPID_UNKNOWN;
   TypeFacts* facts = facts_at(ctx, 0, object);
   if (!lookup(object, facts, name, &id)) {
-    if (name == u"toString" || name == u"valueOf") {
+    if (name == "toString" || name == "valueOf") {
       duk_push_c_function(ctx, default_value, 0);
       return 1;
     }
@@ -210,7 +213,7 @@ duk_ret_t trap_get(duk_context* ctx) {
     if (kind == MemberKind::kProperty ||
         (hr != DISP_E_MEMBERNOTFOUND && hr != DISP_E_BADPARAMCOUNT &&
          hr != DISP_E_PARAMNOTOPTIONAL))
-      bridge_throw_failure(ctx, hr, &excep, name);
+      bridge_throw_failure(ctx, hr, &excep, from_cesu8(name));
   }
   duk_push_c_function(ctx, member_call, DUK_VARARGS);
   // The method keeps the proxy's target alive, and the target holds the reference and the
@@ -234,9 +237,10 @@ duk_ret_t trap_get(duk_context* ctx) {
   return 1;
 }
 
-// Puts value under member id (a property) or under the default member with key (Session.x = v).
+// Puts value under member id (a property) or under the default member with key (Session.x = v);
+// name (the script's bytes) is for messages.
 void put_value(duk_context* ctx, IDispatch* object, DISPID id, const std::u16string* key,
-               duk_idx_t value_idx, const std::u16string& name) {
+               duk_idx_t value_idx, std::string_view name) {
   ComPtr<IDispatch> keep;
   keep.Set(object);
   ArgumentList args(key ? 2 : 1);
@@ -256,7 +260,7 @@ void put_value(duk_context* ctx, IDispatch* object, DISPID id, const std::u16str
     hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUTREF, &params,
                         nullptr, &excep, nullptr);
   if (FAILED(hr))
-    bridge_throw_failure(ctx, hr, &excep, name);
+    bridge_throw_failure(ctx, hr, &excep, from_cesu8(name));
   check_end(ctx);
 }
 
@@ -265,12 +269,14 @@ duk_ret_t trap_set(duk_context* ctx) {
   IDispatch* object = dispatch_at(ctx, 0);
   if (!object || duk_is_symbol(ctx, 1))
     return duk_error(ctx, DUK_ERR_TYPE_ERROR, "cannot set this property");
-  const std::u16string name = key_name(ctx, 1);
+  const std::string_view key = key_name(ctx, 1);
   DISPID id = DISPID_UNKNOWN;
-  if (lookup(object, facts_at(ctx, 0, object), name, &id))
-    put_value(ctx, object, id, nullptr, 2, name);
-  else
-    put_value(ctx, object, DISPID_VALUE, &name, 2, name);
+  if (lookup(object, facts_at(ctx, 0, object), key, &id)) {
+    put_value(ctx, object, id, nullptr, 2, key);
+  } else {
+    const std::u16string name = from_cesu8(key);
+    put_value(ctx, object, DISPID_VALUE, &name, 2, key);
+  }
   duk_push_true(ctx);
   return 1;
 }

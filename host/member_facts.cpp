@@ -72,7 +72,7 @@ const std::vector<VARTYPE>& TypeFacts::ByrefTypes(DISPID id, WORD flags) const {
   return kNoByref;
 }
 
-bool TypeFacts::KnownId(const std::u16string& name, DISPID* id) const {
+bool TypeFacts::KnownId(std::string_view name, DISPID* id) const {
   const auto found = ids_.find(name);
   if (found == ids_.end())
     return false;
@@ -80,7 +80,7 @@ bool TypeFacts::KnownId(const std::u16string& name, DISPID* id) const {
   return true;
 }
 
-void TypeFacts::RememberId(const std::u16string& name, DISPID id) {
+void TypeFacts::RememberId(std::string_view name, DISPID id) {
   if (Kind(id) != MemberKind::kUnknown)
     ids_.emplace(name, id);
 }

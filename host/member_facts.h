@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -29,11 +30,12 @@ class TypeFacts {
   // The pointed-to types of the by-reference parameters of the first function of id whose invoke
   // kind meets flags, by position (VT_EMPTY for the others); empty when there is none.
   const std::vector<VARTYPE>& ByrefTypes(DISPID id, WORD flags) const;
-  // The id a name was found to have before; false when it was not asked yet.
-  bool KnownId(const std::u16string& name, DISPID* id) const;
+  // The id a name was found to have before; false when it was not asked yet. Names are the
+  // script's own bytes (CESU-8), so that a name found again needs no conversion.
+  bool KnownId(std::string_view name, DISPID* id) const;
   // Keeps the id GetIDsOfNames gave for name when the type describes it (an id the object made
   // up at run time may differ between objects of one type).
-  void RememberId(const std::u16string& name, DISPID id);
+  void RememberId(std::string_view name, DISPID id);
 
  private:
   struct Function {
@@ -42,8 +44,12 @@ class TypeFacts {
     bool callable;
     std::vector<VARTYPE> byref;
   };
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+  };
   std::vector<Function> functions_;
-  std::unordered_map<std::u16string, DISPID> ids_;
+  std::unordered_map<std::string, DISPID, NameHash, std::equal_to<>> ids_;
 };
 
 // The facts of object's type for the calling thread, or null when it has no type information.

@@ -50,14 +50,14 @@ TEST_F(MemberFactsTest, OnlyDescribedIdsAreKept) {
   std::unique_ptr<TypeFacts> facts = TypeFacts::Read(vhost::host_type_info(IID_IRequest));
   ASSERT_NE(nullptr, facts);
   DISPID id = 0;
-  EXPECT_FALSE(facts->KnownId(u"TotalBytes", &id));
+  EXPECT_FALSE(facts->KnownId("TotalBytes", &id));
   const DISPID total = id_of(vhost::host_type_info(IID_IRequest), u"TotalBytes");
-  facts->RememberId(u"TotalBytes", total);
-  ASSERT_TRUE(facts->KnownId(u"TotalBytes", &id));
+  facts->RememberId("TotalBytes", total);
+  ASSERT_TRUE(facts->KnownId("TotalBytes", &id));
   EXPECT_EQ(total, id);
   // An id an object made up at run time may name something else in the next object.
-  facts->RememberId(u"Expando", 0x7777);
-  EXPECT_FALSE(facts->KnownId(u"Expando", &id));
+  facts->RememberId("Expando", 0x7777);
+  EXPECT_FALSE(facts->KnownId("Expando", &id));
 }
 
 }  // namespace
