@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "oleaut_private.h"
 
@@ -101,52 +102,34 @@ constexpr UINT kStackVariants = 0;  // larger structures go by reference here
 
 // The argument of type vt in v widened to a register word, as the caller's side of the ABI
 // extends it; false when it does not travel in a general register.
-bool register_word(VARTYPE vt, const VARIANTARG* v, std::uint64_t* word) {
-  if (vt & (VT_BYREF | VT_ARRAY)) {
-    *word = reinterpret_cast<std::uintptr_t>(v->byref);
+bool register_word(VARTYPE vt, VARIANTARG* v, std::uint64_t* word) {
+  const ffi_type* type = ffi_type_of(vt);
+  const void* value = value_address(vt, v);
+  auto widened = [&](auto narrow) {
+    std::memcpy(&narrow, value, sizeof narrow);
+    if constexpr (std::is_signed_v<decltype(narrow)>)
+      *word = static_cast<std::uint64_t>(static_cast<std::int64_t>(narrow));
+    else
+      *word = narrow;
     return true;
-  }
-  switch (vt) {
-    case VT_I1:
-      *word = static_cast<std::uint64_t>(static_cast<std::int64_t>(v->cVal));
-      return true;
-    case VT_UI1:
-      *word = v->bVal;
-      return true;
-    case VT_I2:
-    case VT_BOOL:
-      *word = static_cast<std::uint64_t>(static_cast<std::int64_t>(v->iVal));
-      return true;
-    case VT_UI2:
-      *word = v->uiVal;
-      return true;
-    case VT_I4:
-    case VT_INT:
-    case VT_ERROR:
-    case VT_HRESULT:
-      *word = static_cast<std::uint64_t>(static_cast<std::int64_t>(v->lVal));
-      return true;
-    case VT_UI4:
-    case VT_UINT:
-      *word = v->ulVal;
-      return true;
-    case VT_I8:
-    case VT_CY:
-    case VT_UI8:
-      *word = static_cast<std::uint64_t>(v->llVal);
-      return true;
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-    case VT_PTR:
-    case VT_SAFEARRAY:
-    case VT_LPSTR:
-    case VT_LPWSTR:
-    case VT_INT_PTR:
-    case VT_UINT_PTR:
-    case VT_BYREF:
-      *word = reinterpret_cast<std::uintptr_t>(v->byref);
-      return true;
+  };
+  switch (type ? type->type : FFI_TYPE_VOID) {
+    case FFI_TYPE_SINT8:
+      return widened(std::int8_t{});
+    case FFI_TYPE_UINT8:
+      return widened(std::uint8_t{});
+    case FFI_TYPE_SINT16:
+      return widened(std::int16_t{});
+    case FFI_TYPE_UINT16:
+      return widened(std::uint16_t{});
+    case FFI_TYPE_SINT32:
+      return widened(std::int32_t{});
+    case FFI_TYPE_UINT32:
+      return widened(std::uint32_t{});
+    case FFI_TYPE_SINT64:
+    case FFI_TYPE_UINT64:
+    case FFI_TYPE_POINTER:
+      return widened(std::uint64_t{});
     default:
       return false;
   }

@@ -2,6 +2,7 @@
 // them (names looked up, arguments last first, the put value as a named argument).
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "com_ptr.h"
@@ -19,6 +20,21 @@ VARIANT v_i4(LONG n) {
   VariantInit(&v);
   v.vt = VT_I4;
   v.lVal = n;
+  return v;
+}
+
+// A number of type vt (an integer type) in the union's first bytes, the rest of the union left
+// as noise, so that a reader that takes more bytes than the type has is seen.
+VARIANT v_int(VARTYPE vt, LONGLONG n) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = vt;
+  v.ullVal = 0xA5A5A5A5A5A5A5A5ULL;
+  const size_t size = vt == VT_I1 || vt == VT_UI1   ? 1
+                      : vt == VT_I2 || vt == VT_UI2 ? 2
+                      : vt == VT_I4 || vt == VT_UI4 ? 4
+                                                    : 8;
+  std::memcpy(&v.llVal, &n, size);  // little-endian
   return v;
 }
 
@@ -341,25 +357,8 @@ long long sum_seven(short a, short b, short c, short d, short e, short f, int* g
 }
 
 TEST(DispCallFunc, PassesNarrowIntegersAndResultsWidenedRightInEitherWay) {
-  VARIANT c, b, s, u, i, ll;
-  VariantInit(&c);
-  c.vt = VT_I1;
-  c.cVal = -3;
-  VariantInit(&b);
-  b.vt = VT_UI1;
-  b.bVal = 250;
-  VariantInit(&s);
-  s.vt = VT_I2;
-  s.iVal = -30000;
-  VariantInit(&u);
-  u.vt = VT_UI2;
-  u.uiVal = 60000;
-  VariantInit(&i);
-  i.vt = VT_I4;
-  i.lVal = -2000000000;
-  VariantInit(&ll);
-  ll.vt = VT_I8;
-  ll.llVal = 5000000000LL;
+  VARIANT c = v_int(VT_I1, -3), b = v_int(VT_UI1, 250), s = v_int(VT_I2, -30000),
+          u = v_int(VT_UI2, 60000), i = v_int(VT_I4, -2000000000), ll = v_int(VT_I8, 5000000000LL);
   VARTYPE types[] = {VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_I8};
   VARIANTARG* args[] = {&c, &b, &s, &u, &i, &ll};
   VARIANT result;
@@ -381,9 +380,7 @@ TEST(DispCallFunc, PassesNarrowIntegersAndResultsWidenedRightInEitherWay) {
   VARIANTARG* seven[7];
   VARTYPE seven_types[] = {VT_I2, VT_I2, VT_I2, VT_I2, VT_I2, VT_I2, VT_BYREF | VT_I4};
   for (int k = 0; k < 6; ++k) {
-    VariantInit(&shorts[k]);
-    shorts[k].vt = VT_I2;
-    shorts[k].iVal = static_cast<SHORT>(-1 - k);
+    shorts[k] = v_int(VT_I2, -1 - k);
     seven[k] = &shorts[k];
   }
   VARIANT pointer;
@@ -409,14 +406,8 @@ long long three_variants(VARIANT x, int a, VARIANT y, VARIANT z) {
 TEST(DispCallFunc, PassesVariantsByValueBetweenOtherArguments) {
   VARIANT a = v_i4(50);
   VARIANT first = v_i4(7);
-  VARIANT b;
-  VariantInit(&b);
-  b.vt = VT_I2;
-  b.iVal = -8;
-  VARIANT second;
-  VariantInit(&second);
-  second.vt = VT_I2;
-  second.iVal = 42;
+  VARIANT b = v_int(VT_I2, -8);
+  VARIANT second = v_int(VT_I2, 42);
   int out = 0;
   VARIANT out_ref;
   VariantInit(&out_ref);
@@ -430,10 +421,7 @@ TEST(DispCallFunc, PassesVariantsByValueBetweenOtherArguments) {
   EXPECT_EQ(58, result.lVal);
   EXPECT_EQ(7042, out);
 
-  VARIANT x;
-  VariantInit(&x);
-  x.vt = VT_I8;
-  x.llVal = 1LL << 40;
+  VARIANT x = v_int(VT_I8, 1LL << 40);
   VARTYPE three[] = {VT_VARIANT, VT_I4, VT_VARIANT, VT_VARIANT};
   VARIANTARG* three_args[] = {&x, &a, &first, &second};
   ASSERT_EQ(S_OK, DispCallFunc(nullptr, reinterpret_cast<ULONG_PTR>(&three_variants), CC_CDECL,
