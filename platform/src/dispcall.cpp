@@ -91,8 +91,9 @@ constexpr UINT kMaxArguments = 64;
 // (which travel on the stack, in order, whatever the registers hold), are made directly: a
 // method of an automation object takes a few strings, numbers, VARIANTs and out-pointers, and
 // libffi's preparation and call cost more than the work of many of them. The others go through
-// libffi.
-#if defined(__x86_64__) || defined(__aarch64__)
+// libffi. The shapes are those of the System V and AAPCS64 conventions; Windows' own passes
+// fewer words in registers and larger structures by reference.
+#if (defined(__x86_64__) || defined(__aarch64__)) && !defined(_WIN32)
 constexpr UINT kRegisterWords = 6;
 #if defined(__x86_64__)
 constexpr UINT kStackVariants = 2;
