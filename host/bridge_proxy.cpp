@@ -121,7 +121,7 @@ duk_ret_t member_call(duk_context* ctx) {
   const ScriptHeapState::HiddenKeys& keys = ScriptHeapState::Of(ctx)->keys;
   duk_push_current_function(ctx);
   const duk_idx_t self = n;
-  IDispatch* object = static_cast<IDispatch*>(vhost_get_own_pointer(ctx, self, keys.disp));
+  IDispatch* object = dispatch_at(ctx, self);
   vhost_get_own(ctx, self, keys.target);
   const TypeFacts* facts = facts_at(ctx, -1, object);
   DISPID id = duk_get_current_magic(ctx);

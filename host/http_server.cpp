@@ -373,11 +373,10 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
   fs::file_status status;
   struct stat page_status;
   ResolutionCache& resolutions = server->resolutions();
-  Resolution kept;
-  if (resolutions.Find(r.path, &kept)) {
-    real = std::move(kept.real);
+  if (const Resolution* kept = resolutions.Find(r.path)) {
+    real = kept->real;
     status = fs::file_status(fs::file_type::regular);
-    page_status = kept.status;
+    page_status = kept->status;
   } else {
     ResolutionCache::Ticket ticket = resolutions.Prepare(config.site_root, r.path);
     if (!resolve_in_site(config.site_root, r.path, &real, &status, &page_status))

@@ -99,10 +99,6 @@ void ResolutionCache::open_queue() {
   seen_ = announced;
 }
 
-size_t ResolutionCache::queue_reads() const {
-  return queue_reads_;
-}
-
 void ResolutionCache::read_announced_events() {
   if (announced_) {
     const std::sig_atomic_t now = announced;
@@ -162,20 +158,19 @@ bool ResolutionCache::current(const Ticket& ticket, Clock::time_point now) const
   return true;
 }
 
-bool ResolutionCache::Find(const std::string& path, Resolution* out) {
+const Resolution* ResolutionCache::Find(const std::string& path) {
   if (fd_ < 0)
-    return false;
+    return nullptr;
   const Clock::time_point now = Clock::now();
   read_announced_events();
   const auto found = entries_.find(path);
   if (found == entries_.end())
-    return false;
+    return nullptr;
   if (!current(found->second.ticket, now)) {
     entries_.erase(found);
-    return false;
+    return nullptr;
   }
-  *out = found->second.resolution;
-  return true;
+  return &found->second.resolution;
 }
 
 // The watch of path (a new one, or the one its object already has), or -1. An object is
@@ -264,9 +259,8 @@ void ResolutionCache::Keep(const std::string& path, Ticket ticket, const Resolut
 }
 
 bool ResolutionCache::StatusOf(const std::string& root, const std::string& path, struct stat* out) {
-  Resolution kept;
-  if (Find(path, &kept)) {
-    *out = kept.status;
+  if (const Resolution* kept = Find(path)) {
+    *out = kept->status;
     return true;
   }
   Ticket ticket = Prepare(root, path);

@@ -56,9 +56,9 @@ class ResolutionCache {
     bool usable = false;
   };
 
-  // *out is path's kept resolution when nothing on its way has changed since it was made;
-  // false when there is none.
-  bool Find(const std::string& path, Resolution* out);
+  // path's kept resolution when nothing on its way has changed since it was made, null when
+  // there is none. It stays valid until the next call into the cache.
+  const Resolution* Find(const std::string& path);
 
   // To be called before resolving path (absolute, without ".."), as the folder root gives it:
   // watches the folders on its way and the file, so that a change made while it is resolved
@@ -76,7 +76,7 @@ class ResolutionCache {
 
   // Paths kept now, and reads of the queue so far, for tests.
   size_t size() const { return entries_.size(); }
-  size_t queue_reads() const;
+  size_t queue_reads() const { return queue_reads_; }
 
  private:
   struct Entry {

@@ -154,7 +154,7 @@ DIRECT_CALL_ATTRIBUTES bool call_directly(void (*function)(void), void* instance
     return false;
   Word words[kRegisterWords] = {};
   UINT used = 0;
-  const VARIANT* variants[2] = {};
+  VARIANT stack[2] = {};
   UINT stacked = 0;
   if (instance)
     words[used++] = reinterpret_cast<std::uintptr_t>(instance);
@@ -162,31 +162,17 @@ DIRECT_CALL_ATTRIBUTES bool call_directly(void (*function)(void), void* instance
     if (types[i] == VT_VARIANT) {
       if (stacked == kStackVariants)
         return false;
-      variants[stacked++] = args[i];
+      stack[stacked++] = *args[i];
       continue;
     }
     if (used == kRegisterWords || !register_word(types[i], args[i], &words[used++]))
       return false;
   }
-  // Words past the callee's parameters land in registers it does not read; its VARIANTs are
-  // the first ones on the stack.
-  using Call = Word (*)(Word, Word, Word, Word, Word, Word);
-  using CallWithOne = Word (*)(Word, Word, Word, Word, Word, Word, VARIANT);
-  using CallWithTwo = Word (*)(Word, Word, Word, Word, Word, Word, VARIANT, VARIANT);
-  const Word* w = words;
-  switch (stacked) {
-    case 0:
-      *result = reinterpret_cast<Call>(function)(w[0], w[1], w[2], w[3], w[4], w[5]);
-      break;
-    case 1:
-      *result =
-          reinterpret_cast<CallWithOne>(function)(w[0], w[1], w[2], w[3], w[4], w[5], *variants[0]);
-      break;
-    default:
-      *result = reinterpret_cast<CallWithTwo>(function)(w[0], w[1], w[2], w[3], w[4], w[5],
-                                                        *variants[0], *variants[1]);
-      break;
-  }
+  // Words past the callee's parameters land in registers it does not read, and VARIANTs past
+  // its own on the stack beyond what it reads: one shape serves every call.
+  using Call = Word (*)(Word, Word, Word, Word, Word, Word, VARIANT, VARIANT);
+  *result = reinterpret_cast<Call>(function)(words[0], words[1], words[2], words[3], words[4],
+                                             words[5], stack[0], stack[1]);
   return true;
 }
 #else

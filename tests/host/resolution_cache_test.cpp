@@ -58,10 +58,7 @@ class ResolutionCacheTest : public ::testing::Test {
     return usable;
   }
 
-  bool kept(ResolutionCache& cache, const std::string& path) {
-    Resolution out;
-    return cache.Find(path, &out);
-  }
+  bool kept(ResolutionCache& cache, const std::string& path) { return cache.Find(path) != nullptr; }
 
   // In a site made afresh: keeps the page, checks that it is found, makes the change and
   // checks that it is not.
@@ -80,11 +77,11 @@ class ResolutionCacheTest : public ::testing::Test {
 TEST_F(ResolutionCacheTest, AKeptResolutionIsFoundAsItWasMade) {
   ResolutionCache cache;
   ASSERT_TRUE(keep(cache, "/sub/deeper/page.asp"));
-  Resolution out;
-  ASSERT_TRUE(cache.Find("/sub/deeper/page.asp", &out));
-  EXPECT_EQ(root_ + "/sub/deeper/page.asp", out.real);
-  EXPECT_TRUE(S_ISREG(out.status.st_mode));
-  EXPECT_EQ(4, out.status.st_size);
+  const Resolution* out = cache.Find("/sub/deeper/page.asp");
+  ASSERT_NE(nullptr, out);
+  EXPECT_EQ(root_ + "/sub/deeper/page.asp", out->real);
+  EXPECT_TRUE(S_ISREG(out->status.st_mode));
+  EXPECT_EQ(4, out->status.st_size);
   EXPECT_FALSE(kept(cache, "/sub/deeper/other.txt")) << "never kept";
 }
 
