@@ -1,6 +1,8 @@
 // Compiled pages kept between requests (see page_cache.h).
 #include "page_cache.h"
 
+#include <atomic>
+
 #include <sys/stat.h>
 
 #include <ctime>
@@ -31,6 +33,12 @@ CachedPage::FileStamp CachedPage::FileStamp::Of(const struct stat& status) {
   stamp.modified_nanoseconds = status.st_mtim.tv_nsec;
   return stamp;
 }
+
+CachedPage::CachedPage(CompiledPage page)
+    : page_(std::move(page)), id_([] {
+        static std::atomic<std::uint64_t> last{0};
+        return ++last;
+      }()) {}
 
 std::shared_ptr<const std::string> CachedPage::bytecode() const {
   std::lock_guard<std::mutex> lock(mutex_);

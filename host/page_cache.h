@@ -23,9 +23,11 @@ namespace vhost {
 
 class CachedPage {
  public:
-  explicit CachedPage(CompiledPage page) : page_(std::move(page)) {}
+  explicit CachedPage(CompiledPage page);
 
   const CompiledPage& page() const { return page_; }
+  // A number that no other compiled page of the process has, even one at the same address.
+  std::uint64_t id() const { return id_; }
 
   // The bytecode of page().script, or null before a request has stored it.
   std::shared_ptr<const std::string> bytecode() const;
@@ -49,6 +51,7 @@ class CachedPage {
   friend class PageCache;
 
   CompiledPage page_;
+  const std::uint64_t id_;
   std::vector<FileStamp> stamps_;  // one for each of page_.files, in that order
   mutable std::mutex mutex_;
   mutable std::shared_ptr<const std::string> bytecode_;

@@ -141,7 +141,28 @@ struct RunArgs {
   const CachedPage* cached;
   AutomationFailure* failure;
   ScriptReferences* references;
+  const ScriptHeapImage* heap;
 };
+
+// Pushes the page's function: loaded from its bytecode, or compiled (and its bytecode kept) on
+// the first request.
+void push_page_function(duk_context* ctx, const CachedPage& cached) {
+  if (const std::shared_ptr<const std::string> bytecode = cached.bytecode()) {
+    void* buffer = duk_push_fixed_buffer(ctx, bytecode->size());
+    std::memcpy(buffer, bytecode->data(), bytecode->size());
+    duk_load_function(ctx);
+    return;
+  }
+  const std::string& script = cached.page().script;
+  duk_push_string(ctx, kScriptName);
+  duk_compile_lstring_filename(ctx, 0, script.data(), script.size());
+  duk_dup_top(ctx);
+  duk_dump_function(ctx);
+  duk_size_t size = 0;
+  const auto* data = static_cast<const char*>(duk_get_buffer(ctx, -1, &size));
+  cached.set_bytecode(data, size);
+  duk_pop(ctx);
+}
 
 duk_ret_t run_unprotected(duk_context* ctx, void* udata) {
   auto* args = static_cast<RunArgs*>(udata);
@@ -150,22 +171,8 @@ duk_ret_t run_unprotected(duk_context* ctx, void* udata) {
   duk_push_pointer(ctx, const_cast<CompiledPage*>(&args->cached->page()));
   duk_put_prop_literal(ctx, -2, kCompiledKey);
   duk_pop(ctx);
-
-  if (const std::shared_ptr<const std::string> bytecode = args->cached->bytecode()) {
-    void* buffer = duk_push_fixed_buffer(ctx, bytecode->size());
-    std::memcpy(buffer, bytecode->data(), bytecode->size());
-    duk_load_function(ctx);
-  } else {
-    const std::string& script = args->cached->page().script;
-    duk_push_string(ctx, kScriptName);
-    duk_compile_lstring_filename(ctx, 0, script.data(), script.size());
-    duk_dup_top(ctx);
-    duk_dump_function(ctx);
-    duk_size_t size = 0;
-    const auto* data = static_cast<const char*>(duk_get_buffer(ctx, -1, &size));
-    args->cached->set_bytecode(data, size);
-    duk_pop(ctx);
-  }
+  if (!args->heap->PushPageFunction(ctx))
+    push_page_function(ctx, *args->cached);
   duk_call(ctx, 0);
   return 1;
 }
@@ -241,9 +248,10 @@ bool run_script_page(PageContext& page, const CachedPage& cached) {
     ~HeapInUse() { heap->End(); }
   } in_use{heap};
   ScriptReferences references;
-  duk_context* ctx = heap->Begin(&page);
+  const std::shared_ptr<const std::string> bytecode = cached.bytecode();
+  duk_context* ctx = bytecode ? heap->Begin(&page, cached.id(), *bytecode) : heap->Begin(&page);
   AutomationFailure failure;
-  RunArgs args{&page, &cached, &failure, &references};
+  RunArgs args{&page, &cached, &failure, &references, heap};
   const duk_int_t rc = duk_safe_call(ctx, run_unprotected, &args, 0, 1);
   bool ok = true;
   std::string file, message, detail;

@@ -3,7 +3,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
+#include <utility>
 
 #include "duktape_extras.h"
 #include "memoryapi.h"
@@ -15,6 +17,22 @@ namespace {
 void fatal_handler(void*, const char* message) {
   std::fprintf(stderr, "vhost: fatal script engine error: %s\n", message ? message : "");
   std::abort();
+}
+
+// Where a heap with a page's function holds it.
+constexpr char kPageFunctionKey[] =
+    "\xff"
+    "pageFunction";
+
+duk_ret_t load_page_function(duk_context* ctx, void* udata) {
+  const auto* bytecode = static_cast<const std::string*>(udata);
+  void* buffer = duk_push_fixed_buffer(ctx, bytecode->size());
+  std::memcpy(buffer, bytecode->data(), bytecode->size());
+  duk_load_function(ctx);
+  duk_push_global_stash(ctx);
+  duk_swap_top(ctx, -2);
+  duk_put_prop_literal(ctx, -2, kPageFunctionKey);
+  return 0;
 }
 
 duk_ret_t run_prepare(duk_context* ctx, void* udata) {
@@ -73,15 +91,82 @@ ScriptHeapImage* ScriptHeapImage::OfThisThread(Prepare prepare) {
 
 duk_context* ScriptHeapImage::Begin(PageContext* page) {
   state_.page = page;
+  page_function_ = false;
+  if (current_) {
+    state_.RestoreImage();
+    current_ = nullptr;
+  }
   vhost_reseed_random(ctx_, seeds_());
   return ctx_;
+}
+
+duk_context* ScriptHeapImage::Begin(PageContext* page, std::uint64_t key,
+                                    const std::string& bytecode) {
+  if (!hold_page(key, bytecode))
+    return Begin(page);
+  state_.page = page;
+  page_function_ = true;
+  vhost_reseed_random(ctx_, seeds_());
+  return ctx_;
+}
+
+bool ScriptHeapImage::PushPageFunction(duk_context* ctx) const {
+  if (!page_function_)
+    return false;
+  duk_push_global_stash(ctx);
+  duk_get_prop_literal(ctx, -1, kPageFunctionKey);
+  duk_remove(ctx, -2);
+  return true;
+}
+
+bool ScriptHeapImage::hold_page(std::uint64_t key, const std::string& bytecode) {
+  if (current_ && current_->key == key) {
+    current_->last_used = ++uses_;
+    return true;
+  }
+  PageImage* oldest = &pages_[0];
+  for (PageImage& p : pages_) {
+    if (p.key == key && !p.image.empty()) {
+      state_.RestoreImage(p.image);
+      current_ = &p;
+      p.last_used = ++uses_;
+      return true;
+    }
+    if (p.last_used < oldest->last_used)
+      oldest = &p;
+  }
+  if (current_) {
+    state_.RestoreImage();
+    current_ = nullptr;
+  }
+  state_.CarveLargeInRegion(true);
+  const duk_int_t rc =
+      duk_safe_call(ctx_, load_page_function, const_cast<std::string*>(&bytecode), 0, 1);
+  duk_pop(ctx_);
+  state_.CarveLargeInRegion(false);
+  if (rc != DUK_EXEC_SUCCESS) {
+    state_.RestoreImage();
+    return false;
+  }
+  // Without an image the function serves this page, and End puts back the first image.
+  ScriptMemory::Image image;
+  if (!state_.CaptureImage(&image) || image.size() > kLargestPageImage)
+    return true;
+  oldest->key = key;
+  oldest->last_used = ++uses_;
+  oldest->image = std::move(image);
+  current_ = oldest;
+  return true;
 }
 
 void ScriptHeapImage::End() {
   state_.page = nullptr;
   state_.failure = nullptr;
   state_.references = nullptr;
-  state_.RestoreImage();
+  if (current_)
+    state_.RestoreImage(current_->image);
+  else
+    state_.RestoreImage();
 }
 
 }  // namespace vhost

@@ -9,9 +9,12 @@
 // (automation objects) keeps a list of them and releases them before End.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <random>
+#include <string>
 
 #include "duktape.h"
 #include "script_memory.h"
@@ -81,7 +84,16 @@ class ScriptHeapImage {
 
   // A fresh heap for one page (Math.random seeded anew); page is for the time-out check.
   duk_context* Begin(PageContext* page);
-  // Drops everything the page made and puts the heap back to its first state.
+  // The same for the compiled page key (a number that no other compiled page has), whose
+  // bytecode is given: the heap then holds the page's function for PushPageFunction, loaded
+  // into the heap before the image of the heap with it was recorded. Loading a page's function
+  // was a twentieth of a small page's time; a heap keeps such images for its last few pages.
+  // Without memory for the function the heap is as Begin(page) gives it.
+  duk_context* Begin(PageContext* page, std::uint64_t key, const std::string& bytecode);
+  // Pushes the function of the page that Begin was given; false, and nothing pushed, when
+  // the heap does not hold it.
+  bool PushPageFunction(duk_context* ctx) const;
+  // Drops everything the page made and puts the heap back to its state at Begin.
   void End();
 
   const ScriptMemory& memory() const { return state_; }
@@ -89,10 +101,30 @@ class ScriptHeapImage {
  private:
   ScriptHeapImage(char* region, size_t region_size);
 
+  // The images of the heap with a page's function, for a few pages.
+  static constexpr size_t kPageImages = 4;
+  // A page whose image would pass this size loads its function every time: an image is
+  // copied back after every page.
+  static constexpr size_t kLargestPageImage = size_t{4} << 20;
+  struct PageImage {
+    std::uint64_t key = 0;
+    std::uint64_t last_used = 0;
+    ScriptMemory::Image image;
+  };
+
+  // Makes the heap hold key's function: from its image, or loaded into the first image and
+  // recorded in place of the least recently used one. False when it cannot be loaded.
+  bool hold_page(std::uint64_t key, const std::string& bytecode);
+
   char* region_;
   ScriptHeapState state_;
   duk_context* ctx_ = nullptr;
   std::mt19937_64 seeds_;
+  std::array<PageImage, kPageImages> pages_;
+  std::uint64_t uses_ = 0;
+  // The image the heap was put back to, null for the first one.
+  PageImage* current_ = nullptr;
+  bool page_function_ = false;
 };
 
 }  // namespace vhost

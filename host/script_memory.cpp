@@ -15,6 +15,7 @@
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <utility>
 
 #include "faultsim.h"
 #include "memoryapi.h"
@@ -45,7 +46,18 @@ ScriptMemory::ScriptMemory(char* region, size_t region_size)
 
 ScriptMemory::~ScriptMemory() {
   free_outside();
-  std::free(image_.bytes);
+}
+
+ScriptMemory::Image& ScriptMemory::Image::operator=(Image&& other) noexcept {
+  if (this != &other) {
+    std::free(bytes_);
+    bytes_ = std::exchange(other.bytes_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    std::copy(std::begin(other.free_lists_), std::end(other.free_lists_), free_lists_);
+    copied_ = std::move(other.copied_);
+    dead_large_ = std::move(other.dead_large_);
+  }
+  return *this;
 }
 
 void ScriptMemory::free_outside() {
@@ -68,27 +80,38 @@ size_t ScriptMemory::region_used() const {
 }
 
 bool ScriptMemory::CaptureImage() {
+  if (!CaptureImage(&image_))
+    return false;
+  large_in_region_ = false;
+  return true;
+}
+
+bool ScriptMemory::CaptureImage(Image* into) {
   if (!region_ || chunks_ || large_)
     return false;
   const size_t size = static_cast<size_t>(next_ - region_);
-  char* bytes = static_cast<char*>(system_allocate(size ? size : 1));
-  if (!bytes)
+  Image image;
+  image.bytes_ = static_cast<char*>(system_allocate(size ? size : 1));
+  if (!image.bytes_)
     return false;
-  std::memcpy(bytes, region_, size);
-  std::free(image_.bytes);
-  image_.bytes = bytes;
-  image_.size = size;
-  std::copy(std::begin(free_lists_), std::end(free_lists_), image_.free_lists);
-  plan_copies();
+  std::memcpy(image.bytes_, region_, size);
+  image.size_ = size;
+  std::copy(std::begin(free_lists_), std::end(free_lists_), image.free_lists_);
+  try {
+    image.dead_large_ = freed_large_;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  plan_copies(&image);
+  *into = std::move(image);
   return true;
 }
 
 // Without room for the plan the whole image is copied, which is as right.
-void ScriptMemory::plan_copies() {
-  image_.copied.clear();
+void ScriptMemory::plan_copies(Image* image) {
   try {
     std::vector<Span> dead;
-    for (const Span& span : freed_large_)
+    for (const Span& span : image->dead_large_)
       if (span.size >= kShortestSkip)
         dead.push_back(span);
     // A free block keeps its header and its link to the next one.
@@ -110,28 +133,34 @@ void ScriptMemory::plan_copies() {
         copied.push_back({at, span.offset - at});
       at = std::max(at, span.offset + span.size);
     }
-    if (at < image_.size)
-      copied.push_back({at, image_.size - at});
-    image_.copied = std::move(copied);
+    if (at < image->size_)
+      copied.push_back({at, image->size_ - at});
+    image->copied_ = std::move(copied);
   } catch (const std::bad_alloc&) {
-    image_.copied.clear();
+    image->copied_.clear();
   }
-  std::vector<Span>().swap(freed_large_);
 }
 
-void ScriptMemory::RestoreImage() {
-  if (!image_.bytes)
+void ScriptMemory::RestoreImage(const Image& from) {
+  if (!from.bytes_)
     return;
   const size_t reached = region_used();
   free_outside();
-  if (image_.copied.empty())
-    std::memcpy(region_, image_.bytes, image_.size);
-  for (const Span& span : image_.copied)
-    std::memcpy(region_ + span.offset, image_.bytes + span.offset, span.size);
-  std::copy(std::begin(image_.free_lists), std::end(image_.free_lists), free_lists_);
-  next_ = region_ + image_.size;
+  if (from.copied_.empty())
+    std::memcpy(region_, from.bytes_, from.size_);
+  for (const Span& span : from.copied_)
+    std::memcpy(region_ + span.offset, from.bytes_ + span.offset, span.size);
+  std::copy(std::begin(from.free_lists_), std::end(from.free_lists_), free_lists_);
+  next_ = region_ + from.size_;
   end_ = region_end_;
-  const size_t kept = (image_.size + kKeptResident + kPage - 1) / kPage * kPage;
+  // The copy of a short list; without room the dead large blocks of the image are only not
+  // left out of a later capture's copies.
+  try {
+    freed_large_ = from.dead_large_;
+  } catch (const std::bad_alloc&) {
+    freed_large_.clear();
+  }
+  const size_t kept = (from.size_ + kKeptResident + kPage - 1) / kPage * kPage;
   if (reached > kept && region_ + kept < region_end_)
     VirtualAlloc(region_ + kept,
                  std::min(reached, static_cast<size_t>(region_end_ - region_)) - kept, MEM_RESET,
@@ -181,7 +210,7 @@ void* ScriptMemory::allocate(size_t size) {
   const size_t rounded = (size + kGranule - 1) / kGranule * kGranule;
   if (rounded > kSmallLimit) {
     // Before the capture, a heap being made in the region is kept in it whole.
-    const bool into_region = region_ && !image_.bytes && in_region(next_) &&
+    const bool into_region = region_ && large_in_region_ && in_region(next_) &&
                              static_cast<size_t>(end_ - next_) >= kHeader + rounded;
     if (!into_region)
       return allocate_large(rounded);
@@ -243,10 +272,10 @@ void* ScriptMemory::reallocate_large(void* block, size_t rounded) {
 void ScriptMemory::release(void* block) {
   const size_t capacity = capacity_of(block);
   if (capacity > kSmallLimit) {
-    // A large block in the region stays there until the region is put back; freed before
-    // the capture, it need not be copied back.
+    // A large block in the region stays there until the region is put back; freed while
+    // large blocks are carved there (before a capture), it need not be copied back.
     if (in_region(block)) {
-      if (!image_.bytes) {
+      if (large_in_region_) {
         try {
           freed_large_.push_back(
               {static_cast<size_t>(static_cast<char*>(block) - region_) - kHeader,

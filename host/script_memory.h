@@ -11,6 +11,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace vhost {
@@ -34,14 +36,58 @@ class ScriptMemory {
   static void* Reallocate(void* udata, void* block, size_t size);
   static void Free(void* udata, void* block);
 
-  // Records the region's used bytes and the pool's state. Until the first capture, large
-  // blocks are carved from the region too, so that a heap made there lies in it whole; false
-  // (and nothing recorded) when some block lies outside it or the copy cannot be made.
+  struct Span {
+    size_t offset;
+    size_t size;
+  };
+  static constexpr size_t kGranule = 16;
+  static constexpr size_t kSmallLimit = 1024;
+  static constexpr size_t kClassCount = kSmallLimit / kGranule;
+  struct FreeBlock {
+    FreeBlock* next;
+  };
+
+  // A record of the region's used bytes and of the pool's state, which a restore puts back.
+  class Image {
+   public:
+    Image() = default;
+    Image(Image&& other) noexcept { *this = std::move(other); }
+    Image& operator=(Image&& other) noexcept;
+    ~Image() { std::free(bytes_); }
+    bool empty() const { return !bytes_; }
+    // The region's bytes it holds.
+    size_t size() const { return size_; }
+
+   private:
+    friend class ScriptMemory;
+    char* bytes_ = nullptr;  // a copy of the region's first size_ bytes
+    size_t size_ = 0;
+    FreeBlock* free_lists_[kClassCount] = {};
+    // The parts of it that a restore copies (all of it when empty): the rest is the insides
+    // of free blocks and of large blocks freed while the image was being made, which nothing
+    // reads.
+    std::vector<Span> copied_;
+    // Those large blocks, which stay out of use as long as the image does.
+    std::vector<Span> dead_large_;
+  };
+
+  // Records the region's used bytes and the pool's state as the pool's first image, after
+  // which large blocks go to the system allocator. Until then, large blocks are carved from
+  // the region too, so that a heap made there lies in it whole; false (and nothing recorded)
+  // when some block lies outside it or the copy cannot be made.
   bool CaptureImage();
-  // Frees every block outside the region and puts the region back as captured: every block
-  // taken since is gone. When the blocks had reached far past the image, the region's pages
-  // past it go back to the system. Without a captured image it does nothing.
-  void RestoreImage();
+  // Records them into another image, kept by the caller (a heap with more in it than the
+  // first image: see CarveLargeInRegion). False, and *into unchanged, as above.
+  bool CaptureImage(Image* into);
+  // While on (after the first capture), large blocks are carved from the region again, so
+  // that what is made meanwhile can be captured.
+  void CarveLargeInRegion(bool on) { large_in_region_ = on; }
+  // Frees every block outside the region and puts the region back as the first image (or
+  // from) was captured: every block taken since is gone. When the blocks had reached far past
+  // the image, the region's pages past it go back to the system. Without a captured image it
+  // does nothing.
+  void RestoreImage() { RestoreImage(image_); }
+  void RestoreImage(const Image& from);
 
   // Bytes taken from the system for chunks, for tests.
   size_t chunk_bytes() const { return chunk_bytes_; }
@@ -49,14 +95,8 @@ class ScriptMemory {
   size_t region_used() const;
 
  private:
-  static constexpr size_t kGranule = 16;
-  static constexpr size_t kSmallLimit = 1024;
-  static constexpr size_t kClassCount = kSmallLimit / kGranule;
   static constexpr size_t kChunkSize = 64 * 1024;
 
-  struct FreeBlock {
-    FreeBlock* next;
-  };
   struct Chunk {
     Chunk* next;
     size_t padding;  // keeps the blocks after it 16-byte aligned
@@ -65,18 +105,6 @@ class ScriptMemory {
   struct LargeLink {
     LargeLink* previous;
     LargeLink* next;
-  };
-  struct Span {
-    size_t offset;
-    size_t size;
-  };
-  struct Image {
-    char* bytes = nullptr;  // a copy of the region's first `size` bytes
-    size_t size = 0;
-    FreeBlock* free_lists[kClassCount] = {};
-    // The parts of it that a restore copies (all of it when empty): the rest is the insides
-    // of free blocks and of large blocks freed before the capture, which nothing reads.
-    std::vector<Span> copied;
   };
   // Shorter dead parts are copied all the same: a copy of a few more bytes costs less than
   // another call.
@@ -89,7 +117,7 @@ class ScriptMemory {
   void* reallocate_large(void* block, size_t rounded);
   bool in_region(const void* block) const { return block >= region_ && block < region_end_; }
   void free_outside();
-  void plan_copies();
+  void plan_copies(Image* image);
 
   FreeBlock* free_lists_[kClassCount] = {};
   Chunk* chunks_ = nullptr;
@@ -100,7 +128,8 @@ class ScriptMemory {
   char* region_ = nullptr;
   char* region_end_ = nullptr;
   Image image_;
-  // Large blocks of the region freed before the capture.
+  bool large_in_region_ = true;
+  // Large blocks of the region freed while they were carved there.
   std::vector<Span> freed_large_;
 };
 

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -126,6 +127,59 @@ TEST(ScriptRegionPoolTest, NoCaptureWhileABlockLiesOutsideTheRegion) {
   EXPECT_TRUE(memory.CaptureImage());
 }
 
+// A second image records what was carved into the region after the first: each restore puts
+// back its own image, and a large block of the first image that was freed while the second was
+// made is dead in the second only.
+TEST(ScriptRegionPoolTest, AnotherImageHoldsWhatWasCarvedAfterTheFirstAndEachRestoresItsOwn) {
+  constexpr size_t kSize = 256 * 1024;
+  std::unique_ptr<char, FreeDeleter> region(static_cast<char*>(std::aligned_alloc(16, kSize)));
+  ScriptMemory memory(region.get(), kSize);
+  auto* kept = static_cast<char*>(ScriptMemory::Allocate(&memory, 3000));
+  auto* dropped_later = static_cast<char*>(ScriptMemory::Allocate(&memory, 3000));
+  std::memset(kept, 'k', 3000);
+  std::memset(dropped_later, 'd', 3000);
+  ASSERT_TRUE(memory.CaptureImage());
+  const size_t first_size = memory.region_used();
+
+  memory.CarveLargeInRegion(true);
+  ScriptMemory::Free(&memory, dropped_later);
+  auto* added = static_cast<char*>(ScriptMemory::Allocate(&memory, 5000));
+  ASSERT_TRUE(in(added, region.get(), kSize)) << "carved into the region while asked to";
+  std::memset(added, 'a', 5000);
+  memory.CarveLargeInRegion(false);
+  ScriptMemory::Image second;
+  ASSERT_TRUE(memory.CaptureImage(&second));
+  EXPECT_EQ(memory.region_used(), second.size());
+  EXPECT_GT(second.size(), first_size);
+  EXPECT_FALSE(in(ScriptMemory::Allocate(&memory, 5000), region.get(), kSize))
+      << "large blocks go outside again";
+
+  for (int round = 0; round < 2; ++round) {
+    std::memset(kept, 'x', 3000);
+    std::memset(dropped_later, 'x', 3000);
+    std::memset(added, 'x', 5000);
+    memory.RestoreImage();
+    EXPECT_EQ(first_size, memory.region_used());
+    EXPECT_EQ(std::string(3000, 'k'), std::string(kept, 3000));
+    EXPECT_EQ(std::string(3000, 'd'), std::string(dropped_later, 3000))
+        << "live in the first image, whatever the second left out";
+    // An image made from the first again leaves nothing of the first out either.
+    ScriptMemory::Image third;
+    ASSERT_TRUE(memory.CaptureImage(&third));
+    std::memset(dropped_later, 'x', 3000);
+    memory.RestoreImage(third);
+    EXPECT_EQ(std::string(3000, 'd'), std::string(dropped_later, 3000));
+
+    std::memset(kept, 'x', 3000);
+    std::memset(added, 'x', 5000);
+    memory.RestoreImage(second);
+    EXPECT_EQ(second.size(), memory.region_used());
+    EXPECT_EQ(std::string(3000, 'k'), std::string(kept, 3000));
+    EXPECT_EQ(std::string(5000, 'a'), std::string(added, 5000));
+    EXPECT_EQ(0u, memory.chunk_bytes());
+  }
+}
+
 std::string run(duk_context* ctx, const char* script) {
   if (duk_peval_string(ctx, script) != 0) {
     const std::string error = std::string("error: ") + duk_safe_to_string(ctx, -1);
@@ -219,6 +273,127 @@ TEST(ScriptHeapImageTest, APageAfterFailedAllocationsRunsInAWholeHeap) {
       ASSERT_LT(n, 100000) << "the loop does not end";
     }
     EXPECT_GT(n, 1) << "no allocation of the page reached the simulator";
+  }
+}
+
+// The bytecode of a page's script, compiled in a heap of its own.
+std::string bytecode_of(const char* script) {
+  duk_context* ctx = duk_create_heap_default();
+  duk_push_string(ctx, "page");
+  duk_compile_string_filename(ctx, 0, script);
+  duk_dump_function(ctx);
+  duk_size_t size = 0;
+  const auto* data = static_cast<const char*>(duk_get_buffer(ctx, -1, &size));
+  std::string bytecode(data, size);
+  duk_destroy_heap(ctx);
+  return bytecode;
+}
+
+// Runs the function that Begin put in the heap and gives the page's global result.
+std::string run_page(ScriptHeapImage& heap, duk_context* ctx) {
+  if (!heap.PushPageFunction(ctx))
+    return "no function";
+  if (duk_pcall(ctx, 0) != DUK_EXEC_SUCCESS) {
+    const std::string error = std::string("error: ") + duk_safe_to_string(ctx, -1);
+    duk_pop(ctx);
+    return error;
+  }
+  duk_pop(ctx);
+  return run(ctx, "result");
+}
+
+// More pages than a heap keeps images for, in turns and again: each runs its own function in a
+// heap where nothing of an earlier page is left, and a page asked for again is put back from
+// its image, the heap holding its function after End.
+TEST(ScriptHeapImageTest, PagesRunTheirOwnFunctionsFromTheirImages) {
+  std::unique_ptr<ScriptHeapImage> heap = ScriptHeapImage::Create(1 << 20);
+  ASSERT_TRUE(heap);
+  const size_t first_size = heap->memory().region_used();
+  std::vector<std::string> bytecodes;
+  for (int page = 0; page < 6; ++page) {
+    // Long enough for the function's bytecode to be a large block.
+    std::string script = "var result = '" + std::to_string(page) + ":' + typeof seen; seen = 1;";
+    for (int i = 0; i < 60; ++i)
+      script += " var v" + std::to_string(i) + " = " + std::to_string(i) + " * 2;";
+    bytecodes.push_back(bytecode_of(script.c_str()));
+  }
+  ASSERT_GT(bytecodes[0].size(), 1024u);
+  std::map<int, std::set<size_t>> image_sizes;
+  for (const int page : {0, 0, 1, 0, 2, 3, 4, 5, 0, 5, 5, 1}) {
+    duk_context* ctx = heap->Begin(nullptr, static_cast<std::uint64_t>(page) + 1, bytecodes[page]);
+    EXPECT_EQ(std::to_string(page) + ":undefined", run_page(*heap, ctx)) << "page " << page;
+    run(ctx, "left = []; for (var i = 0; i < 20000; i++) left.push({ i: i });");
+    heap->End();
+    EXPECT_EQ(0u, heap->memory().chunk_bytes());
+    const size_t size = heap->memory().region_used();
+    EXPECT_GT(size, first_size) << "the page's image, with its function";
+    image_sizes[page].insert(size);
+  }
+  // Each image holds its own page's function and no other (the functions are of one size).
+  std::set<size_t> all;
+  for (const auto& [page, sizes] : image_sizes) {
+    EXPECT_EQ(1u, sizes.size()) << "page " << page;
+    all.insert(sizes.begin(), sizes.end());
+  }
+  EXPECT_LT(*all.rbegin() - *all.begin(), 256u);
+  duk_context* ctx = heap->Begin(nullptr);
+  EXPECT_EQ("no function", run_page(*heap, ctx));
+  EXPECT_EQ("undefined", run(ctx, "typeof result"));
+  heap->End();
+  EXPECT_EQ(first_size, heap->memory().region_used());
+}
+
+// A page's function loads into the first image and the heap with it is recorded: when the
+// record cannot be made (no memory for its copy, or the function did not fit the region) the
+// page still gets its function and End puts back the first image; when the load itself fails,
+// the page gets the first image without a function (and loads its own). Every allocation fails
+// in turn; the next page with the same function always runs it.
+TEST(ScriptHeapImageTest, APageWhoseFunctionCannotBeKeptOrLoadedGetsTheFirstImage) {
+  const size_t first_size = ScriptHeapImage::Create(1 << 20)->memory().region_used();
+  std::string big = "var result = 'ran:' + typeof seen; seen = 1;";
+  for (int i = 0; i < 3000; ++i)
+    big += " var v" + std::to_string(i) + " = 'text " + std::to_string(i) + "';";
+  const std::string small_page = bytecode_of("var result = 'ran:' + typeof seen; seen = 1;");
+  const std::string big_page = bytecode_of(big.c_str());
+  ASSERT_GT(big_page.size(), size_t{64} << 10);
+  // The big page's function does not fit the region beside the first image.
+  for (const size_t region : {ScriptHeapImage::kRegionSize, first_size + (size_t{64} << 10)}) {
+    std::unique_ptr<ScriptHeapImage> heap = ScriptHeapImage::Create(region);
+    ASSERT_TRUE(heap);
+    for (const std::string* bytecode : {&small_page, &big_page}) {
+      int not_kept = 0, not_loaded = 0;
+      for (int n = 1;; ++n) {
+        const std::uint64_t key = 1000 * n + bytecode->size();
+        FaultSimConfig(n, TRUE);
+        duk_context* ctx = heap->Begin(nullptr, key, *bytecode);
+        const int faults = FaultSimFaults();
+        FaultSimConfig(0, FALSE);
+        const std::string result = run_page(*heap, ctx);
+        if (result == "no function") {
+          ++not_loaded;
+          EXPECT_EQ("undefined", run(ctx, "typeof seen"));
+        } else {
+          EXPECT_EQ("ran:undefined", result) << "allocation " << n;
+        }
+        heap->End();
+        const bool kept = heap->memory().region_used() > first_size;
+        if (result != "no function" && !kept)
+          ++not_kept;
+        duk_context* again = heap->Begin(nullptr, key, *bytecode);
+        EXPECT_EQ("ran:undefined", run_page(*heap, again)) << "allocation " << n;
+        heap->End();
+        if (faults == 0) {
+          EXPECT_EQ(bytecode == &big_page && region != ScriptHeapImage::kRegionSize, !kept)
+              << "region " << region << ", bytecode " << bytecode->size();
+          break;
+        }
+        ASSERT_LT(n, 10000) << "the loop does not end";
+      }
+      EXPECT_GT(not_kept, 0) << "region " << region << ", bytecode " << bytecode->size();
+      if (bytecode == &big_page && region != ScriptHeapImage::kRegionSize) {
+        EXPECT_GT(not_loaded, 0) << "the load never failed";
+      }
+    }
   }
 }
 
