@@ -7,6 +7,7 @@
 // thrown as an Error with `number` (the HRESULT) and `description`.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <unordered_map>
@@ -41,7 +42,16 @@ class ScriptReferences {
   void ReleaseAll();
 
  private:
-  std::unordered_map<IUnknown*, size_t> held_;
+  // A page holds a few objects at a time as a rule: they are counted in a short list, the
+  // rest in a map.
+  static constexpr size_t kListed = 16;
+  struct Held {
+    IUnknown* p;
+    size_t count;
+  };
+  std::array<Held, kListed> listed_;
+  size_t listed_count_ = 0;
+  std::unordered_map<IUnknown*, size_t> more_;
 };
 
 // Prepares a fresh heap made by a ScriptHeapImage: the proxy handler, Enumerator, the

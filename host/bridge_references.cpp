@@ -108,20 +108,40 @@ void check_end(duk_context* ctx) {
 }  // namespace bridge_detail
 
 void ScriptReferences::Hold(IUnknown* p) {
-  ++held_[p];
+  for (size_t i = 0; i < listed_count_; ++i)
+    if (listed_[i].p == p) {
+      ++listed_[i].count;
+      return;
+    }
+  if (listed_count_ < kListed)
+    listed_[listed_count_++] = {p, 1};
+  else
+    ++more_[p];
 }
 
 void ScriptReferences::Forget(IUnknown* p) {
-  const auto found = held_.find(p);
-  if (found != held_.end() && --found->second == 0)
-    held_.erase(found);
+  for (size_t i = 0; i < listed_count_; ++i)
+    if (listed_[i].p == p) {
+      if (--listed_[i].count == 0)
+        listed_[i] = listed_[--listed_count_];
+      return;
+    }
+  const auto found = more_.find(p);
+  if (found != more_.end() && --found->second == 0)
+    more_.erase(found);
 }
 
 void ScriptReferences::ReleaseAll() {
-  // The list is emptied first, so that nothing a Release sets off can change it under the walk.
-  auto held = std::move(held_);
-  held_.clear();
-  for (auto& [p, count] : held)
+  // The lists are emptied first, so that nothing a Release sets off can change them under the
+  // walk.
+  const std::array<Held, kListed> listed = listed_;
+  const size_t listed_count = std::exchange(listed_count_, 0);
+  auto more = std::move(more_);
+  more_.clear();
+  for (size_t i = 0; i < listed_count; ++i)
+    for (size_t n = 0; n < listed[i].count; ++n)
+      listed[i].p->Release();
+  for (auto& [p, count] : more)
     for (size_t i = 0; i < count; ++i)
       p->Release();
 }
