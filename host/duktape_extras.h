@@ -7,6 +7,8 @@
 
 // Seeds Math.random of ctx's heap afresh, as making a heap does (there from the clock).
 void vhost_reseed_random(duk_context* ctx, uint64_t seed);
+// The next number of Math.random of ctx's heap, in [0, 1).
+double vhost_random_double(duk_context* ctx);
 
 // Own properties of the host's own objects under keys interned once (vhost_intern_key): a read
 // or write that skips what a property access of the API does for any object (interning the key,

@@ -17,6 +17,10 @@ void vhost_reseed_random(duk_context* ctx, uint64_t seed) {
   duk_util_tinyrandom_prepare_seed(heap->heap_thread);
 }
 
+double vhost_random_double(duk_context* ctx) {
+  return duk_util_tinyrandom_get_double(reinterpret_cast<duk_hthread*>(ctx));
+}
+
 namespace {
 
 // The object at idx, a proxy's target for a proxy; null when idx holds no object.

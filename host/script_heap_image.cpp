@@ -35,8 +35,29 @@ duk_ret_t load_page_function(duk_context* ctx, void* udata) {
   return 0;
 }
 
+// Math.random, which seeds the heap's generator on a page's first call.
+duk_ret_t math_random(duk_context* ctx) {
+  ScriptHeapState* state = ScriptHeapState::Of(ctx);
+  if (!state->random_seeded) {
+    vhost_reseed_random(ctx, state->seeds());
+    state->random_seeded = true;
+  }
+  duk_push_number(ctx, vhost_random_double(ctx));
+  return 1;
+}
+
 duk_ret_t run_prepare(duk_context* ctx, void* udata) {
-  reinterpret_cast<ScriptHeapImage::Prepare>(udata)(ctx);
+  duk_get_global_literal(ctx, "Math");
+  duk_push_c_function(ctx, math_random, 0);
+  duk_push_literal(ctx, "name");
+  duk_push_literal(ctx, "random");
+  duk_def_prop(ctx, -3,
+               DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_CLEAR_WRITABLE | DUK_DEFPROP_CLEAR_ENUMERABLE |
+                   DUK_DEFPROP_SET_CONFIGURABLE);
+  duk_put_prop_literal(ctx, -2, "random");
+  duk_pop(ctx);
+  if (udata)
+    reinterpret_cast<ScriptHeapImage::Prepare>(udata)(ctx);
   return 0;
 }
 
@@ -66,19 +87,17 @@ std::unique_ptr<ScriptHeapImage> ScriptHeapImage::Create(size_t region_size, Pre
                       static_cast<ScriptMemory*>(&image->state_), fatal_handler);
   if (!image->ctx_)
     return nullptr;
-  if (prepare) {
-    const duk_int_t rc =
-        duk_safe_call(image->ctx_, run_prepare, reinterpret_cast<void*>(prepare), 0, 1);
-    duk_pop(image->ctx_);
-    if (rc != DUK_EXEC_SUCCESS)
-      return nullptr;
-  }
+  const duk_int_t rc =
+      duk_safe_call(image->ctx_, run_prepare, reinterpret_cast<void*>(prepare), 0, 1);
+  duk_pop(image->ctx_);
+  if (rc != DUK_EXEC_SUCCESS)
+    return nullptr;
   // Duktape collects once soon after a heap is made; done here, it is in the image.
   duk_gc(image->ctx_, 0);
   if (!image->state_.CaptureImage())
     return nullptr;
   std::random_device device;
-  image->seeds_.seed((static_cast<uint64_t>(device()) << 32) ^ device());
+  image->state_.seeds.seed((static_cast<uint64_t>(device()) << 32) ^ device());
   return image;
 }
 
@@ -96,7 +115,7 @@ duk_context* ScriptHeapImage::Begin(PageContext* page) {
     state_.RestoreImage();
     current_ = nullptr;
   }
-  vhost_reseed_random(ctx_, seeds_());
+  state_.random_seeded = false;
   return ctx_;
 }
 
@@ -106,7 +125,7 @@ duk_context* ScriptHeapImage::Begin(PageContext* page, std::uint64_t key,
     return Begin(page);
   state_.page = page;
   page_function_ = true;
-  vhost_reseed_random(ctx_, seeds_());
+  state_.random_seeded = false;
   return ctx_;
 }
 
