@@ -369,7 +369,9 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
   if (climbs(r.path))
     return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
   const HostConfig& config = server->config();
-  fs::path real;
+  // The path as text: a page needs no fs::path, whose parts cost more to make than the rest of
+  // this function.
+  std::string real;
   fs::file_status status;
   struct stat page_status;
   ResolutionCache& resolutions = server->resolutions();
@@ -379,18 +381,20 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
     page_status = kept->status;
   } else {
     ResolutionCache::Ticket ticket = resolutions.Prepare(config.site_root, r.path);
-    if (!resolve_in_site(config.site_root, r.path, &real, &status, &page_status))
+    fs::path resolved;
+    if (!resolve_in_site(config.site_root, r.path, &resolved, &status, &page_status))
       return queue_text(connection, state, 403, "Forbidden", "The path leaves the site.");
+    real = resolved.string();
     // A regular file reached without a symbolic link (resolve_in_site clears the mode after
     // one).
     if (S_ISREG(page_status.st_mode))
-      resolutions.Keep(r.path, std::move(ticket), Resolution{real.string(), page_status});
+      resolutions.Keep(r.path, std::move(ticket), Resolution{real, page_status});
   }
   fs::path target;
   std::error_code ec;
   // Whether the file sent is in a data folder, judged by where it really is: a link from
   // elsewhere in the site to an uploaded page does not run it either.
-  bool data = in_data_dir(config, real.string());
+  bool data = in_data_dir(config, real);
   std::string virtual_path = r.path;
   if (fs::is_directory(status)) {
     if (virtual_path.back() != '/')
@@ -402,9 +406,7 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
       return queue_text(connection, state, 403, "Forbidden", "This folder has no index page.");
     data = in_data_dir(config, fs::weakly_canonical(target, ec).string());
     page_status.st_mode = 0;
-  } else if (fs::is_regular_file(status)) {
-    target = real;
-  } else {
+  } else if (!fs::is_regular_file(status)) {
     return queue_text(connection, state, 404, "Not Found",
                       "There is no " + r.path + " on this server.");
   }
@@ -416,6 +418,8 @@ MHD_Result dispatch(HttpServer* server, MHD_Connection* connection, RequestState
                         "Pages do not run from a folder that holds data only.");
     return serve_page(server, connection, state, virtual_path, page_status);
   }
+  if (target.empty())
+    target = real;
   if (is_server_side(virtual_path) || is_server_side(target.string()))
     return queue_text(connection, state, 403, "Forbidden",
                       "Included and application files are not sent.");
