@@ -233,6 +233,9 @@ void VariantInit(VARIANTARG* pvarg) {
 HRESULT VariantClear(VARIANTARG* pvarg) {
   if (!pvarg)
     return E_INVALIDARG;
+  // Most variants cleared were never filled.
+  if (pvarg->vt == VT_EMPTY)
+    return S_OK;
   HRESULT hr = variant_validate_type(pvarg->vt);
   if (FAILED(hr)) {
     OLEAUT_TRACE("invalid type " + debug_vt(pvarg->vt));
