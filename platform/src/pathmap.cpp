@@ -4,6 +4,7 @@
 #include "pathmap.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -132,8 +133,9 @@ bool map_path(LPCSTR path, Wildcards wildcards, std::string* os_path) {
     while (*rest == '\\' || *rest == '/')
       ++rest;
   }
-  for (; *rest; ++rest)
-    out += *rest == '\\' ? '/' : *rest;
+  const size_t at = out.size();
+  out += rest;
+  std::replace(out.begin() + static_cast<std::ptrdiff_t>(at), out.end(), '\\', '/');
   *os_path = std::move(out);
   return true;
 }
