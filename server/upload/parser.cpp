@@ -35,6 +35,12 @@ HRESULT read_header_line(const char* line, CKaText* name, CKaText* file_name, CK
   return S_OK;
 }
 
+// Offset of the first line feed among the n bytes at p, or -1 (also when n < 1).
+int find_line_feed(const char* p, int n) {
+  const void* hit = n > 0 ? memchr(p, '\n', static_cast<size_t>(n)) : nullptr;
+  return hit ? static_cast<int>(static_cast<const char*>(hit) - p) : -1;
+}
+
 // Sets *mark to before + boundary + after in one block; false when memory is short.
 bool make_mark(CKaText* mark, const char* before, const CKaText& boundary, const char* after) {
   const size_t before_length = strlen(before);
@@ -141,7 +147,7 @@ HRESULT KaFileUpload::ReadFirstDelimiter(const PartDelimiters& marks, int* lastP
 }
 
 bool KaFileUpload::PassDelimiterLine(const PartDelimiters& marks, int* lastPart) {
-  const int b = kaFindData(Body + ParsePos, BodyLength - ParsePos, "\n");
+  const int b = find_line_feed(Body + ParsePos, BodyLength - ParsePos);
   if (b < 0) {
     *lastPart = 1;
     return false;
@@ -207,7 +213,7 @@ int KaFileUpload::ReadHeaderLine(char* line) {
   int window = BodyLength - ParsePos;
   if (window > kLineWindow)
     window = kLineWindow;
-  const int n = kaFindData(Body + ParsePos, window, "\n");
+  const int n = find_line_feed(Body + ParsePos, window);
   if (n <= 0)
     return n;
   // The copy stops early at a zero byte of the body.
