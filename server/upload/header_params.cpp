@@ -7,9 +7,6 @@
 
 namespace {
 
-// The text a value is read from never exceeds this many bytes.
-constexpr size_t kValueWindow = 255;
-
 bool is_blank(char c) {
   return c == ' ' || c == '\t';
 }
@@ -66,8 +63,8 @@ bool ends_quoted(char c) {
   return c == '"' || c == '\r' || c == '\n' || c == '\0';
 }
 
-// Stores the n bytes at from (n <= kValueWindow, no zero byte among them) into value; false when
-// the text could not be made.
+// Stores the n bytes at from (n <= kParameterWindow, no zero byte among them) into value; false
+// when the text could not be made.
 bool store(const char* from, size_t n, CKaText* value) {
   char* block = kaNewString(static_cast<unsigned>(n));
   if (!block)
@@ -82,7 +79,7 @@ bool store(const char* from, size_t n, CKaText* value) {
 // Reads the value at at of the parameter whose keyword starts at keyword.
 bool read_value(const char* keyword, const char* at, ValueWindow window, CKaText* value) {
   const char* window_start = window == ValueWindow::kFromKeyword ? keyword : at;
-  const char* limit = window_start + strnlen(window_start, kValueWindow);
+  const char* limit = window_start + strnlen(window_start, kParameterWindow);
   const bool quoted = *at == '"';
   const char* from = quoted ? at + 1 : at;
   const char* end = from;
