@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include "KaString.h"
+
 HRESULT AcpToBstr(const char* text, BSTR* out) {
   *out = nullptr;
   const int bytes = text ? static_cast<int>(strlen(text)) : 0;
@@ -31,13 +33,14 @@ HRESULT BstrToAcp(BSTR text, CKaText* out) {
       WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), nullptr, 0, nullptr, nullptr);
   if (bytes <= 0)
     return E_FAIL;
-  CKaText converted;
-  char* buffer = converted.GetBuffer(static_cast<unsigned>(bytes));
-  if (!buffer)
+  // Converted straight into the block the text takes over: the old text stays when it cannot
+  // be made.
+  char* block = kaNewString(static_cast<unsigned>(bytes));
+  if (!block)
     return E_OUTOFMEMORY;
-  WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), buffer, bytes, nullptr, nullptr);
-  converted.ReleaseBuffer();
-  *out = converted;
-  // The assignment keeps the old text when it cannot allocate.
-  return out->GetLength() == converted.GetLength() ? S_OK : E_OUTOFMEMORY;
+  WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), block, bytes, nullptr, nullptr);
+  char* old = out->GetData();
+  out->SetData(block);
+  kaFreeString(&old);
+  return S_OK;
 }
