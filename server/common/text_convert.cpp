@@ -39,8 +39,12 @@ HRESULT BstrToAcp(BSTR text, CKaText* out) {
   if (!block)
     return E_OUTOFMEMORY;
   WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), block, bytes, nullptr, nullptr);
-  char* old = out->GetData();
-  out->SetData(block);
-  kaFreeString(&old);
+  ResetText(out, block);
   return S_OK;
+}
+
+void ResetText(CKaText* text, char* block) {
+  char* old = text->GetData();
+  text->SetData(block);
+  kaFreeString(&old);
 }

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "KaString.h"
+#include "vtrl_module.h"
 
 namespace {
 
@@ -70,9 +71,7 @@ bool store(const char* from, size_t n, CKaText* value) {
   if (!block)
     return false;
   memcpy(block, from, n);
-  char* old = value->GetData();
-  value->SetData(block);
-  kaFreeString(&old);
+  ResetText(value, block);
   return true;
 }
 
