@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "KaString.h"
 #include "vtrl_module.h"
 
@@ -56,13 +58,9 @@ const char* next_parameter(const char* p) {
   return nullptr;
 }
 
-bool ends_token(char c) {
-  return c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
-}
-
-bool ends_quoted(char c) {
-  return c == '"' || c == '\r' || c == '\n' || c == '\0';
-}
+// The bytes that end an unquoted value (a token) and a quoted one; a zero byte ends both.
+constexpr char kTokenEnds[] = "; \t\r\n";
+constexpr char kQuotedEnds[] = "\"\r\n";
 
 // Stores the n bytes at from (n <= kParameterWindow, no zero byte among them) into value; false
 // when the text could not be made.
@@ -82,8 +80,10 @@ bool read_value(const char* keyword, const char* at, ValueWindow window, CKaText
   const bool quoted = *at == '"';
   const char* from = quoted ? at + 1 : at;
   const char* end = from;
-  while (end < limit && !(quoted ? ends_quoted(*end) : ends_token(*end)))
-    ++end;
+  if (from < limit) {
+    const size_t stop = strcspn(from, quoted ? kQuotedEnds : kTokenEnds);
+    end = from + std::min(stop, static_cast<size_t>(limit - from));
+  }
   return store(from, static_cast<size_t>(end - from), value);
 }
 
@@ -128,11 +128,9 @@ HRESULT CutClientPath(CKaText* fileName) {
     base = name + strlen(name);
   if (base == name)
     return S_OK;
-  CKaText cut = fileName->Mid(static_cast<int>(base - name));
-  if (strcmp(cut, base) != 0)
+  char* cut = kaDataDup(base, static_cast<unsigned>(strlen(base)));
+  if (!cut)
     return E_OUTOFMEMORY;
-  char* block = fileName->GetData();
-  fileName->SetData(cut.GetData());
-  cut.SetData(block);
+  ResetText(fileName, cut);
   return S_OK;
 }
