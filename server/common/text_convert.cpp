@@ -5,12 +5,30 @@
 
 #include "KaString.h"
 
+namespace {
+
+// The longest text, in bytes, that AcpToBstr converts in a single pass.
+constexpr int kShortText = 256;
+
+}  // namespace
+
 HRESULT AcpToBstr(const char* text, BSTR* out) {
   *out = nullptr;
   const int bytes = text ? static_cast<int>(strlen(text)) : 0;
   if (bytes == 0) {
     *out = SysAllocStringLen(nullptr, 0);
     return *out ? S_OK : E_OUTOFMEMORY;
+  }
+  // A short text is converted once, on the stack, and copied into its string; a longer one is
+  // measured first. No code page gives more units than bytes; one that did would fail the short
+  // conversion and be measured as well.
+  if (bytes <= kShortText) {
+    OLECHAR at_hand[kShortText];
+    const int units = MultiByteToWideChar(CP_ACP, 0, text, bytes, at_hand, bytes);
+    if (units > 0) {
+      *out = SysAllocStringLen(at_hand, static_cast<UINT>(units));
+      return *out ? S_OK : E_OUTOFMEMORY;
+    }
   }
   const int units = MultiByteToWideChar(CP_ACP, 0, text, bytes, nullptr, 0);
   if (units <= 0)
