@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "KaFile.h"
+#include "KaString.h"
 #include "attachment.h"
 #include "compression.h"
 #include "map_path.h"
@@ -54,6 +55,32 @@ HRESULT report_folder(const char* target) {
   return report_with_target(VtrlMessage::kTargetIsFolder, target);
 }
 
+// Closes and removes a claimed file (none is a no-op), so that a failed save leaves nothing.
+void give_back(HANDLE* claimed, const char* name) {
+  if (*claimed == INVALID_HANDLE_VALUE)
+    return;
+  CloseHandle(*claimed);
+  DeleteFileA(name);
+  *claimed = INVALID_HANDLE_VALUE;
+}
+
+// What an exclusive create of a candidate name found.
+enum class Claim { kFree, kTaken, kFolder };
+
+// Creates name exclusively into *claimed. The create is the test of the name too: only a name
+// that is taken (by a file, a folder, or another saver a moment ago) is kTaken; any other
+// failure is the open's to report (kFree with INVALID_HANDLE_VALUE). With first set, a folder
+// at name is kFolder: a folder may fail the create for another reason than its name.
+Claim claim(const char* name, bool first, HANDLE* claimed) {
+  *claimed = create_file(name, CREATE_NEW);
+  if (*claimed != INVALID_HANDLE_VALUE)
+    return Claim::kFree;
+  if (first && is_folder(name))
+    return Claim::kFolder;
+  return GetLastError() == ERROR_FILE_EXISTS || kaIsFileExist(name) == 0 ? Claim::kTaken
+                                                                         : Claim::kFree;
+}
+
 }  // namespace
 
 // AutoTagName
@@ -67,7 +94,12 @@ HRESULT report_folder(const char* target) {
 //          name cannot be made (nothing is left claimed).
 // Notes:   a folder at a numbered name counts as taken, as a file does.
 static HRESULT AutoTagName(CKaText* path, HANDLE* claimed) {
-  *claimed = INVALID_HANDLE_VALUE;
+  // Most names are free: the halves a number goes between are made only for a taken one.
+  const Claim first = claim(*path, /*first=*/true, claimed);
+  if (first == Claim::kFolder)
+    return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
+  if (first == Claim::kFree)
+    return S_OK;
   const int length = path->GetLength();
   const int separator = std::max(path->ReverseFind('\\'), path->ReverseFind('/'));
   const int dot = path->ReverseFind('.');
@@ -77,35 +109,17 @@ static HRESULT AutoTagName(CKaText* path, HANDLE* claimed) {
   // A copy that could not be made comes back short.
   if (stem.GetLength() != split || extension.GetLength() != length - split)
     return E_OUTOFMEMORY;
-  for (int n = 0;; ++n) {
+  for (int n = 1;; ++n) {
     CKaText candidate;
-    if (n > 0) {
-      candidate.Format("%s%d%s", static_cast<const char*>(stem), n,
-                       static_cast<const char*>(extension));
-      if (candidate.IsEmpty())
-        return E_OUTOFMEMORY;
-    }
-    const char* name =
-        n > 0 ? static_cast<const char*>(candidate) : static_cast<const char*>(*path);
-    // The exclusive create is the test of the name too: only a name that is taken (by a file,
-    // a folder, or another saver a moment ago) sends the count on; any other failure is the
-    // open's to report. A folder may fail the create for another reason than its name.
-    *claimed = create_file(name, CREATE_NEW);
-    if (n == 0 && *claimed == INVALID_HANDLE_VALUE && is_folder(name))
-      return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
-    const bool taken = *claimed == INVALID_HANDLE_VALUE &&
-                       (GetLastError() == ERROR_FILE_EXISTS || kaIsFileExist(name) == 0);
-    if (!taken) {
-      if (n == 0)
-        return S_OK;
+    candidate.Format("%s%d%s", static_cast<const char*>(stem), n,
+                     static_cast<const char*>(extension));
+    if (candidate.IsEmpty())
+      return E_OUTOFMEMORY;
+    if (claim(candidate, /*first=*/false, claimed) == Claim::kFree) {
       *path = candidate;
       if (path->Compare(candidate) == 0)
         return S_OK;
-      if (*claimed != INVALID_HANDLE_VALUE) {
-        CloseHandle(*claimed);
-        DeleteFileA(candidate);
-        *claimed = INVALID_HANDLE_VALUE;
-      }
+      give_back(claimed, candidate);
       return E_OUTOFMEMORY;
     }
     if (n == INT_MAX)
@@ -127,8 +141,17 @@ HRESULT KaoAttachment::ResolveTarget(BSTR bstrPath, LONG bAutoTag, CKaText* targ
   if (FAILED(hr))
     return hr;
   const int separator = target->ReverseFind('\\');
-  if (separator >= 0)
-    record_->FileName = target->Mid(separator + 1);
+  if (separator < 0)
+    return S_OK;
+  // The name saved under is copied straight into FileName. A save whose name cannot be kept
+  // fails and gives its claim back, rather than succeed under a name the script cannot see.
+  const char* name = static_cast<const char*>(*target) + separator + 1;
+  char* block = kaDataDup(name, static_cast<unsigned>(target->GetLength() - separator - 1));
+  if (!block) {
+    give_back(claimed, *target);
+    return E_OUTOFMEMORY;
+  }
+  ResetText(&record_->FileName, block);
   return S_OK;
 }
 

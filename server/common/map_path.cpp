@@ -16,15 +16,9 @@ bool is_physical(const char* text) {
 }  // namespace
 
 HRESULT MapPathIfRelative(IServer* server, BSTR path, CKaText* out) {
-  CKaText text;
-  HRESULT hr = BstrToAcp(path, &text);
-  if (FAILED(hr))
+  HRESULT hr = BstrToAcp(path, out);
+  if (FAILED(hr) || is_physical(*out))
     return hr;
-  if (is_physical(text)) {
-    *out = text;
-    // A copy that could not be made leaves the text short.
-    return out->GetLength() == text.GetLength() ? S_OK : E_OUTOFMEMORY;
-  }
   if (!server)
     return E_UNEXPECTED;
   ScopedBstr mapped;

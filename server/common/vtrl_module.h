@@ -59,3 +59,6 @@ HRESULT AcpToBstr(const char* text, BSTR* out);
 // The text of an automation string in the ANSI code page (a null string is empty).
 // E_OUTOFMEMORY when it cannot be made.
 HRESULT BstrToAcp(BSTR text, CKaText* out);
+
+// Gives text the zero-terminated library block in place of its own block, which is released.
+void ResetText(CKaText* text, char* block);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "faultsim.h"
+#include "scoped_variant.h"
 #include "vtrl_module.h"
 
 HRESULT CollectionLookupByName(const std::vector<VARIANT>& elements, DISPID name_dispid, BSTR name,
@@ -49,21 +50,14 @@ class KaoCollection final : public VtrlObject<Itf, piid> {
     return new (std::nothrow) KaoCollection();
   }
 
-  // Appends a copy of value (the upload object's own member). A value that cannot be copied is
-  // kept as a VT_ERROR value with the copy's status.
-  HRESULT Add(const VARIANT& value) {
-    VARIANT copy;
-    VariantInit(&copy);
-    // Some system headers declare the source without const; VariantCopy only reads it.
-    const HRESULT hr = VariantCopy(&copy, const_cast<VARIANT*>(&value));
-    if (FAILED(hr)) {
-      copy.vt = VT_ERROR;
-      copy.scode = hr;
-    }
+  // Appends value, which the collection takes over; E_OUTOFMEMORY when it cannot be stored (the
+  // value is then released).
+  HRESULT Add(ScopedVariant value) {
+    VARIANT owned = value.Release();
     try {
-      elements_.push_back(copy);
+      elements_.push_back(owned);
     } catch (const std::bad_alloc&) {
-      VariantClear(&copy);
+      VariantClear(&owned);
       return E_OUTOFMEMORY;
     }
     return S_OK;

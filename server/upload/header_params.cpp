@@ -3,12 +3,12 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "KaString.h"
+#include "vtrl_module.h"
 
 namespace {
-
-// The text a value is read from never exceeds this many bytes.
-constexpr size_t kValueWindow = 255;
 
 bool is_blank(char c) {
   return c == ' ' || c == '\t';
@@ -58,36 +58,32 @@ const char* next_parameter(const char* p) {
   return nullptr;
 }
 
-bool ends_token(char c) {
-  return c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
-}
+// The bytes that end an unquoted value (a token) and a quoted one; a zero byte ends both.
+constexpr char kTokenEnds[] = "; \t\r\n";
+constexpr char kQuotedEnds[] = "\"\r\n";
 
-bool ends_quoted(char c) {
-  return c == '"' || c == '\r' || c == '\n' || c == '\0';
-}
-
-// Stores the n bytes at from (n <= kValueWindow, no zero byte among them) into value; false when
-// the text could not be made.
+// Stores the n bytes at from (n <= kParameterWindow, no zero byte among them) into value; false
+// when the text could not be made.
 bool store(const char* from, size_t n, CKaText* value) {
   char* block = kaNewString(static_cast<unsigned>(n));
   if (!block)
     return false;
   memcpy(block, from, n);
-  char* old = value->GetData();
-  value->SetData(block);
-  kaFreeString(&old);
+  ResetText(value, block);
   return true;
 }
 
 // Reads the value at at of the parameter whose keyword starts at keyword.
 bool read_value(const char* keyword, const char* at, ValueWindow window, CKaText* value) {
   const char* window_start = window == ValueWindow::kFromKeyword ? keyword : at;
-  const char* limit = window_start + strnlen(window_start, kValueWindow);
+  const char* limit = window_start + strnlen(window_start, kParameterWindow);
   const bool quoted = *at == '"';
   const char* from = quoted ? at + 1 : at;
   const char* end = from;
-  while (end < limit && !(quoted ? ends_quoted(*end) : ends_token(*end)))
-    ++end;
+  if (from < limit) {
+    const size_t stop = strcspn(from, quoted ? kQuotedEnds : kTokenEnds);
+    end = from + std::min(stop, static_cast<size_t>(limit - from));
+  }
   return store(from, static_cast<size_t>(end - from), value);
 }
 
@@ -132,11 +128,9 @@ HRESULT CutClientPath(CKaText* fileName) {
     base = name + strlen(name);
   if (base == name)
     return S_OK;
-  CKaText cut = fileName->Mid(static_cast<int>(base - name));
-  if (strcmp(cut, base) != 0)
+  char* cut = kaDataDup(base, static_cast<unsigned>(strlen(base)));
+  if (!cut)
     return E_OUTOFMEMORY;
-  char* block = fileName->GetData();
-  fileName->SetData(cut.GetData());
-  cut.SetData(block);
+  ResetText(fileName, cut);
   return S_OK;
 }

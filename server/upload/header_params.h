@@ -6,8 +6,11 @@
 #include "KaText.h"
 #include "windows.h"
 
-// Where the value of a parameter may be read from: at most 255 bytes, counted from the keyword
-// (the part headers' name and filename) or from the value itself (the boundary).
+// The text a parameter's value is read from never exceeds this many bytes, so no value is longer.
+constexpr size_t kParameterWindow = 255;
+
+// Where the value of a parameter may be read from: at most kParameterWindow bytes, counted from
+// the keyword (the part headers' name and filename) or from the value itself (the boundary).
 enum class ValueWindow { kFromKeyword, kFromValue };
 
 // A parameter to read: its keyword (lower case), where its value's window starts, and where the

@@ -2,6 +2,7 @@
 // with one read position, cutting it at the delimiters into FormPart records.
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "KaString.h"
@@ -35,23 +36,27 @@ HRESULT read_header_line(const char* line, CKaText* name, CKaText* file_name, CK
   return S_OK;
 }
 
-// Sets *mark to before + boundary + after in one block; false when memory is short.
-bool make_mark(CKaText* mark, const char* before, const CKaText& boundary, const char* after) {
-  const size_t before_length = strlen(before);
-  const size_t boundary_length = static_cast<size_t>(boundary.GetLength());
-  const size_t after_length = strlen(after);
-  char* block =
-      mark->GetBuffer(static_cast<unsigned int>(before_length + boundary_length + after_length));
-  if (!block)
-    return false;
-  memcpy(block, before, before_length);
-  memcpy(block + before_length, static_cast<const char*>(boundary), boundary_length);
-  memcpy(block + before_length + boundary_length, after, after_length);
-  mark->ReleaseBuffer();
-  return true;
+// Offset of the first line feed among the n bytes at p, or -1 (also when n < 1).
+int find_line_feed(const char* p, int n) {
+  const void* hit = n > 0 ? memchr(p, '\n', static_cast<size_t>(n)) : nullptr;
+  return hit ? static_cast<int>(static_cast<const char*>(hit) - p) : -1;
 }
 
 }  // namespace
+
+KaFileUpload::PartDelimiters::PartDelimiters(const CKaText& boundary) {
+  // ReadParameters never stores a longer boundary; the bound only keeps the copies in place.
+  const size_t length =
+      std::min(static_cast<size_t>(boundary.GetLength()), static_cast<size_t>(kParameterWindow));
+  memcpy(delimiter, "\r\n--", 4);
+  memcpy(delimiter + 4, boundary.GetData(), length);
+  delimiter[4 + length] = '\0';
+  memcpy(closing, "--", 2);
+  memcpy(closing + 2, boundary.GetData(), length);
+  memcpy(closing + 2 + length, "--", 3);
+  delimiter_length = static_cast<int>(4 + length);
+  closing_length = static_cast<int>(4 + length);
+}
 
 HRESULT KaFileUpload::ParseBody(const char* contentType) {
   // The body is cut where it stands, in the array the request handed out: the parts copy
@@ -71,10 +76,7 @@ HRESULT KaFileUpload::ParseBody(const char* contentType) {
   ParameterWanted wanted{"boundary", ValueWindow::kFromValue, &boundary};
   if (FAILED(ReadParameters(contentType, &wanted, 1)))
     return E_OUTOFMEMORY;
-  PartDelimiters marks;
-  if (!make_mark(&marks.delimiter, "\r\n--", boundary, "") ||
-      !make_mark(&marks.closing, "--", boundary, "--"))
-    return E_OUTOFMEMORY;
+  const PartDelimiters marks(boundary);
   Body = bytes.data<const char>();
   BodyLength = length;
   ParsePos = 0;
@@ -124,11 +126,11 @@ HRESULT KaFileUpload::CutParts(const PartDelimiters& marks) {
 HRESULT KaFileUpload::ReadFirstDelimiter(const PartDelimiters& marks, int* lastPart) {
   // The first delimiter may also stand at the very start of the body; whatever comes before it
   // (a preamble) is no part.
-  const char* dashes = marks.delimiter.GetData() + 2;
-  const int dashes_length = marks.delimiter.GetLength() - 2;
+  const char* dashes = marks.delimiter + 2;
+  const int dashes_length = marks.delimiter_length - 2;
   int at = 0;
   if (BodyLength < dashes_length || memcmp(Body, dashes, static_cast<size_t>(dashes_length)) != 0) {
-    at = FindInBody(marks.delimiter);
+    at = FindInBody(marks.delimiter, marks.delimiter_length);
     if (at < 0)
       return E_FAIL;
     at += 2;
@@ -141,7 +143,7 @@ HRESULT KaFileUpload::ReadFirstDelimiter(const PartDelimiters& marks, int* lastP
 }
 
 bool KaFileUpload::PassDelimiterLine(const PartDelimiters& marks, int* lastPart) {
-  const int b = kaFindData(Body + ParsePos, BodyLength - ParsePos, "\n");
+  const int b = find_line_feed(Body + ParsePos, BodyLength - ParsePos);
   if (b < 0) {
     *lastPart = 1;
     return false;
@@ -153,9 +155,9 @@ bool KaFileUpload::PassDelimiterLine(const PartDelimiters& marks, int* lastPart)
 }
 
 bool KaFileUpload::StartsWithClosing(const PartDelimiters& marks) const {
-  const int length = marks.closing.GetLength();
+  const int length = marks.closing_length;
   return length <= BodyLength - ParsePos &&
-         memcmp(Body + ParsePos, marks.closing.GetData(), static_cast<size_t>(length)) == 0;
+         memcmp(Body + ParsePos, marks.closing, static_cast<size_t>(length)) == 0;
 }
 
 HRESULT KaFileUpload::ReadBody(VARIANT* data, SAFEARRAY** array, int* length) {
@@ -198,8 +200,8 @@ HRESULT KaFileUpload::ReadBody(VARIANT* data, SAFEARRAY** array, int* length) {
 // is given, and the body has no zero byte after it to stop that comparison. It is given the
 // body less the pattern's length but one: every occurrence that lies wholly in the body still
 // starts within that, and no comparison runs past the body.
-int KaFileUpload::FindInBody(const CKaText& pattern) const {
-  const int span = BodyLength - ParsePos - (pattern.GetLength() - 1);
+int KaFileUpload::FindInBody(const char* pattern, int length) const {
+  const int span = BodyLength - ParsePos - (length - 1);
   return span > 0 ? kaFindData(Body + ParsePos, span, pattern) : -1;
 }
 
@@ -207,7 +209,7 @@ int KaFileUpload::ReadHeaderLine(char* line) {
   int window = BodyLength - ParsePos;
   if (window > kLineWindow)
     window = kLineWindow;
-  const int n = kaFindData(Body + ParsePos, window, "\n");
+  const int n = find_line_feed(Body + ParsePos, window);
   if (n <= 0)
     return n;
   // The copy stops early at a zero byte of the body.
@@ -224,7 +226,7 @@ int KaFileUpload::ReadHeaderLine(char* line) {
 
 char* KaFileUpload::ReadPartData(const PartDelimiters& marks, int* size, int* lastPart) {
   // The content ends where the delimiter's CR LF starts.
-  const int a = FindInBody(marks.delimiter);
+  const int a = FindInBody(marks.delimiter, marks.delimiter_length);
   if (a < 0)
     return nullptr;
   char* copy = kaDataDup(Body + ParsePos, static_cast<unsigned>(a));

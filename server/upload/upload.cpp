@@ -3,6 +3,8 @@
 // utilities are in file_utils.cpp, ViewParam in view_param.cpp.
 #include "upload.h"
 
+#include <utility>
+
 #include "KaString.h"
 #include "attachment.h"
 #include "com_ptr.h"
@@ -137,7 +139,7 @@ HRESULT KaFileUpload::BuildCollections() {
     if (FAILED(hr))
       return hr;
     entry.Receive()->vt = VT_DISPATCH;
-    hr = ItemsCollection->Add(entry.Get());
+    hr = ItemsCollection->Add(std::move(entry));
     if (FAILED(hr))
       return hr;
   }
@@ -151,7 +153,7 @@ HRESULT KaFileUpload::BuildCollections() {
     if (FAILED(hr))
       return hr;
     entry.Receive()->vt = VT_DISPATCH;
-    hr = AttachmentsCollection->Add(entry.Get());
+    hr = AttachmentsCollection->Add(std::move(entry));
     if (FAILED(hr))
       return hr;
   }

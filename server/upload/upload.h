@@ -5,6 +5,7 @@
 
 #include "collection.h"
 #include "form_part.h"
+#include "header_params.h"
 #include "page_objects.h"
 
 // The most parts (fields and files) one upload takes; a body with more fails the page start.
@@ -50,13 +51,19 @@ class KaFileUpload final : public VtrlObject<IKaFileUpload, &IID_IKaFileUpload>,
   HRESULT ParseBody(const char* contentType);
   // The request's body as the one-dimensional byte array BinaryRead hands out; data holds it.
   HRESULT ReadBody(VARIANT* data, SAFEARRAY** array, int* length);
+  // The delimiters of one parse, zero-terminated: a boundary is never longer than a parameter's
+  // window, so they are kept in place instead of in blocks of their own.
   struct PartDelimiters {
-    CKaText delimiter;  // CR LF "--" boundary
-    CKaText closing;    // "--" boundary "--"
+    explicit PartDelimiters(const CKaText& boundary);
+    char delimiter[4 + kParameterWindow + 1];    // CR LF "--" boundary
+    char closing[2 + kParameterWindow + 2 + 1];  // "--" boundary "--"
+    int delimiter_length;
+    int closing_length;
   };
   HRESULT CutParts(const PartDelimiters& marks);
-  // Offset from the read position of the first whole occurrence of pattern in the body, or -1.
-  int FindInBody(const CKaText& pattern) const;
+  // Offset from the read position of the first whole occurrence of the length bytes of pattern
+  // (zero-terminated) in the body, or -1.
+  int FindInBody(const char* pattern, int length) const;
   int ReadHeaderLine(char* line);
   // Moves the read position past the first delimiter line; sets lastPart when that delimiter
   // is the closing one (a form without parts).

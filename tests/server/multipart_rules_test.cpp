@@ -160,6 +160,28 @@ TEST_F(MultipartRules, AFormWithoutPartsIsAnEmptyRequest) {
   EXPECT_EQ(E_FAIL, parse(type_for("BB"), "--BB\r\n"));
 }
 
+// The boundary is read from at most 255 bytes: a boundary of that length still cuts the body
+// (its delimiters are the longest the parser holds); a longer one is cut short, so the body's
+// closing delimiter is no longer one and the body has a part without an end.
+TEST_F(MultipartRules, BoundariesUpToTheLongestTheContentTypeGives) {
+  for (const size_t length : {size_t{1}, size_t{70}, size_t{255}}) {
+    SCOPED_TRACE(length);
+    std::string boundary;
+    for (size_t i = 0; i < length; ++i)
+      boundary += static_cast<char>('a' + i % 26);
+    const std::string body =
+        part(boundary, "Content-Disposition: form-data; name=\"f\"; filename=\"f.bin\"", "one") +
+        part(boundary, "Content-Disposition: form-data; name=\"g\"", "two") + closing(boundary);
+    ASSERT_EQ(S_OK, parse(type_for(boundary), body));
+    EXPECT_EQ("one", data_of(u"Attachments", 1));
+    EXPECT_EQ(u"two", element_text(collection(u"Items").Get(), I4(1), u"Value"));
+  }
+  const std::string too_long(256, 'q');
+  EXPECT_EQ(E_FAIL, parse(type_for(too_long),
+                          part(too_long, "Content-Disposition: form-data; name=\"g\"", "two") +
+                              closing(too_long)));
+}
+
 TEST_F(MultipartRules, FileNamesAreBareNames) {
   EXPECT_EQ(u"x.txt", saved_name("a/../../../x.txt"));
   EXPECT_EQ(u"x", saved_name("../x"));

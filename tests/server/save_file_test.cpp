@@ -229,7 +229,7 @@ TEST_F(SaveFile, ByZipFailureReportsAndKeepsTheZipSize) {
 }
 
 // Every allocation a save makes may fail: the save then fails with a status, or writes the
-// whole file; nothing leaks either way.
+// whole file and shows the name it was saved under; nothing leaks either way.
 TEST_F(SaveFile, EveryAllocationOfASaveMayFail) {
   const std::string content = std::string(5000, 's');
   start_saving(content);
@@ -257,6 +257,7 @@ TEST_F(SaveFile, EveryAllocationOfASaveMayFail) {
             EXPECT_EQ(content, read("up/a1.bin")) << n;
           else
             EXPECT_TRUE(exists("up/a1.bin")) << n;
+          EXPECT_EQ(u"a1.bin", text(file_.Get(), u"FileName")) << "the name saved under, " << n;
         } else {
           EXPECT_TRUE(hr == E_OUTOFMEMORY || hr == E_FAIL || hr == DISP_E_TYPEMISMATCH)
               << n << ": " << std::hex << hr;

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <string>
+#include <vector>
 
 #include "com_ptr.h"
 #include "fake_page.h"
@@ -230,6 +231,37 @@ TEST_F(Upload, MultiValAndEnumeration) {
   EXPECT_EQ(std::u16string(u"title"), name.Get().bstrVal);
   VariantClear(&got[0]);
   EXPECT_EQ(E_POINTER, e->Next(2, got, nullptr));
+}
+
+// Values are read back whole on either side of the length up to which a text is converted in
+// one pass (256 bytes), in ASCII, in double-byte text and with a lead byte cut off at the end.
+TEST_F(Upload, ValuesOfEveryLengthReadBackWhole) {
+  std::vector<std::string> values;
+  for (size_t n : {size_t{1}, size_t{255}, size_t{256}, size_t{257}, size_t{600}})
+    values.push_back(std::string(n, 'v'));
+  for (size_t characters : {size_t{127}, size_t{128}, size_t{129}}) {
+    std::string korean;
+    for (size_t i = 0; i < characters; ++i)
+      korean += "\xC7\xD1";  // one Hangul syllable in code page 949
+    values.push_back(korean);
+  }
+  values.push_back(std::string(255, 'w') + "\xC7");
+  values.push_back(std::string(256, 'w') + "\xC7");
+  std::string body;
+  for (size_t i = 0; i < values.size(); ++i)
+    body += part("Content-Disposition: form-data; name=\"v" + std::to_string(i) + "\"", values[i]);
+  ASSERT_EQ(S_OK, start(kContentType, body + closing()));
+  ComPtr<IDispatch> items = collection(u"Items");
+  for (size_t i = 0; i < values.size(); ++i) {
+    SCOPED_TRACE(i);
+    const std::string& value = values[i];
+    const int bytes = static_cast<int>(value.size());
+    std::u16string expected(value.size(), u'\0');
+    expected.resize(static_cast<size_t>(
+        MultiByteToWideChar(CP_ACP, 0, value.data(), bytes, expected.data(), bytes)));
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(expected, element_text(items.Get(), I4(static_cast<LONG>(i + 1)), u"Value"));
+  }
 }
 
 TEST_F(Upload, RequestsThatAreNotMultipart) {
