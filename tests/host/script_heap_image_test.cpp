@@ -25,18 +25,26 @@ struct FreeDeleter {
   void operator()(char* p) const { std::free(p); }
 };
 
-bool in(const void* block, const char* region, size_t size) {
-  return block >= region && block < region + size;
-}
+// A pool over a region of its own.
+struct RegionPool {
+  explicit RegionPool(size_t size)
+      : size(size),
+        region(static_cast<char*>(std::aligned_alloc(16, size))),
+        memory(region.get(), size) {}
+  bool in(const void* block) const { return block >= region.get() && block < region.get() + size; }
+
+  size_t size;
+  std::unique_ptr<char, FreeDeleter> region;
+  ScriptMemory memory;
+};
 
 TEST(ScriptRegionPoolTest, RestoreGivesBackTheCapturedPoolAndFreesEverythingSince) {
-  constexpr size_t kSize = 256 * 1024;
-  std::unique_ptr<char, FreeDeleter> region(static_cast<char*>(std::aligned_alloc(16, kSize)));
-  ScriptMemory memory(region.get(), kSize);
+  RegionPool pool(256 * 1024);
+  ScriptMemory& memory = pool.memory;
   auto* small = static_cast<char*>(ScriptMemory::Allocate(&memory, 64));
   auto* large = static_cast<char*>(ScriptMemory::Allocate(&memory, 5000));
-  ASSERT_TRUE(in(small, region.get(), kSize));
-  ASSERT_TRUE(in(large, region.get(), kSize)) << "before the capture, large blocks stay inside";
+  ASSERT_TRUE(pool.in(small));
+  ASSERT_TRUE(pool.in(large)) << "before the capture, large blocks stay inside";
   std::memset(small, 'a', 64);
   std::memset(large, 'b', 5000);
   void* dropped = ScriptMemory::Allocate(&memory, 200);
@@ -47,11 +55,11 @@ TEST(ScriptRegionPoolTest, RestoreGivesBackTheCapturedPoolAndFreesEverythingSinc
   void* first_after = ScriptMemory::Allocate(&memory, 200);
   EXPECT_EQ(dropped, first_after) << "the captured free list is used";
   void* outside = ScriptMemory::Allocate(&memory, 5000);
-  EXPECT_FALSE(in(outside, region.get(), kSize)) << "after the capture, large blocks go outside";
+  EXPECT_FALSE(pool.in(outside)) << "after the capture, large blocks go outside";
   std::memset(small, 'x', 64);
   auto* grown = static_cast<char*>(ScriptMemory::Reallocate(&memory, large, 20000));
   ASSERT_NE(nullptr, grown);
-  EXPECT_FALSE(in(grown, region.get(), kSize));
+  EXPECT_FALSE(pool.in(grown));
   EXPECT_EQ(std::string(5000, 'b'), std::string(grown, 5000)) << "moved out with its bytes";
   ScriptMemory::Free(&memory, large);  // already moved: a free in the region is a no-op
   for (int i = 0; i < 400; ++i)
@@ -69,9 +77,8 @@ TEST(ScriptRegionPoolTest, RestoreGivesBackTheCapturedPoolAndFreesEverythingSinc
 // A restore leaves out the insides of free blocks and of large blocks freed before the capture;
 // every live byte around them comes back, and so do the free blocks' headers and links.
 TEST(ScriptRegionPoolTest, RestoreCopiesBackEveryLiveByteAroundTheDeadParts) {
-  constexpr size_t kSize = 256 * 1024;
-  std::unique_ptr<char, FreeDeleter> region(static_cast<char*>(std::aligned_alloc(16, kSize)));
-  ScriptMemory memory(region.get(), kSize);
+  RegionPool pool(256 * 1024);
+  ScriptMemory& memory = pool.memory;
   std::vector<std::pair<char*, size_t>> live;
   std::vector<void*> freed;
   for (int i = 0; i < 6; ++i) {
@@ -117,11 +124,10 @@ TEST(ScriptRegionPoolTest, NoCaptureWhileABlockLiesOutsideTheRegion) {
   ScriptMemory::Free(&plain, ScriptMemory::Allocate(&plain, 64));
   EXPECT_FALSE(plain.CaptureImage()) << "a pool without a region";
 
-  constexpr size_t kSize = 4096;
-  std::unique_ptr<char, FreeDeleter> region(static_cast<char*>(std::aligned_alloc(16, kSize)));
-  ScriptMemory memory(region.get(), kSize);
+  RegionPool pool(4096);
+  ScriptMemory& memory = pool.memory;
   void* large = ScriptMemory::Allocate(&memory, 8000);
-  ASSERT_FALSE(in(large, region.get(), kSize));
+  ASSERT_FALSE(pool.in(large));
   EXPECT_FALSE(memory.CaptureImage());
   ScriptMemory::Free(&memory, large);
   EXPECT_TRUE(memory.CaptureImage());
@@ -131,9 +137,8 @@ TEST(ScriptRegionPoolTest, NoCaptureWhileABlockLiesOutsideTheRegion) {
 // back its own image, and a large block of the first image that was freed while the second was
 // made is dead in the second only.
 TEST(ScriptRegionPoolTest, AnotherImageHoldsWhatWasCarvedAfterTheFirstAndEachRestoresItsOwn) {
-  constexpr size_t kSize = 256 * 1024;
-  std::unique_ptr<char, FreeDeleter> region(static_cast<char*>(std::aligned_alloc(16, kSize)));
-  ScriptMemory memory(region.get(), kSize);
+  RegionPool pool(256 * 1024);
+  ScriptMemory& memory = pool.memory;
   auto* kept = static_cast<char*>(ScriptMemory::Allocate(&memory, 3000));
   auto* dropped_later = static_cast<char*>(ScriptMemory::Allocate(&memory, 3000));
   std::memset(kept, 'k', 3000);
@@ -144,15 +149,14 @@ TEST(ScriptRegionPoolTest, AnotherImageHoldsWhatWasCarvedAfterTheFirstAndEachRes
   memory.CarveLargeInRegion(true);
   ScriptMemory::Free(&memory, dropped_later);
   auto* added = static_cast<char*>(ScriptMemory::Allocate(&memory, 5000));
-  ASSERT_TRUE(in(added, region.get(), kSize)) << "carved into the region while asked to";
+  ASSERT_TRUE(pool.in(added)) << "carved into the region while asked to";
   std::memset(added, 'a', 5000);
   memory.CarveLargeInRegion(false);
   ScriptMemory::Image second;
   ASSERT_TRUE(memory.CaptureImage(&second));
   EXPECT_EQ(memory.region_used(), second.size());
   EXPECT_GT(second.size(), first_size);
-  EXPECT_FALSE(in(ScriptMemory::Allocate(&memory, 5000), region.get(), kSize))
-      << "large blocks go outside again";
+  EXPECT_FALSE(pool.in(ScriptMemory::Allocate(&memory, 5000))) << "large blocks go outside again";
 
   for (int round = 0; round < 2; ++round) {
     std::memset(kept, 'x', 3000);
