@@ -13,7 +13,7 @@ using vhost::ScriptReferences;
 
 // Counts the Releases it gets. A Release may reach back into the references, as the finalizers
 // that a Release sets off do: it forgets itself and holds `then` when set.
-class Counted : public IUnknown {
+class Counted final : public IUnknown {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
     *ppv = nullptr;
