@@ -88,11 +88,11 @@ class ScriptHeapImage {
 
   // A fresh heap for one page (Math.random to be seeded anew); page is for the time-out check.
   duk_context* Begin(PageContext* page);
-  // The same for the compiled page key (a number that no other compiled page has), whose
-  // bytecode is given: the heap then holds the page's function for PushPageFunction, loaded
-  // into the heap before the image of the heap with it was recorded. Loading a page's function
-  // was a twentieth of a small page's time; a heap keeps such images for its last few pages.
-  // Without memory for the function the heap is as Begin(page) gives it.
+  // The same for the compiled page key (a number no other compiled page has) with the given
+  // bytecode, and the heap holds the page's function for PushPageFunction. Loading a function
+  // was a twentieth of a small page's time, so a heap keeps images of itself with the functions
+  // of its last few pages loaded. Without memory for the function the heap is as Begin(page)
+  // gives it.
   duk_context* Begin(PageContext* page, std::uint64_t key, const std::string& bytecode);
   // Pushes the function of the page that Begin was given; false, and nothing pushed, when
   // the heap does not hold it.
