@@ -109,23 +109,22 @@ ScriptHeapImage* ScriptHeapImage::OfThisThread(Prepare prepare) {
 }
 
 duk_context* ScriptHeapImage::Begin(PageContext* page) {
-  state_.page = page;
-  page_function_ = false;
-  if (current_) {
-    state_.RestoreImage();
-    current_ = nullptr;
-  }
-  state_.random_seeded = false;
-  return ctx_;
+  return begin(page, false);
 }
 
 duk_context* ScriptHeapImage::Begin(PageContext* page, std::uint64_t key,
                                     const std::string& bytecode) {
-  if (!hold_page(key, bytecode))
-    return Begin(page);
+  return begin(page, hold_page(key, bytecode));
+}
+
+duk_context* ScriptHeapImage::begin(PageContext* page, bool page_function) {
+  if (!page_function && current_) {
+    state_.RestoreImage();
+    current_ = nullptr;
+  }
   state_.page = page;
-  page_function_ = true;
   state_.random_seeded = false;
+  page_function_ = page_function;
   return ctx_;
 }
 

@@ -116,6 +116,9 @@ class ScriptHeapImage {
     ScriptMemory::Image image;
   };
 
+  // Begins a page in the heap as it is, which holds the page's function or else is put back
+  // to the first image.
+  duk_context* begin(PageContext* page, bool page_function);
   // Makes the heap hold key's function: from its image, or loaded into the first image and
   // recorded in place of the least recently used one. False when it cannot be loaded.
   bool hold_page(std::uint64_t key, const std::string& bytecode);
