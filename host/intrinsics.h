@@ -22,8 +22,16 @@ class StringList final : public DispatchObject<IStringList, &IID_IStringList> {
   HRESULT STDMETHODCALLTYPE get_Item(VARIANT i, VARIANT* pVariantReturn) override;
   HRESULT STDMETHODCALLTYPE get_Count(INT* cStrRet) override;
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** ppEnumReturn) override;
+  // The value without an index, which every conversion to text asks for, is answered here
+  // without going through the type description.
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                   DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                   EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
  private:
+  // All the values, joined with ", ", into out; VT_EMPTY when there are none.
+  HRESULT put_all(VARIANT* out) const;
+
   std::vector<std::u16string> values_;
 };
 

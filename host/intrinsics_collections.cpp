@@ -34,6 +34,11 @@ struct Index {
 };
 
 HRESULT read_index(const VARIANT& in, Index* index) {
+  // A key as text, the usual index, needs no copy of the argument.
+  if (in.vt == VT_BSTR) {
+    index->key = bstr_text(in.bstrVal);
+    return S_OK;
+  }
   ScopedVariant value;
   HRESULT hr = VariantCopyInd(value.Receive(), &in);
   if (FAILED(hr))
@@ -98,17 +103,34 @@ HRESULT StringList::get_Item(VARIANT i, VARIANT* pVariantReturn) {
   HRESULT hr = read_index(i, &index);
   if (FAILED(hr))
     return hr;
-  if (index.missing) {
-    if (values_.empty())
-      return S_OK;  // VT_EMPTY: the key was not sent
-    std::u16string joined;
-    for (size_t k = 0; k < values_.size(); ++k)
-      joined += (k ? u", " : u"") + values_[k];
-    return put_bstr(joined, pVariantReturn);
-  }
+  if (index.missing)
+    return put_all(pVariantReturn);
   if (!index.numeric || index.number < 1 || static_cast<size_t>(index.number) > values_.size())
     return set_error(E_INVALIDARG, u"The index is out of range.");
   return put_bstr(values_[static_cast<size_t>(index.number) - 1], pVariantReturn);
+}
+
+HRESULT StringList::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                           DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                           UINT* puArgErr) {
+  if (dispIdMember == DISPID_VALUE && (wFlags & DISPATCH_PROPERTYGET) && pDispParams &&
+      pDispParams->cArgs == 0 && pVarResult) {
+    VariantInit(pVarResult);
+    return put_all(pVarResult);
+  }
+  return DispatchObject::Invoke(dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult,
+                                pExcepInfo, puArgErr);
+}
+
+HRESULT StringList::put_all(VARIANT* out) const {
+  if (values_.empty())
+    return S_OK;  // VT_EMPTY: the key was not sent
+  if (values_.size() == 1)
+    return put_bstr(values_.front(), out);
+  std::u16string joined;
+  for (size_t k = 0; k < values_.size(); ++k)
+    joined += (k ? u", " : u"") + values_[k];
+  return put_bstr(joined, out);
 }
 
 HRESULT StringList::get_Count(INT* cStrRet) {
@@ -166,7 +188,12 @@ HRESULT RequestDictionary::get_Item(VARIANT Var, VARIANT* pVariantReturn) {
         }
     }
   }
-  auto* list = new (std::nothrow) StringList(found ? found->values : std::vector<std::u16string>());
+  std::vector<std::u16string> values;
+  if (!made.empty())
+    values = std::move(made.front().values);
+  else if (found)
+    values = found->values;
+  auto* list = new (std::nothrow) StringList(std::move(values));
   IStringList* out = nullptr;
   hr = hand_out(list, &out);
   if (FAILED(hr))
