@@ -11,6 +11,27 @@
 
 namespace vhost {
 
+namespace {
+
+// text in UTF-16, converted again only when text changed since this thread's last call with
+// this memo: the pages of a site map paths under one root, and one page maps most of its paths.
+struct U16Memo {
+  std::string text;
+  std::u16string converted;
+  bool made = false;
+
+  const std::u16string& of(const std::string& from) {
+    if (!made || from != text) {
+      converted = to_u16(from);
+      text = from;
+      made = true;
+    }
+    return converted;
+  }
+};
+
+}  // namespace
+
 bool map_virtual_path(const std::string& site_root, const std::string& page_path,
                       const std::u16string& logical, std::u16string* physical) {
   if (logical.find(u':') != std::u16string::npos || logical.find(u'\0') != std::u16string::npos)
@@ -19,7 +40,8 @@ bool map_virtual_path(const std::string& site_root, const std::string& page_path
       (logical[1] == u'/' || logical[1] == u'\\'))
     return false;  // a network name
   // The segments are views into logical and into the page's folder, which outlive them.
-  std::u16string page;
+  thread_local U16Memo root_memo;
+  thread_local U16Memo page_memo;
   std::vector<std::u16string_view> segments;
   auto push_path = [&segments](std::u16string_view path) {
     size_t start = 0;
@@ -42,13 +64,13 @@ bool map_virtual_path(const std::string& site_root, const std::string& page_path
     return true;
   };
   if (logical.empty() || (logical[0] != u'/' && logical[0] != u'\\')) {
-    page = to_u16(page_path);
+    const std::u16string& page = page_memo.of(page_path);
     if (!push_path(std::u16string_view(page).substr(0, page.find_last_of(u'/') + 1)))
       return false;
   }
   if (!push_path(logical))
     return false;
-  std::u16string out = to_u16(site_root);
+  std::u16string out = root_memo.of(site_root);
   size_t length = out.size();
   for (const std::u16string_view segment : segments)
     length += 1 + segment.size();
