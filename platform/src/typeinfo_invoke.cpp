@@ -180,6 +180,14 @@ HRESULT coerce_in(TypeInfoImpl* owner, const TYPEDESC& t, const VARIANT* src, Ar
     arg.value.parray = (plain->vt & VT_BYREF) ? *plain->pparray : plain->parray;
     return S_OK;
   }
+  // A value of the very type is lent as it is: the member may not change or free an [in]
+  // argument, and the caller's stays valid for the call.
+  if (plain->vt == want && (want == VT_BSTR || want == VT_I4 || want == VT_I2 || want == VT_BOOL ||
+                            want == VT_R8 || want == VT_UI1 || want == VT_UI4 || want == VT_INT)) {
+    arg.vt = want;
+    arg.value = *plain;
+    return S_OK;
+  }
   HRESULT hr = VariantChangeType(&arg.value, plain, 0, want);
   if (FAILED(hr))
     return hr == DISP_E_OVERFLOW ? hr : DISP_E_TYPEMISMATCH;
