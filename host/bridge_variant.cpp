@@ -15,11 +15,19 @@ namespace vhost {
 using namespace bridge_detail;
 
 void bridge_push_variant(duk_context* ctx, const VARIANT& in) {
+  // The common types are read where they are; a value by reference, or of a type that needs
+  // checking, is copied (and checked) first.
   ScopedVariant v;
-  HRESULT hr = VariantCopyInd(v.Receive(), &in);
-  if (FAILED(hr))
-    bridge_throw_failure(ctx, hr, nullptr, u"");
-  const VARIANT& value = v.Get();
+  HRESULT hr = S_OK;
+  const VARIANT* source = &in;
+  if (in.vt != VT_BSTR && in.vt != VT_DISPATCH && in.vt != VT_EMPTY && in.vt != VT_I4 &&
+      in.vt != VT_BOOL && in.vt != VT_NULL) {
+    hr = VariantCopyInd(v.Receive(), &in);
+    if (FAILED(hr))
+      bridge_throw_failure(ctx, hr, nullptr, u"");
+    source = &v.Get();
+  }
+  const VARIANT& value = *source;
   switch (value.vt) {
     case VT_EMPTY:
     case VT_ERROR:
