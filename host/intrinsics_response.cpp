@@ -263,6 +263,12 @@ HRESULT ResponseObject::Write(VARIANT varText) {
   HRESULT hr = check_page();
   if (FAILED(hr))
     return hr;
+  // Text, what a page writes most, is encoded where it is.
+  if (varText.vt == VT_BSTR)
+    return write_bytes(encode_text(
+        varText.bstrVal ? std::u16string_view(varText.bstrVal, SysStringLen(varText.bstrVal))
+                        : std::u16string_view(),
+        page_->code_page));
   ScopedVariant text;
   hr = VariantCopyInd(text.Receive(), &varText);
   if (FAILED(hr))
