@@ -10,6 +10,11 @@ void vhost_reseed_random(duk_context* ctx, uint64_t seed);
 // The next number of Math.random of ctx's heap, in [0, 1).
 double vhost_random_double(duk_context* ctx);
 
+// The engine keeps built-in functions as light functions, which have no name of their own: it
+// asks vhost_light_function_name for one. This records the names the built-ins give them, once
+// in the process (every heap's built-ins are the same functions).
+void vhost_record_light_function_names();
+
 // Own properties of the host's own objects under keys interned once (vhost_intern_key): a read
 // or write that skips what a property access of the API does for any object (interning the key,
 // walking the prototype chain for setters and inherited values, proxy traps), which the

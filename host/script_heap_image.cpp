@@ -73,6 +73,7 @@ ScriptHeapImage::~ScriptHeapImage() {
 }
 
 std::unique_ptr<ScriptHeapImage> ScriptHeapImage::Create(size_t region_size, Prepare prepare) {
+  vhost_record_light_function_names();
   void* region = VirtualAlloc(nullptr, region_size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
   if (!region)
     return nullptr;

@@ -568,6 +568,20 @@ TEST_F(HostTest, AMethodKeepsItsObjectAlive) {
       "5,2");
 }
 
+// Built-in functions, which the engine keeps without objects of their own, still work as
+// functions, carry their own names (functions sharing one native routine included) and read as
+// native code, without anything of the process's memory in their text.
+TEST_F(HostTest, BuiltInFunctionsKeepTheirNamesAndBehaviour) {
+  expect_every_time(
+      "builtins.asp",
+      "<%= [Math.max.name, Math.min.name, [].push.name, ''.charAt.name, ({}).toString.name,"
+      " JSON.stringify.name, String(Math.min), typeof Math.floor, Math.floor.length,"
+      " [].push === Array.prototype.push, Math.max.call(null, 1, 5),"
+      " Math.max.apply(null, [4, 9]), Math.max instanceof Function].join('|') %>",
+      "max|min|push|charAt|toString|stringify|function min() { [native code] }|function|1|true|"
+      "5|9|true");
+}
+
 // An object the script lets go of is released at once, not only at the page's end.
 TEST_F(HostTest, AnObjectTheScriptDropsIsReleasedAtOnce) {
   expect_every_time("dropped.asp",
