@@ -18,6 +18,7 @@
 namespace vhost {
 
 class PageContext;
+class TypeFacts;
 
 struct AutomationFailure {
   bool happened = false;
@@ -68,6 +69,8 @@ void bridge_begin_page(duk_context* ctx, AutomationFailure* last_failure,
 void bridge_push_variant(duk_context* ctx, const VARIANT& v);
 // Pushes a proxy for object (null for a null pointer).
 void bridge_push_dispatch(duk_context* ctx, IDispatch* object);
+// The same for an object whose type's facts the caller knows (FactsOfType).
+void bridge_push_dispatch(duk_context* ctx, IDispatch* object, TypeFacts* facts);
 // Converts the value at idx; the caller clears *out.
 void bridge_to_variant(duk_context* ctx, duk_idx_t idx, VARIANT* out);
 

@@ -335,13 +335,16 @@ void install_proxy_handler(duk_context* ctx) {
 }  // namespace bridge_detail
 
 void bridge_push_dispatch(duk_context* ctx, IDispatch* object) {
+  bridge_push_dispatch(ctx, object, object ? FactsOf(object) : nullptr);
+}
+
+void bridge_push_dispatch(duk_context* ctx, IDispatch* object, TypeFacts* facts) {
   if (!object) {
     duk_push_null(ctx);
     return;
   }
   // A callable target lets obj("x") reach the apply trap; objects described without a default
   // member stay plain objects, so typeof gives 'object'.
-  TypeFacts* facts = FactsOf(object);
   const ScriptHeapState* state = ScriptHeapState::Of(ctx);
   if (!facts || facts->Kind(DISPID_VALUE) != MemberKind::kUnknown) {
     duk_push_c_function(ctx, target_call, DUK_VARARGS);

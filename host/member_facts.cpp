@@ -91,16 +91,23 @@ TypeFacts* FactsOf(IDispatch* object) {
   if (FAILED(object->GetTypeInfoCount(&count)) || count == 0 ||
       FAILED(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.Receive())) || !info)
     return nullptr;
+  return FactsOfType(info.Get());
+}
+
+TypeFacts* FactsOfType(ITypeInfo* info) {
+  if (!info)
+    return nullptr;
   auto& types = thread_types.types;
-  const auto found = types.find(info.Get());
+  const auto found = types.find(info);
   if (found != types.end())
     return found->second.second.get();
-  std::unique_ptr<TypeFacts> facts = TypeFacts::Read(info.Get());
+  std::unique_ptr<TypeFacts> facts = TypeFacts::Read(info);
   if (!facts)
     return nullptr;
   TypeFacts* kept = facts.get();
-  ITypeInfo* key = info.Get();
-  types.emplace(key, std::make_pair(std::move(info), std::move(facts)));
+  ComPtr<ITypeInfo> held;
+  held.Set(info);
+  types.emplace(info, std::make_pair(std::move(held), std::move(facts)));
   return kept;
 }
 

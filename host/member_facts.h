@@ -55,5 +55,8 @@ class TypeFacts {
 // The facts of object's type for the calling thread, or null when it has no type information.
 // The type information is held for as long as the thread runs, so its address names one type.
 TypeFacts* FactsOf(IDispatch* object);
+// The facts of type info for the calling thread (null when they cannot be read); info is held
+// from the first call on, as FactsOf holds it.
+TypeFacts* FactsOfType(ITypeInfo* info);
 
 }  // namespace vhost

@@ -8,7 +8,9 @@
 #include <iostream>
 
 #include "bridge.h"
+#include "dispatch_object.h"
 #include "intrinsics.h"
+#include "member_facts.h"
 #include "script_heap_image.h"
 #include "text.h"
 
@@ -100,10 +102,17 @@ void settle_intrinsic(duk_context* ctx, int which) {
   duk_pop(ctx);
 }
 
+// The host's own description of each intrinsic: its facts are found without asking the object
+// for its type information (which counts a reference on a description all threads share).
+const IID* const kIntrinsicInterfaces[] = {&IID_IRequest, &IID_IResponse, &IID_IServer,
+                                           &IID_ISessionObject, &IID_IApplicationObject};
+
 duk_ret_t intrinsic_get(duk_context* ctx) {
   const int which = duk_get_current_magic(ctx);
   PageContext* page = page_of(ctx);
-  bridge_push_dispatch(ctx, page ? intrinsic_of(page, which) : nullptr);
+  IDispatch* object = page ? intrinsic_of(page, which) : nullptr;
+  ITypeInfo* info = host_type_info(*kIntrinsicInterfaces[which]);
+  bridge_push_dispatch(ctx, object, info ? FactsOfType(info) : object ? FactsOf(object) : nullptr);
   settle_intrinsic(ctx, which);
   return 1;
 }
