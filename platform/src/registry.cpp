@@ -12,6 +12,7 @@
 // not a node, because a reload replaces every node.
 #include "winreg.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -99,6 +100,9 @@ class Registry {
     const auto when = std::chrono::steady_clock::now();
     if (loaded_ && !now && when - checked_ < recheck_)
       return ERROR_SUCCESS;
+    // The tree may be reloaded or dropped from here on: what current_generation reads waits
+    // for the next publish_generation.
+    fresh_until_.store(0, std::memory_order_release);
     FileIdentity id;
     status = os_stat_registry(path_, id);
     if (status != ERROR_SUCCESS)
@@ -130,11 +134,29 @@ class Registry {
   // Changes whenever the tree does (a reload or a write); read it after refresh().
   uint64_t generation() const { return generation_; }
 
+  // The generation as the last refresh left it, without the lock, while that refresh still
+  // counts as up to date: every page request asks for it twice, from every thread. False when
+  // the lock must be taken (the recheck is due, or the tree changed or was dropped since).
+  bool current_generation(uint64_t* generation) const {
+    const int64_t until = fresh_until_.load(std::memory_order_acquire);
+    if (until == 0 || std::chrono::steady_clock::now().time_since_epoch().count() >= until)
+      return false;
+    *generation = fresh_generation_.load(std::memory_order_relaxed);
+    return fresh_until_.load(std::memory_order_acquire) == until;
+  }
+  // Publishes what refresh() just found for current_generation (called with the lock held).
+  void publish_generation() {
+    fresh_until_.store(0, std::memory_order_release);
+    fresh_generation_.store(generation_, std::memory_order_relaxed);
+    fresh_until_.store((checked_ + recheck_).time_since_epoch().count(), std::memory_order_release);
+  }
+
   // Runs change(changed) on an up-to-date tree under the file lock, then writes the file when
   // the change says it changed something. A failure after the tree changed drops the tree, so
   // the next call reloads the file as it is.
   template <typename Change>
   LONG write(Change&& change) {
+    fresh_until_.store(0, std::memory_order_release);
     LONG status = resolve_path();
     if (status != ERROR_SUCCESS)
       return status;
@@ -201,11 +223,15 @@ class Registry {
     });
   }
 
-  void set_recheck(std::chrono::milliseconds interval) { recheck_ = interval; }
+  void set_recheck(std::chrono::milliseconds interval) {
+    recheck_ = interval;
+    fresh_until_.store(0, std::memory_order_release);
+  }
 
   void set_path(const char* path) {
     path_ = path ? path : "";  // empty: the environment or the default, at the next call
     loaded_ = false;
+    fresh_until_.store(0, std::memory_order_release);
   }
 
   // The key of a handle. ERROR_INVALID_HANDLE, ERROR_KEY_DELETED.
@@ -279,6 +305,10 @@ class Registry {
   std::chrono::steady_clock::time_point checked_;
   std::chrono::milliseconds recheck_ = recheck_from_environment();
   uint64_t generation_ = 0;
+  // What current_generation reads: 0, or the steady clock's count until which the generation
+  // below stands.
+  std::atomic<int64_t> fresh_until_{0};
+  std::atomic<uint64_t> fresh_generation_{0};
   FileIdentity identity_;
   bool reported_ = false;
   FileIdentity reported_identity_;
@@ -700,8 +730,14 @@ RegKey* reg_find_subkey(const RegKey& key, std::u16string_view name) {
 uint64_t reg_generation() {
   try {
     Registry& r = registry();
+    uint64_t generation = 0;
+    if (r.current_generation(&generation))
+      return generation;
     std::lock_guard<std::mutex> hold(r.mutex);
-    return r.refresh() == ERROR_SUCCESS ? r.generation() : 0;
+    if (r.refresh() != ERROR_SUCCESS)
+      return 0;
+    r.publish_generation();
+    return r.generation();
   } catch (const std::exception&) {
     return 0;
   }

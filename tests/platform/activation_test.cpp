@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "com_ptr.h"
+#include "platform_config.h"
 #include "registered_module.h"
 #include "windows.h"
 
@@ -224,6 +225,35 @@ TEST_F(Activation, RegistrationsOfOtherProcessesShowWithinASecond) {
   ASSERT_EQ(0, registered_module::run_regsvr(registry_, ""));
   EXPECT_LE(shows(true).count(), 1000) << "the registration";
   EXPECT_EQ(S_OK, create());
+}
+
+// A ProgID this process points at another class shows at the next look-up, however long the
+// registry goes without being checked against its file.
+TEST_F(Activation, AProgIdChangedInThisProcessShowsAtOnce) {
+  PlatformSetRegistryRecheck(60000);
+  const auto point = [](const char16_t* clsid) {
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, u"Test.Moved\\CLSID", 0, nullptr,
+                                     REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS)
+      return status;
+    const std::u16string text = clsid;
+    status = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                            static_cast<DWORD>((text.size() + 1) * sizeof(char16_t)));
+    RegCloseKey(key);
+    return status;
+  };
+  const char16_t* other = u"{0A1B2C3D-0000-4000-8000-00000000ABCD}";
+  const std::u16string mine = kClsidText;
+  for (const char16_t* clsid : {mine.c_str(), other, mine.c_str()}) {
+    ASSERT_EQ(ERROR_SUCCESS, point(clsid));
+    CLSID found{};
+    ASSERT_EQ(S_OK, CLSIDFromProgID(u"Test.Moved", &found));
+    CLSID wanted{};
+    ASSERT_EQ(S_OK, CLSIDFromString(clsid, &wanted));
+    EXPECT_TRUE(IsEqualGUID(wanted, found));
+  }
+  PlatformSetRegistryRecheck(250);
 }
 
 }  // namespace
