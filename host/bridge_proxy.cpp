@@ -1,5 +1,6 @@
 // The proxies of automation objects: their handler's traps, member calls with their arguments,
 // and the default member (bridge.h).
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -24,24 +25,37 @@ namespace {
 // A VARIANT array that clears its elements on every path out.
 class ArgumentList {
  public:
-  explicit ArgumentList(size_t n) : args_(n), storage_(n) {
-    for (VARIANT& v : args_)
-      VariantInit(&v);
+  explicit ArgumentList(size_t n) : n_(n) {
+    if (n > kKeptInside)
+      outside_.resize(n);
+    for (size_t i = 0; i < n; ++i)
+      VariantInit(&data()[i]);
   }
   ~ArgumentList() {
-    for (VARIANT& v : args_)
-      if (!(v.vt & VT_BYREF))
-        VariantClear(&v);
+    for (size_t i = 0; i < n_; ++i)
+      if (!(data()[i].vt & VT_BYREF))
+        VariantClear(&data()[i]);
   }
   ArgumentList(const ArgumentList&) = delete;
   ArgumentList& operator=(const ArgumentList&) = delete;
-  VARIANT* data() { return args_.empty() ? nullptr : args_.data(); }
-  VARIANT& operator[](size_t i) { return args_[i]; }
-  ScopedVariant& storage(size_t i) { return storage_[i]; }
-  size_t size() const { return args_.size(); }
+  VARIANT* data() {
+    return n_ == 0 ? nullptr : n_ > kKeptInside ? outside_.data() : inside_.data();
+  }
+  VARIANT& operator[](size_t i) { return data()[i]; }
+  // Made for all the arguments at the first one asked for, so that none moves afterwards.
+  ScopedVariant& storage(size_t i) {
+    if (storage_.empty())
+      storage_.resize(n_);
+    return storage_[i];
+  }
+  size_t size() const { return n_; }
 
  private:
-  std::vector<VARIANT> args_;
+  // Most calls pass a few arguments: those need no allocation.
+  static constexpr size_t kKeptInside = 4;
+  size_t n_;
+  std::array<VARIANT, kKeptInside> inside_;
+  std::vector<VARIANT> outside_;
   std::vector<ScopedVariant> storage_;  // what by-reference arguments point at
 };
 
