@@ -40,21 +40,22 @@ CachedPage::CachedPage(CompiledPage page)
         return ++last;
       }()) {}
 
-std::shared_ptr<const std::string> CachedPage::bytecode() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return bytecode_;
+CachedPage::~CachedPage() {
+  delete bytecode_.load(std::memory_order_acquire);
 }
 
 void CachedPage::set_bytecode(const char* data, size_t size) const noexcept {
-  std::shared_ptr<const std::string> stored;
+  if (bytecode())
+    return;
+  const std::string* stored = nullptr;
   try {
-    stored = std::make_shared<const std::string>(data, size);
+    stored = new std::string(data, size);
   } catch (const std::bad_alloc&) {
     return;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!bytecode_)
-    bytecode_ = std::move(stored);
+  const std::string* none = nullptr;
+  if (!bytecode_.compare_exchange_strong(none, stored, std::memory_order_acq_rel))
+    delete stored;  // another request stored it first
 }
 
 std::shared_ptr<const CachedPage> PageCache::get(const std::string& site_root,

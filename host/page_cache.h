@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -24,13 +25,17 @@ namespace vhost {
 class CachedPage {
  public:
   explicit CachedPage(CompiledPage page);
+  ~CachedPage();
+  CachedPage(const CachedPage&) = delete;
+  CachedPage& operator=(const CachedPage&) = delete;
 
   const CompiledPage& page() const { return page_; }
   // A number that no other compiled page of the process has, even one at the same address.
   std::uint64_t id() const { return id_; }
 
-  // The bytecode of page().script, or null before a request has stored it.
-  std::shared_ptr<const std::string> bytecode() const;
+  // The bytecode of page().script, or null before a request has stored it; once stored it
+  // stays as long as this page, and reading it takes no lock.
+  const std::string* bytecode() const { return bytecode_.load(std::memory_order_acquire); }
   // Stores a copy of the bytecode; the first one stored stays (every request makes the same).
   // Without memory for the copy nothing is stored, and the next request compiles again.
   void set_bytecode(const char* data, size_t size) const noexcept;
@@ -53,8 +58,8 @@ class CachedPage {
   CompiledPage page_;
   const std::uint64_t id_;
   std::vector<FileStamp> stamps_;  // one for each of page_.files, in that order
-  mutable std::mutex mutex_;
-  mutable std::shared_ptr<const std::string> bytecode_;
+  // Set once, by the first set_bytecode; owned by the page.
+  mutable std::atomic<const std::string*> bytecode_{nullptr};
 };
 
 class PageCache {

@@ -156,7 +156,7 @@ struct RunArgs {
 // Pushes the page's function: loaded from its bytecode, or compiled (and its bytecode kept) on
 // the first request.
 void push_page_function(duk_context* ctx, const CachedPage& cached) {
-  if (const std::shared_ptr<const std::string> bytecode = cached.bytecode()) {
+  if (const std::string* bytecode = cached.bytecode()) {
     void* buffer = duk_push_fixed_buffer(ctx, bytecode->size());
     std::memcpy(buffer, bytecode->data(), bytecode->size());
     duk_load_function(ctx);
@@ -257,7 +257,7 @@ bool run_script_page(PageContext& page, const CachedPage& cached) {
     ~HeapInUse() { heap->End(); }
   } in_use{heap};
   ScriptReferences references;
-  const std::shared_ptr<const std::string> bytecode = cached.bytecode();
+  const std::string* bytecode = cached.bytecode();
   duk_context* ctx = bytecode ? heap->Begin(&page, cached.id(), *bytecode) : heap->Begin(&page);
   AutomationFailure failure;
   RunArgs args{&page, &cached, &failure, &references, heap};
