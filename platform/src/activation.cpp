@@ -174,6 +174,28 @@ HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
   *lpclsid = GUID_NULL;
   try {
     const uint64_t generation = reg_generation();
+    // The thread's last answer, while the registry is unchanged: a page makes the same class
+    // on every request, and this skips the lock every thread shares.
+    thread_local struct {
+      uint64_t generation = 0;
+      std::u16string progid;
+      CLSID clsid{};
+    } last;
+    if (generation != 0 && last.generation == generation && last.progid == lpszProgID) {
+      *lpclsid = last.clsid;
+      return S_OK;
+    }
+    // Without memory for the copy the thread keeps no answer, which is as right.
+    const auto remember = [&last, generation](const std::u16string& progid, const CLSID& clsid) {
+      last.generation = 0;
+      try {
+        last.progid = progid;
+      } catch (const std::bad_alloc&) {
+        return;
+      }
+      last.clsid = clsid;
+      last.generation = generation;
+    };
     const std::u16string progid(lpszProgID);
     LoadedServers& s = servers();
     if (generation != 0) {
@@ -181,6 +203,7 @@ HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
       auto it = s.progids.find(progid);
       if (it != s.progids.end() && it->second.generation == generation) {
         *lpclsid = it->second.clsid;
+        remember(progid, it->second.clsid);
         return S_OK;
       }
     }
@@ -195,6 +218,8 @@ HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
       s.progids[progid] = CachedProgID{clsid, generation};
     }
     *lpclsid = clsid;
+    if (generation != 0)
+      remember(progid, clsid);
     return S_OK;
   } catch (const std::bad_alloc&) {
     return oom_fault();
