@@ -12,6 +12,8 @@ class AccessLog {
   // "-" writes to standard output, "off" writes nothing, anything else is a file appended to.
   bool open(const std::string& where);
   ~AccessLog();
+  // False when the log writes nothing ("off"): the caller need not make a line.
+  bool writes() const { return out_ != nullptr; }
   void write(const std::string& client, const std::string& method, const std::string& uri,
              const std::string& protocol, unsigned status, unsigned long long bytes,
              double milliseconds, const std::string& extra);

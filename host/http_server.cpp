@@ -73,6 +73,8 @@ void on_completed(void* cls, MHD_Connection*, void** req_cls, MHD_RequestTermina
         now - state->start >= std::chrono::seconds(server->config().client_timeout_seconds);
     server->progress().finish(*state->progress, state->status, state->too_large, timed_out, now);
   }
+  if (!server->log()->writes())
+    return;
   const double ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - state->start)
           .count();
