@@ -186,7 +186,7 @@ HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
       return S_OK;
     }
     // Without memory for the copy the thread keeps no answer, which is as right.
-    const auto remember = [&last, generation](const std::u16string& progid, const CLSID& clsid) {
+    const auto remember = [generation](const std::u16string& progid, const CLSID& clsid) {
       last.generation = 0;
       try {
         last.progid = progid;
