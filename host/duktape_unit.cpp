@@ -41,7 +41,8 @@ LightFunctionNames& light_function_names() {
 std::once_flag light_function_names_recorded;
 
 // Records the light functions among the own properties of the object at idx and, depth levels
-// down, of the objects it holds (a constructor's prototype, say). Accessors are not called.
+// down, of the objects it holds (a constructor's prototype, say) and of its prototype. Accessors
+// are not called.
 void record_light_functions(duk_context* ctx, duk_idx_t idx, int depth, std::set<void*>& seen,
                             LightFunctionNames& names) {
   idx = duk_normalize_index(ctx, idx);
@@ -63,6 +64,11 @@ void record_light_functions(duk_context* ctx, duk_idx_t idx, int depth, std::set
     }
     duk_pop_2(ctx);
   }
+  duk_pop(ctx);
+  // Methods several built-ins share sit on a prototype that no property names.
+  duk_get_prototype(ctx, idx);
+  if (depth > 0 && duk_is_object(ctx, -1))
+    record_light_functions(ctx, -1, depth - 1, seen, names);
   duk_pop(ctx);
 }
 

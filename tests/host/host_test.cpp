@@ -575,10 +575,12 @@ TEST_F(HostTest, BuiltInFunctionsKeepTheirNamesAndBehaviour) {
   expect_every_time(
       "builtins.asp",
       "<%= [Math.max.name, Math.min.name, [].push.name, ''.charAt.name, ({}).toString.name,"
-      " JSON.stringify.name, String(Math.min), typeof Math.floor, Math.floor.length,"
+      " JSON.stringify.name, new Uint8Array(1).subarray.name, String(Math.min),"
+      " typeof Math.floor, Math.floor.length,"
       " [].push === Array.prototype.push, Math.max.call(null, 1, 5),"
       " Math.max.apply(null, [4, 9]), Math.max instanceof Function].join('|') %>",
-      "max|min|push|charAt|toString|stringify|function min() { [native code] }|function|1|true|"
+      "max|min|push|charAt|toString|stringify|subarray|function min() { [native code] }|function|"
+      "1|true|"
       "5|9|true");
 }
 
