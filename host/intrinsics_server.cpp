@@ -20,9 +20,12 @@ struct U16Memo {
   std::u16string converted;
   bool made = false;
 
-  const std::u16string& of(const std::string& from) {
+  // backslashes: '/' becomes '\\' in the converted text (a memo is used with one setting).
+  const std::u16string& of(const std::string& from, bool backslashes = false) {
     if (!made || from != text) {
       converted = to_u16(from);
+      if (backslashes)
+        std::replace(converted.begin(), converted.end(), u'/', u'\\');
       text = from;
       made = true;
     }
@@ -42,8 +45,10 @@ bool map_virtual_path(const std::string& site_root, const std::string& page_path
   // The segments are views into logical and into the page's folder, which outlive them.
   thread_local U16Memo root_memo;
   thread_local U16Memo page_memo;
-  std::vector<std::u16string_view> segments;
-  auto push_path = [&segments](std::u16string_view path) {
+  // Kept for the thread's next call, so that a path of a few segments needs no allocation.
+  thread_local std::vector<std::u16string_view> segments;
+  segments.clear();
+  auto push_path = [](std::u16string_view path) {
     size_t start = 0;
     while (start <= path.size()) {
       size_t end = path.find_first_of(u"/\\", start);
@@ -70,14 +75,13 @@ bool map_virtual_path(const std::string& site_root, const std::string& page_path
   }
   if (!push_path(logical))
     return false;
-  std::u16string out = root_memo.of(site_root);
-  size_t length = out.size();
+  const std::u16string& root = root_memo.of(site_root, true);
+  size_t length = root.size();
   for (const std::u16string_view segment : segments)
     length += 1 + segment.size();
+  std::u16string out;
   out.reserve(std::max<size_t>(length, 1));
-  for (char16_t& c : out)
-    if (c == u'/')
-      c = u'\\';
+  out = root;
   for (const std::u16string_view segment : segments) {
     out += u'\\';
     out += segment;
