@@ -90,10 +90,31 @@ MHD_Result collect_header(void* cls, MHD_ValueKind, const char* key, const char*
   return MHD_YES;
 }
 
+// The Date header's text for this second, made again by each thread once a second: the
+// library's own takes the C library's time-zone lock, which every thread shares, for each
+// response.
+const char* date_of_now() noexcept {
+  thread_local std::time_t made = -1;
+  thread_local char text[40];
+  const std::time_t now = std::time(nullptr);
+  if (now != made) {
+    try {
+      std::snprintf(text, sizeof text, "%s", http_date(now).c_str());
+    } catch (const std::bad_alloc&) {
+      return nullptr;  // the library adds its own
+    }
+    made = now;
+  }
+  return text;
+}
+
 MHD_Result queue(MHD_Connection* connection, RequestState* state, unsigned status,
                  MHD_Response* response) {
   if (!response)
     return MHD_NO;
+  const char* date = date_of_now();
+  if (date && !MHD_get_response_header(response, MHD_HTTP_HEADER_DATE))
+    MHD_add_response_header(response, MHD_HTTP_HEADER_DATE, date);
   state->status = status;
   state->responded = true;
   const MHD_Result result = MHD_queue_response(connection, status, response);

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <ctime>
 #include <fstream>
 #include <random>
 #include <set>
@@ -242,6 +243,29 @@ class HostTest : public ::testing::Test {
   static inline unsigned port_ = 0;
   static inline bool stopped_cleanly_ = false;
 };
+
+// Every response, a page's, a file's or an error, carries one Date header: the time of the
+// answer in the form HTTP gives it.
+TEST_F(HostTest, EveryResponseHasOneDateOfNow) {
+  write_file(site_ + "/dated.asp", "<%= 1 %>");
+  for (const char* path : {"/dated.asp", "/hello.txt", "/nothing.txt", "/dated.asp"}) {
+    const std::time_t before = std::time(nullptr);
+    const Response r = request(port_, "GET", path);
+    const std::time_t after = std::time(nullptr);
+    ASSERT_NE(0, r.status) << path;
+    int dates = 0;
+    for (const auto& [name, value] : r.headers)
+      dates += strcasecmp(name.c_str(), "Date") == 0;
+    EXPECT_EQ(1, dates) << path;
+    std::tm parts{};
+    const std::string date = r.header("Date");
+    const char* end = strptime(date.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &parts);
+    ASSERT_TRUE(end && *end == '\0') << path << ": " << date;
+    const std::time_t when = timegm(&parts);
+    EXPECT_LE(before, when) << date;
+    EXPECT_GE(after, when) << date;
+  }
+}
 
 TEST_F(HostTest, StaticFile) {
   Response r = request(port_, "GET", "/hello.txt");
