@@ -16,18 +16,16 @@ namespace {
 // text in UTF-16, converted again only when text changed since this thread's last call with
 // this memo: the pages of a site map paths under one root, and one page maps most of its paths.
 struct U16Memo {
-  std::string text;
+  std::string text;  // empty at first, as its conversion is
   std::u16string converted;
-  bool made = false;
 
   // backslashes: '/' becomes '\\' in the converted text (a memo is used with one setting).
   const std::u16string& of(const std::string& from, bool backslashes = false) {
-    if (!made || from != text) {
+    if (from != text) {
       converted = to_u16(from);
       if (backslashes)
         std::replace(converted.begin(), converted.end(), u'/', u'\\');
       text = from;
-      made = true;
     }
     return converted;
   }

@@ -111,8 +111,10 @@ duk_ret_t intrinsic_get(duk_context* ctx) {
   const int which = duk_get_current_magic(ctx);
   PageContext* page = page_of(ctx);
   IDispatch* object = page ? intrinsic_of(page, which) : nullptr;
-  ITypeInfo* info = host_type_info(*kIntrinsicInterfaces[which]);
-  bridge_push_dispatch(ctx, object, info ? FactsOfType(info) : object ? FactsOf(object) : nullptr);
+  if (ITypeInfo* info = host_type_info(*kIntrinsicInterfaces[which]))
+    bridge_push_dispatch(ctx, object, FactsOfType(info));
+  else
+    bridge_push_dispatch(ctx, object);
   settle_intrinsic(ctx, which);
   return 1;
 }

@@ -156,7 +156,6 @@ class Registry {
   // the next call reloads the file as it is.
   template <typename Change>
   LONG write(Change&& change) {
-    fresh_until_.store(0, std::memory_order_release);
     LONG status = resolve_path();
     if (status != ERROR_SUCCESS)
       return status;

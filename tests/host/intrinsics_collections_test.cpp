@@ -6,20 +6,14 @@
 #include <vector>
 
 #include "dispatch_object.h"
+#include "host_type_library.h"
 #include "intrinsics.h"
 #include "scoped_variant.h"
 
 namespace {
 
-class StringListTest : public ::testing::Test {
+class StringListTest : public HostTypeLibraryTest {
  protected:
-  void SetUp() override {
-    const std::string vhost = VHOST_PATH;
-    ASSERT_EQ(S_OK,
-              vhost::load_host_type_library(vhost.substr(0, vhost.rfind('/')) + "/asptlb.idl"));
-  }
-  void TearDown() override { vhost::release_host_type_library(); }
-
   // Item with its argument missing, through the type description: what the list gave before
   // it answered the default value itself.
   static ScopedVariant through_type(IStringList* list) {

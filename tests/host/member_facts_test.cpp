@@ -7,21 +7,15 @@
 #include <string>
 
 #include "dispatch_object.h"
+#include "host_type_library.h"
 
 namespace {
 
 using vhost::MemberKind;
 using vhost::TypeFacts;
 
-class MemberFactsTest : public ::testing::Test {
+class MemberFactsTest : public HostTypeLibraryTest {
  protected:
-  void SetUp() override {
-    const std::string vhost = VHOST_PATH;
-    ASSERT_EQ(S_OK,
-              vhost::load_host_type_library(vhost.substr(0, vhost.rfind('/')) + "/asptlb.idl"));
-  }
-  void TearDown() override { vhost::release_host_type_library(); }
-
   static DISPID id_of(ITypeInfo* info, const char16_t* name) {
     std::u16string copy = name;
     LPOLESTR names[] = {copy.data()};
