@@ -35,9 +35,10 @@ function(vantrel_idl target idl_file)
   endif()
 endfunction()
 
-# widl and the system IDL files it imports (oaidl.idl, ocidl.idl), from Debian's wine64-tools.
+# widl and the system IDL files it imports (oaidl.idl, ocidl.idl), from Debian's wine64-tools;
+# /usr/bin/widl is the wine package's alternative, widl-stable the tool itself.
 if(WIN32)
-  find_program(WIDL widl REQUIRED)
+  find_program(WIDL NAMES widl widl-stable PATHS /usr/lib/wine REQUIRED)
   find_path(WIDL_IDL_DIR oaidl.idl PATHS /usr/include/wine/wine/windows /usr/include/wine/windows
             NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 endif()

@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
-  wine64 wine64-tools
+  wine wine64 wine64-tools
   locales
   cmake ninja-build
 )
