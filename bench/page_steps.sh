@@ -13,6 +13,10 @@
 # Prints each step's CPU milliseconds per request and what it adds to the step before; the
 # increments show where a small upload's time goes (a step's figure moves by a few
 # microseconds from run to run on a shared machine).
+# Then what one automation call costs: pages that read a member of an attachment 100 times in a
+# loop (a text property, a number property, a method, which the script receives as a function),
+# against the same loop over a plain script object, in the same turns; the difference over 100
+# is one read's cost.
 #   bench/page_steps.sh [build-dir] [slices]    (default build-bench and 5)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -55,6 +59,22 @@ for (var e = new Enumerator(up.Attachments); !e.atEnd(); e.moveNext()) {
 Response.ContentType = "text/plain";
 Response.Write("saved " + saved);'
 cp bench/site/save.asp "$site/save.asp"
+calls_setup='var up = Server.CreateObject("Vantrel.FileUpload");
+var f = new Enumerator(up.Attachments).item();
+var o = {FileName: "small.txt", Size: 1024, SaveFile: function () {}};
+var s = 0;'
+page call_plain "$calls_setup
+for (var i = 0; i < 100; i++) s += o.FileName.length;"
+page call_text "$calls_setup
+for (var i = 0; i < 100; i++) s += f.FileName.length;"
+page call_number "$calls_setup
+for (var i = 0; i < 100; i++) s += o.Size + f.Size - o.Size;"
+page call_number_plain "$calls_setup
+for (var i = 0; i < 100; i++) s += o.Size + o.Size - o.Size;"
+page call_method "$calls_setup
+for (var i = 0; i < 100; i++) s += f.SaveFile ? 1 : 0;"
+page call_method_plain "$calls_setup
+for (var i = 0; i < 100; i++) s += o.SaveFile ? 1 : 0;"
 # Deployed pages, not ones edited a moment ago (the host compiles those again every time).
 touch -d '-1 minute' "$site"/*.asp
 
@@ -69,8 +89,12 @@ done
 [ -n "$port" ] || { echo "page_steps: the host did not start" >&2; cat "$work/out" >&2; exit 1; }
 
 steps=(answer page respond object walk save)
+calls=(call_plain call_text call_number_plain call_number call_method_plain call_method)
 declare -A path=([answer]=/answer.txt [page]=/page.asp [respond]=/respond.asp
   [object]=/object.asp [walk]=/walk.asp [save]=/save.asp)
+for call in "${calls[@]}"; do
+  path[$call]=/$call.asp
+done
 declare -A ticks requests
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$host_pid/stat"; }
 # Every answer counts as a request here: the refused POST is not a success for the client.
@@ -78,12 +102,12 @@ post() {
   "$build/bin/upload_load" --port "$port" --path "$1" --expect "" small --connections 16 \
     --seconds "$2" | awk '{print $2 + $4}' || true
 }
-for step in "${steps[@]}"; do
+for step in "${steps[@]}" "${calls[@]}"; do
   post "${path[$step]}" 0.5 >/dev/null
   ticks[$step]=0
   requests[$step]=0
 done
-order=("${steps[@]}")
+order=("${steps[@]}" "${calls[@]}")
 for _ in $(seq "$slices"); do
   for step in "${order[@]}"; do
     before=$(cpu_ticks)
@@ -105,4 +129,15 @@ for step in "${steps[@]}"; do
              else printf "%-8s %12d %10.4f %+10.4f\n", s, n, ms, ms - p }'
   previous=$(awk -v t="${ticks[$step]}" -v n="${requests[$step]}" -v hz="$hz" \
     'BEGIN { printf "%.6f", n ? t * 1000 / hz / n : 0 }')
+done
+
+ms() { awk -v t="${ticks[$1]}" -v n="${requests[$1]}" -v hz="$hz" \
+  'BEGIN { printf "%.6f", n ? t * 1000 / hz / n : 0 }'; }
+echo
+echo "One read of an attachment's member, over the same read of a plain script object:"
+for pair in "text call_text call_plain" "number call_number call_number_plain" \
+  "method call_method call_method_plain"; do
+  read -r kind page plain <<<"$pair"
+  awk -v k="$kind" -v a="$(ms "$page")" -v b="$(ms "$plain")" \
+    'BEGIN { printf "  %-8s %6.3f us\n", k, (a - b) * 1000 / 100 }'
 done
