@@ -14,14 +14,41 @@ namespace vhost {
 
 using namespace bridge_detail;
 
+namespace {
+
+// The types a value is pushed from where it is: no reference to follow, nothing to check.
+bool read_in_place(VARTYPE vt) {
+  switch (vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_BOOL:
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_R8:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 void bridge_push_variant(duk_context* ctx, const VARIANT& in) {
   // The common types are read where they are; a value by reference, or of a type that needs
   // checking, is copied (and checked) first.
   ScopedVariant v;
   HRESULT hr = S_OK;
   const VARIANT* source = &in;
-  if (in.vt != VT_BSTR && in.vt != VT_DISPATCH && in.vt != VT_EMPTY && in.vt != VT_I4 &&
-      in.vt != VT_BOOL && in.vt != VT_NULL) {
+  if (!read_in_place(in.vt)) {
     hr = VariantCopyInd(v.Receive(), &in);
     if (FAILED(hr))
       bridge_throw_failure(ctx, hr, nullptr, u"");
@@ -38,6 +65,38 @@ void bridge_push_variant(duk_context* ctx, const VARIANT& in) {
       return;
     case VT_BOOL:
       duk_push_boolean(ctx, value.boolVal != VARIANT_FALSE);
+      return;
+    // Numbers that a double holds exactly; the wider and decimal ones (I8, UI8, CY, DECIMAL)
+    // are converted as the platform converts them, below.
+    case VT_I1:
+      duk_push_number(ctx, static_cast<signed char>(value.cVal));
+      return;
+    case VT_UI1:
+      duk_push_number(ctx, value.bVal);
+      return;
+    case VT_I2:
+      duk_push_number(ctx, value.iVal);
+      return;
+    case VT_UI2:
+      duk_push_number(ctx, value.uiVal);
+      return;
+    case VT_I4:
+      duk_push_number(ctx, value.lVal);
+      return;
+    case VT_UI4:
+      duk_push_number(ctx, value.ulVal);
+      return;
+    case VT_INT:
+      duk_push_number(ctx, value.intVal);
+      return;
+    case VT_UINT:
+      duk_push_number(ctx, value.uintVal);
+      return;
+    case VT_R4:
+      duk_push_number(ctx, value.fltVal);
+      return;
+    case VT_R8:
+      duk_push_number(ctx, value.dblVal);
       return;
     case VT_BSTR: {
       const std::string text =
