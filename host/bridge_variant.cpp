@@ -40,6 +40,18 @@ bool read_in_place(VARTYPE vt) {
   }
 }
 
+// Pushes text as a script string; a short one is converted on the stack, not in a block of
+// its own.
+void push_text(duk_context* ctx, std::u16string_view text) {
+  char bytes[768];
+  if (text.size() <= sizeof bytes / 3) {
+    duk_push_lstring(ctx, bytes, write_cesu8(text, bytes));
+    return;
+  }
+  const std::string cesu8 = to_cesu8(text);
+  duk_push_lstring(ctx, cesu8.data(), cesu8.size());
+}
+
 }  // namespace
 
 void bridge_push_variant(duk_context* ctx, const VARIANT& in) {
@@ -98,13 +110,10 @@ void bridge_push_variant(duk_context* ctx, const VARIANT& in) {
     case VT_R8:
       duk_push_number(ctx, value.dblVal);
       return;
-    case VT_BSTR: {
-      const std::string text =
-          to_cesu8(value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal))
-                                 : std::u16string_view());
-      duk_push_lstring(ctx, text.data(), text.size());
+    case VT_BSTR:
+      push_text(ctx, value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal))
+                                   : std::u16string_view());
       return;
-    }
     case VT_DISPATCH:
       bridge_push_dispatch(ctx, value.pdispVal);
       return;

@@ -79,21 +79,29 @@ std::u16string from_cesu8(std::string_view s) {
   return out;
 }
 
-std::string to_cesu8(std::u16string_view s) {
-  std::string out;
-  out.reserve(s.size());
+size_t write_cesu8(std::u16string_view s, char* out) {
+  char* p = out;
   for (char16_t u : s) {
     if (u < 0x80) {
-      out.push_back(static_cast<char>(u));
+      *p++ = static_cast<char>(u);
     } else if (u < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+      *p++ = static_cast<char>(0xC0 | (u >> 6));
+      *p++ = static_cast<char>(0x80 | (u & 0x3F));
     } else {
-      out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+      *p++ = static_cast<char>(0xE0 | (u >> 12));
+      *p++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (u & 0x3F));
     }
   }
+  return static_cast<size_t>(p - out);
+}
+
+std::string to_cesu8(std::u16string_view s) {
+  size_t bytes = 0;
+  for (char16_t u : s)
+    bytes += u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+  std::string out(bytes, '\0');
+  write_cesu8(s, out.data());
   return out;
 }
 

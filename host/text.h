@@ -21,6 +21,8 @@ std::string encode_text(std::u16string_view text, UINT cp);
 // Duktape keeps strings as CESU-8 (each UTF-16 unit on its own), so the mapping is one to one.
 std::u16string from_cesu8(std::string_view s);
 std::string to_cesu8(std::u16string_view s);
+// Writes the CESU-8 bytes of s to out, which has room for three a unit; returns their count.
+size_t write_cesu8(std::u16string_view s, char* out);
 
 // %XX decoding; with plus_is_space a '+' is a space (query strings and forms).
 std::string url_decode(std::string_view s, bool plus_is_space);

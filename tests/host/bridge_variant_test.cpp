@@ -1,6 +1,6 @@
-// Numbers an automation member returns reach the script as the platform's own conversion to a
-// double gives them, whatever their type: the ones read where they are (no copy, no conversion)
-// included, at the ends of their ranges and by reference.
+// Values an automation member returns, as the script receives them: numbers as the platform's
+// own conversion to a double gives them, whatever their type (the ones read where they are, with
+// no copy and no conversion, included), at the ends of their ranges and by reference; text whole.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,10 +12,11 @@
 #include "duktape.h"
 #include "oleauto.h"
 #include "scoped_variant.h"
+#include "text.h"
 
 namespace {
 
-class BridgeNumberTest : public ::testing::Test {
+class BridgeValueTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ctx_ = duk_create_heap_default();
@@ -45,7 +46,7 @@ VARIANT Of(VARTYPE vt) {
   return v;
 }
 
-TEST_F(BridgeNumberTest, EveryNumberTypeArrivesAsThePlatformConvertsIt) {
+TEST_F(BridgeValueTest, EveryNumberTypeArrivesAsThePlatformConvertsIt) {
   for (const signed char n : {std::numeric_limits<signed char>::min(), static_cast<signed char>(-1),
                               std::numeric_limits<signed char>::max()}) {
     VARIANT v = Of(VT_I1);
@@ -102,7 +103,7 @@ TEST_F(BridgeNumberTest, EveryNumberTypeArrivesAsThePlatformConvertsIt) {
   ExpectSameNumber(wide, "VT_I8 2^53 + 1");
 }
 
-TEST_F(BridgeNumberTest, NumbersByReferenceAreReadThroughTheReference) {
+TEST_F(BridgeValueTest, NumbersByReferenceAreReadThroughTheReference) {
   LONG l = -7;
   VARIANT v = Of(VT_I4 | VT_BYREF);
   v.plVal = &l;
@@ -121,7 +122,7 @@ TEST_F(BridgeNumberTest, NumbersByReferenceAreReadThroughTheReference) {
   duk_pop_n(ctx_, 3);
 }
 
-TEST_F(BridgeNumberTest, NegativeZeroAndNaNStayWhatTheyAre) {
+TEST_F(BridgeValueTest, NegativeZeroAndNaNStayWhatTheyAre) {
   VARIANT v = Of(VT_R8);
   v.dblVal = -0.0;
   vhost::bridge_push_variant(ctx_, v);
@@ -130,6 +131,35 @@ TEST_F(BridgeNumberTest, NegativeZeroAndNaNStayWhatTheyAre) {
   vhost::bridge_push_variant(ctx_, v);
   EXPECT_TRUE(std::isnan(duk_get_number(ctx_, -1)));
   duk_pop_n(ctx_, 2);
+}
+
+// Text arrives whole and in the engine's encoding, short (converted on the stack) or long, ASCII
+// or not, on both sides of the length where the one way gives over to the other.
+TEST_F(BridgeValueTest, TextOfEveryLengthArrivesWhole) {
+  for (const size_t length :
+       {size_t{0}, size_t{1}, size_t{255}, size_t{256}, size_t{257}, size_t{5000}}) {
+    for (const char16_t unit : {u'a', u'\u00E9', u'\uD55C'}) {
+      std::u16string text(length, unit);
+      if (length > 2)
+        text[length / 2] = u'/';
+      BSTR bstr = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+      ASSERT_NE(nullptr, bstr);
+      VARIANT v = Of(VT_BSTR);
+      v.bstrVal = bstr;
+      vhost::bridge_push_variant(ctx_, v);
+      SysFreeString(bstr);
+      duk_size_t size = 0;
+      const char* got = duk_get_lstring(ctx_, -1, &size);
+      ASSERT_NE(nullptr, got);
+      EXPECT_EQ(vhost::to_cesu8(text), std::string(got, size))
+          << length << " units of U+" << std::hex << static_cast<int>(unit);
+      duk_pop(ctx_);
+    }
+  }
+  VARIANT none = Of(VT_BSTR);  // a null text is the empty one
+  vhost::bridge_push_variant(ctx_, none);
+  EXPECT_STREQ("", duk_get_string(ctx_, -1));
+  duk_pop(ctx_);
 }
 
 }  // namespace

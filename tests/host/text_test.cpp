@@ -30,6 +30,18 @@ TEST(HostText, BrokenSequencesBecomeReplacementCharacters) {
   EXPECT_EQ(u"\uFFFD", from_cesu8("\xC3"));
 }
 
+TEST(HostText, ScriptStringsHoldEachUtf16UnitOnItsOwn) {
+  EXPECT_EQ("", to_cesu8(u""));
+  EXPECT_EQ("files/a.txt\x7F", to_cesu8(u"files/a.txt\u007F"));
+  EXPECT_EQ("a\xC2\x80\xDF\xBF", to_cesu8(u"a\u0080\u07FF"));
+  EXPECT_EQ("\xED\x95\x9C\xEA\xB8\x80", to_cesu8(u"\uD55C\uAE00"));
+  // A pair of surrogates is two characters of three bytes each, not one of four.
+  EXPECT_EQ("x\xED\xA0\xBD\xED\xB8\x80", to_cesu8(u"x\U0001F600"));
+  char bytes[9];
+  EXPECT_EQ(7u, vhost::write_cesu8(u"x\U0001F600", bytes));
+  EXPECT_EQ(std::string("x\xED\xA0\xBD\xED\xB8\x80"), std::string(bytes, 7));
+}
+
 TEST(HostText, Utf16RoundTripsThroughScriptStrings) {
   for (const std::u16string& text :
        {std::u16string(u"plain"), std::u16string(u"\uD55C\uAE00 text"),
