@@ -119,20 +119,19 @@ for _ in $(seq "$slices"); do
 done
 
 hz=$(getconf CLK_TCK)
+# A step's CPU milliseconds per request.
+ms() { awk -v t="${ticks[$1]}" -v n="${requests[$1]}" -v hz="$hz" \
+  'BEGIN { printf "%.6f", n ? t * 1000 / hz / n : 0 }'; }
 echo "The host's CPU per small upload at 16 connections, step by step ($slices slices of a second each):"
 printf '%-8s %12s %10s %10s\n' step requests "CPU ms" added
 previous=
 for step in "${steps[@]}"; do
-  awk -v s="$step" -v t="${ticks[$step]}" -v n="${requests[$step]}" -v hz="$hz" -v p="$previous" \
-    'BEGIN { ms = n ? t * 1000 / hz / n : 0
-             if (p == "") printf "%-8s %12d %10.4f %10s\n", s, n, ms, "-"
+  awk -v s="$step" -v n="${requests[$step]}" -v ms="$(ms "$step")" -v p="$previous" \
+    'BEGIN { if (p == "") printf "%-8s %12d %10.4f %10s\n", s, n, ms, "-"
              else printf "%-8s %12d %10.4f %+10.4f\n", s, n, ms, ms - p }'
-  previous=$(awk -v t="${ticks[$step]}" -v n="${requests[$step]}" -v hz="$hz" \
-    'BEGIN { printf "%.6f", n ? t * 1000 / hz / n : 0 }')
+  previous=$(ms "$step")
 done
 
-ms() { awk -v t="${ticks[$1]}" -v n="${requests[$1]}" -v hz="$hz" \
-  'BEGIN { printf "%.6f", n ? t * 1000 / hz / n : 0 }'; }
 echo
 echo "One read of an attachment's member, over the same read of a plain script object:"
 for pair in "text call_text call_plain" "number call_number call_number_plain" \

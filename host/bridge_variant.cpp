@@ -16,30 +16,6 @@ using namespace bridge_detail;
 
 namespace {
 
-// The types a value is pushed from where it is: no reference to follow, nothing to check.
-bool read_in_place(VARTYPE vt) {
-  switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_BOOL:
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_I1:
-    case VT_UI1:
-    case VT_I2:
-    case VT_UI2:
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_R8:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Pushes text as a script string; a short one is converted on the stack, not in a block of
 // its own.
 void push_text(duk_context* ctx, std::u16string_view text) {
@@ -52,71 +28,78 @@ void push_text(duk_context* ctx, std::u16string_view text) {
   duk_push_lstring(ctx, cesu8.data(), cesu8.size());
 }
 
-}  // namespace
-
-void bridge_push_variant(duk_context* ctx, const VARIANT& in) {
-  // The common types are read where they are; a value by reference, or of a type that needs
-  // checking, is copied (and checked) first.
-  ScopedVariant v;
-  HRESULT hr = S_OK;
-  const VARIANT* source = &in;
-  if (!read_in_place(in.vt)) {
-    hr = VariantCopyInd(v.Receive(), &in);
-    if (FAILED(hr))
-      bridge_throw_failure(ctx, hr, nullptr, u"");
-    source = &v.Get();
-  }
-  const VARIANT& value = *source;
+// Pushes a value that needs no copy and no check (no reference to follow); false for any other.
+bool push_plain(duk_context* ctx, const VARIANT& value) {
   switch (value.vt) {
     case VT_EMPTY:
     case VT_ERROR:
       duk_push_undefined(ctx);
-      return;
+      return true;
     case VT_NULL:
       duk_push_null(ctx);
-      return;
+      return true;
     case VT_BOOL:
       duk_push_boolean(ctx, value.boolVal != VARIANT_FALSE);
-      return;
+      return true;
     // Numbers that a double holds exactly; the wider and decimal ones (I8, UI8, CY, DECIMAL)
-    // are converted as the platform converts them, below.
+    // are converted as the platform converts them, after the copy.
     case VT_I1:
       duk_push_number(ctx, static_cast<signed char>(value.cVal));
-      return;
+      return true;
     case VT_UI1:
       duk_push_number(ctx, value.bVal);
-      return;
+      return true;
     case VT_I2:
       duk_push_number(ctx, value.iVal);
-      return;
+      return true;
     case VT_UI2:
       duk_push_number(ctx, value.uiVal);
-      return;
+      return true;
     case VT_I4:
       duk_push_number(ctx, value.lVal);
-      return;
+      return true;
     case VT_UI4:
       duk_push_number(ctx, value.ulVal);
-      return;
+      return true;
     case VT_INT:
       duk_push_number(ctx, value.intVal);
-      return;
+      return true;
     case VT_UINT:
       duk_push_number(ctx, value.uintVal);
-      return;
+      return true;
     case VT_R4:
       duk_push_number(ctx, value.fltVal);
-      return;
+      return true;
     case VT_R8:
       duk_push_number(ctx, value.dblVal);
-      return;
+      return true;
     case VT_BSTR:
       push_text(ctx, value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal))
                                    : std::u16string_view());
-      return;
+      return true;
     case VT_DISPATCH:
       bridge_push_dispatch(ctx, value.pdispVal);
-      return;
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+void bridge_push_variant(duk_context* ctx, const VARIANT& in) {
+  // Plain values are read where they are; a value by reference, or of a type that needs
+  // checking, is copied (and checked) first.
+  if (push_plain(ctx, in))
+    return;
+  ScopedVariant v;
+  HRESULT hr = VariantCopyInd(v.Receive(), &in);
+  if (FAILED(hr))
+    bridge_throw_failure(ctx, hr, nullptr, u"");
+  const VARIANT& value = v.Get();
+  if (push_plain(ctx, value))  // it was by reference
+    return;
+  switch (value.vt) {
     case VT_UNKNOWN: {
       ComPtr<IDispatch> d;
       if (value.punkVal)
