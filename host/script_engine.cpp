@@ -164,9 +164,12 @@ void push_page_function(duk_context* ctx, const CachedPage& cached) {
     duk_load_function(ctx);
     return;
   }
-  const std::string& script = cached.page().script;
+  // The page is the body of a function, so that its variables are the function's registers: as
+  // properties of the global object every read or write of one was a lookup by name. The
+  // opening stays on the first line, so that line numbers are the script's own.
+  const std::string source = "function(){" + cached.page().script + "\n}";
   duk_push_string(ctx, kScriptName);
-  duk_compile_lstring_filename(ctx, 0, script.data(), script.size());
+  duk_compile_lstring_filename(ctx, DUK_COMPILE_FUNCTION, source.data(), source.size());
   duk_dup_top(ctx);
   duk_dump_function(ctx);
   duk_size_t size = 0;
@@ -184,7 +187,8 @@ duk_ret_t run_unprotected(duk_context* ctx, void* udata) {
   duk_pop(ctx);
   if (!args->heap->PushPageFunction(ctx))
     push_page_function(ctx, *args->cached);
-  duk_call(ctx, 0);
+  duk_push_global_object(ctx);  // `this` of the page's code, strict or not
+  duk_call_method(ctx, 0);
   return 1;
 }
 

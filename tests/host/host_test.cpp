@@ -629,6 +629,22 @@ TEST_F(HostTest, MemberFunctionsCallTheirMemberAndNameItWhenTheCallFails) {
                     "|Wrong number of arguments or invalid property assignment (Write)");
 }
 
+// A page's code is one scope across its blocks: functions declared anywhere in it are called
+// before their declaration and change its variables, eval sees them, and `this` is the global
+// object, in strict pages too.
+TEST_F(HostTest, PageCodeIsOneScopeAcrossItsBlocks) {
+  expect_every_time("scope.asp",
+                    "<% var n = twice(2); %>[<%= n %>]<% for (var i = 0; i < 2; i++) { bump(); } %>"
+                    "<%= [n, i, eval('n + 1'), (function () { return i * 10; })(),"
+                    " this === (0, eval)('this'), this.Response === Response].join() %>"
+                    "<% function twice(x) { return x * 2; }\nfunction bump() { n += 10; } %>",
+                    "[4]24,2,25,20,true,true");
+  expect_every_time("strict.asp",
+                    "<% 'use strict'; var s = (function () { return this; })(); %>"
+                    "<%= [this === (0, eval)('this'), s].join() %>",
+                    "true,");
+}
+
 TEST_F(HostTest, EnumeratorWalksACollection) {
   Response r = request(port_, "GET", "/enum.asp?b=2&a=1&b=3");
   EXPECT_EQ("b=2, 3;a=1", r.body);
