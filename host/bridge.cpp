@@ -18,9 +18,9 @@ namespace bridge_detail {
 void install_hidden_keys(duk_context* ctx) {
   ScriptHeapState::HiddenKeys& keys = ScriptHeapState::Of(ctx)->keys;
   const std::pair<const char*, void**> all[] = {
-      {kDispKey, &keys.disp},       {kFactsKey, &keys.facts}, {kTargetKey, &keys.target},
-      {kDispIdKey, &keys.dispid},   {kNameKey, &keys.name},   {kEnumItemKey, &keys.item},
-      {kEnumAtEndKey, &keys.at_end}};
+      {kDispKey, &keys.disp},        {kFactsKey, &keys.facts},    {kTargetKey, &keys.target},
+      {kDispIdKey, &keys.dispid},    {kNameKey, &keys.name},      {kEnumItemKey, &keys.item},
+      {kEnumAtEndKey, &keys.at_end}, {kMethodsKey, &keys.methods}};
   duk_push_global_stash(ctx);
   duk_push_array(ctx);
   duk_uarridx_t i = 0;

@@ -71,6 +71,13 @@ void bridge_push_variant(duk_context* ctx, const VARIANT& v);
 void bridge_push_dispatch(duk_context* ctx, IDispatch* object);
 // The same for an object whose type's facts the caller knows (FactsOfType).
 void bridge_push_dispatch(duk_context* ctx, IDispatch* object, TypeFacts* facts);
+// Pushes a proxy, made ahead in the heap's image, for an object of the type facts describe that
+// every page gets anew and holds to its end (an intrinsic); bridge_hold_page_object gives it the
+// page's object. Its member functions are made once a page and given again at every later read,
+// which a loop of Response.Write would otherwise pay for at every turn.
+void bridge_push_page_object_proxy(duk_context* ctx, TypeFacts* facts);
+// Gives the page object proxy at the top of the stack the page's object, held to the page's end.
+void bridge_hold_page_object(duk_context* ctx, IDispatch* object);
 // Converts the value at idx; the caller clears *out.
 void bridge_to_variant(duk_context* ctx, duk_idx_t idx, VARIANT* out);
 

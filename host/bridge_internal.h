@@ -53,6 +53,9 @@ inline constexpr char kEnumAtEndKey[] =
 inline constexpr char kNameKey[] =
     "\xFF"
     "name";
+inline constexpr char kMethodsKey[] =
+    "\xFF"
+    "methods";
 inline constexpr char kKeysKey[] =
     "\xFF"
     "keys";

@@ -199,6 +199,15 @@ duk_ret_t trap_get(duk_context* ctx) {
   IDispatch* object = dispatch_at(ctx, 0);
   if (!object)
     return 0;
+  // A page object's proxy gives again the member functions made for it.
+  const ScriptHeapState::HiddenKeys& keys = ScriptHeapState::Of(ctx)->keys;
+  duk_idx_t methods = DUK_INVALID_INDEX;
+  if (vhost_get_own(ctx, 0, keys.methods)) {
+    methods = duk_get_top_index(ctx);
+    duk_dup(ctx, 1);
+    if (duk_get_prop(ctx, methods))
+      return 1;
+  }
   const std::string_view name = key_name(ctx, 1);
   DISPID id = DISPID_UNKNOWN;
   TypeFacts* facts = facts_at(ctx, 0, object);
@@ -233,7 +242,6 @@ duk_ret_t trap_get(duk_context* ctx) {
   // The method keeps the proxy's target alive, and the target holds the reference and the
   // type's facts: the method needs no reference, count or finalizer of its own, which a method
   // made for a single call used to pay for twice. The pointer stays on it for conversions.
-  const ScriptHeapState::HiddenKeys& keys = ScriptHeapState::Of(ctx)->keys;
   duk_dup(ctx, 0);
   vhost_put_own(ctx, -2, keys.target);
   duk_push_pointer(ctx, object);
@@ -248,6 +256,11 @@ duk_ret_t trap_get(duk_context* ctx) {
   duk_dup(ctx, 1);  // the key, a string as the script wrote it
   duk_to_string(ctx, -1);
   vhost_put_own(ctx, -2, keys.name);
+  if (methods != DUK_INVALID_INDEX) {
+    duk_dup(ctx, 1);
+    duk_dup(ctx, -2);
+    duk_put_prop(ctx, methods);
+  }
   return 1;
 }
 
@@ -352,11 +365,10 @@ void bridge_push_dispatch(duk_context* ctx, IDispatch* object) {
   bridge_push_dispatch(ctx, object, object ? FactsOf(object) : nullptr);
 }
 
-void bridge_push_dispatch(duk_context* ctx, IDispatch* object, TypeFacts* facts) {
-  if (!object) {
-    duk_push_null(ctx);
-    return;
-  }
+namespace {
+
+// Pushes a proxy target for an object of facts' type, with its prototype.
+void push_target(duk_context* ctx, TypeFacts* facts) {
   // A callable target lets obj("x") reach the apply trap; objects described without a default
   // member stay plain objects, so typeof gives 'object'.
   const ScriptHeapState* state = ScriptHeapState::Of(ctx);
@@ -368,10 +380,37 @@ void bridge_push_dispatch(duk_context* ctx, IDispatch* object, TypeFacts* facts)
     duk_push_heapptr(ctx, state->target_prototype);
   }
   duk_set_prototype(ctx, -2);
+}
+
+}  // namespace
+
+void bridge_push_dispatch(duk_context* ctx, IDispatch* object, TypeFacts* facts) {
+  if (!object) {
+    duk_push_null(ctx);
+    return;
+  }
+  push_target(ctx, facts);
   hold_pointer(ctx, object);
   attach_facts(ctx, facts);
+  duk_push_heapptr(ctx, ScriptHeapState::Of(ctx)->proxy_handler);
+  duk_push_proxy(ctx, 0);
+}
+
+void bridge_push_page_object_proxy(duk_context* ctx, TypeFacts* facts) {
+  const ScriptHeapState* state = ScriptHeapState::Of(ctx);
+  push_target(ctx, facts);
+  // The pointer's place is made now, so that giving the object later fills it where it is.
+  duk_push_pointer(ctx, nullptr);
+  vhost_put_own(ctx, -2, state->keys.disp);
+  attach_facts(ctx, facts);
+  duk_push_bare_object(ctx);
+  vhost_put_own(ctx, -2, state->keys.methods);
   duk_push_heapptr(ctx, state->proxy_handler);
   duk_push_proxy(ctx, 0);
+}
+
+void bridge_hold_page_object(duk_context* ctx, IDispatch* object) {
+  hold_pointer(ctx, object);
 }
 
 }  // namespace vhost

@@ -32,6 +32,10 @@ constexpr char kCompiledKey[] =
     "\xFF"
     "compiled";
 constexpr char kScriptName[] = "page";
+// The stash's array of the intrinsics' proxies made in the heap's image.
+constexpr char kIntrinsicsKey[] =
+    "\xFF"
+    "intrinsics";
 
 PageContext* page_of(duk_context* ctx) {
   return ScriptHeapState::Of(ctx)->page;
@@ -107,11 +111,20 @@ void settle_intrinsic(duk_context* ctx, int which) {
 const IID* const kIntrinsicInterfaces[] = {&IID_IRequest, &IID_IResponse, &IID_IServer,
                                            &IID_ISessionObject, &IID_IApplicationObject};
 
+// The intrinsics whose proxies the heap's image holds, which keep their member functions for the
+// page: pages call Response's, Server's and Request's members in loops. Session and Application
+// are mostly read through their default member, which needs no function; each proxy in the
+// image is copied back after every page.
+constexpr bool kMadeAhead[] = {true, true, true, false, false};
+
 duk_ret_t intrinsic_get(duk_context* ctx) {
   const int which = duk_get_current_magic(ctx);
   PageContext* page = page_of(ctx);
   IDispatch* object = page ? intrinsic_of(page, which) : nullptr;
-  if (ITypeInfo* info = host_type_info(*kIntrinsicInterfaces[which]))
+  if (void* made = ScriptHeapState::Of(ctx)->intrinsics[which]; made && object) {
+    duk_push_heapptr(ctx, made);
+    bridge_hold_page_object(ctx, object);
+  } else if (ITypeInfo* info = host_type_info(*kIntrinsicInterfaces[which]))
     bridge_push_dispatch(ctx, object, FactsOfType(info));
   else
     bridge_push_dispatch(ctx, object);
@@ -129,6 +142,20 @@ duk_ret_t intrinsic_set(duk_context* ctx) {
 // What every page's heap holds before the page runs; recorded in the heap's image once.
 void prepare_heap(duk_context* ctx) {
   bridge_install(ctx);
+  ScriptHeapState* state = ScriptHeapState::Of(ctx);
+  duk_push_global_stash(ctx);
+  duk_push_array(ctx);
+  for (int which = 0; which < 5; ++which) {
+    ITypeInfo* info = host_type_info(*kIntrinsicInterfaces[which]);
+    TypeFacts* facts = info ? FactsOfType(info) : nullptr;
+    if (!facts || !kMadeAhead[which])
+      continue;
+    bridge_push_page_object_proxy(ctx, facts);
+    state->intrinsics[which] = duk_get_heapptr(ctx, -1);
+    duk_put_prop_index(ctx, -2, static_cast<duk_uarridx_t>(which));
+  }
+  duk_put_prop_literal(ctx, -2, kIntrinsicsKey);
+  duk_pop(ctx);
   duk_push_global_object(ctx);
   for (int which = 0; which < 5; ++which) {
     duk_push_string(ctx, kIntrinsicNames[which]);

@@ -52,16 +52,20 @@ struct ScriptHeapState : ScriptMemory {
   void* callable_target_prototype = nullptr;
   // The handler of every proxy.
   void* proxy_handler = nullptr;
+  // The proxies of the page's intrinsic objects made in the image (null for the others); each
+  // page gives them its own objects.
+  void* intrinsics[5] = {};
   // The hidden keys of the bridge's objects, interned once and held by the stash (their
   // addresses stay, as everything in the image does), for vhost_get_own and vhost_put_own.
   struct HiddenKeys {
-    void* disp = nullptr;    // the interface pointer an object holds
-    void* facts = nullptr;   // the facts of its type
-    void* target = nullptr;  // a member function's proxy target
-    void* dispid = nullptr;  // a member function's id, when its magic cannot hold it
-    void* name = nullptr;    // a member function's name, for messages
-    void* item = nullptr;    // an Enumerator's current item
-    void* at_end = nullptr;  // and whether it has passed the last
+    void* disp = nullptr;     // the interface pointer an object holds
+    void* facts = nullptr;    // the facts of its type
+    void* target = nullptr;   // a member function's proxy target
+    void* dispid = nullptr;   // a member function's id, when its magic cannot hold it
+    void* name = nullptr;     // a member function's name, for messages
+    void* item = nullptr;     // an Enumerator's current item
+    void* at_end = nullptr;   // and whether it has passed the last
+    void* methods = nullptr;  // the member functions kept by a page object's proxy target
   } keys;
 };
 

@@ -608,12 +608,30 @@ TEST_F(HostTest, BuiltInFunctionsKeepTheirNamesAndBehaviour) {
       "5|9|true");
 }
 
-// An object the script lets go of is released at once, not only at the page's end.
+// An object the script lets go of is released at once, not only at the page's end, also after
+// its methods were called (a method kept for the object would hold it).
 TEST_F(HostTest, AnObjectTheScriptDropsIsReleasedAtOnce) {
   expect_every_time("dropped.asp",
                     "<% var c = Server.CreateObject('Test.Calc'); var before = c.Live; c = null;"
                     " var d = Server.CreateObject('Test.Calc'); %><%= before %>,<%= d.Live %>",
                     "1,1");
+  expect_every_time("dropped_after_calls.asp",
+                    "<% var c = Server.CreateObject('Test.Calc'); c.Add(1); c.Add(2); c = null;"
+                    " var d = Server.CreateObject('Test.Calc'); d.Add(1); %><%= d.Live %>",
+                    "1");
+}
+
+// The intrinsics' member functions are made once a page: each read gives the same function,
+// which calls its member and names it when the call fails, whatever name the script used.
+TEST_F(HostTest, AnIntrinsicsMethodsAreMadeOncePerPage) {
+  expect_every_time(
+      "intrinsic_methods.asp",
+      "<% var w = Response.Write; for (var i = 0; i < 3; i++) Response.Write(i);"
+      " w('|' + (w === Response.Write) + '|' + (Server.MapPath === Server.MapPath) + '|');"
+      " try { Response.Write(); } catch (e) { w(e.message); }"
+      " try { Response.write(); } catch (e) { w('|' + e.message); } %>",
+      "012|true|true|Wrong number of arguments or invalid property assignment (Write)"
+      "|Wrong number of arguments or invalid property assignment (write)");
 }
 
 // A member function read from an object calls its member wherever it is called from, whether
