@@ -62,7 +62,8 @@ inline constexpr char kKeysKey[] =
 
 // The page running in the heap (null when none).
 PageContext* page_of(duk_context* ctx);
-// The interface pointer kept on an object (a proxy target, a member function, a proxy).
+// The interface pointer kept on an object (a proxy target, a proxy), or on the proxy target a
+// member function holds.
 IDispatch* dispatch_at(duk_context* ctx, duk_idx_t idx);
 // The facts of the type of the object at idx whose interface pointer is object: those kept on
 // it when it was made (reading them again costs two calls into the object and a lookup on

@@ -135,8 +135,8 @@ duk_ret_t member_call(duk_context* ctx) {
   const ScriptHeapState::HiddenKeys& keys = ScriptHeapState::Of(ctx)->keys;
   duk_push_current_function(ctx);
   const duk_idx_t self = n;
-  IDispatch* object = dispatch_at(ctx, self);
   vhost_get_own(ctx, self, keys.target);
+  IDispatch* object = dispatch_at(ctx, -1);
   const TypeFacts* facts = facts_at(ctx, -1, object);
   DISPID id = duk_get_current_magic(ctx);
   if (id == kIdInProperty) {
@@ -239,13 +239,11 @@ duk_ret_t trap_get(duk_context* ctx) {
       bridge_throw_failure(ctx, hr, &excep, from_cesu8(name));
   }
   duk_push_c_function(ctx, member_call, DUK_VARARGS);
-  // The method keeps the proxy's target alive, and the target holds the reference and the
-  // type's facts: the method needs no reference, count or finalizer of its own, which a method
-  // made for a single call used to pay for twice. The pointer stays on it for conversions.
+  // The method keeps the proxy's target alive, and the target holds the reference, its pointer
+  // and the type's facts: the method needs no reference, count or finalizer of its own, which a
+  // method made for a single call used to pay for twice.
   duk_dup(ctx, 0);
   vhost_put_own(ctx, -2, keys.target);
-  duk_push_pointer(ctx, object);
-  vhost_put_own(ctx, -2, keys.disp);
   if (id > kIdInProperty && id <= 32767) {
     duk_set_magic(ctx, -1, static_cast<duk_int_t>(id));
   } else {

@@ -65,10 +65,18 @@ PageContext* page_of(duk_context* ctx) {
   return ScriptHeapState::Of(ctx)->page;
 }
 
-// The interface pointer kept on an object (a proxy target, a member function, a proxy).
+// The interface pointer kept on an object (a proxy target, a proxy), or on the proxy target a
+// member function holds.
 IDispatch* dispatch_at(duk_context* ctx, duk_idx_t idx) {
-  return static_cast<IDispatch*>(
-      vhost_get_own_pointer(ctx, idx, ScriptHeapState::Of(ctx)->keys.disp));
+  const ScriptHeapState::HiddenKeys& keys = ScriptHeapState::Of(ctx)->keys;
+  if (void* p = vhost_get_own_pointer(ctx, idx, keys.disp))
+    return static_cast<IDispatch*>(p);
+  idx = duk_normalize_index(ctx, idx);
+  void* p = nullptr;
+  if (vhost_get_own(ctx, idx, keys.target))
+    p = vhost_get_own_pointer(ctx, -1, keys.disp);
+  duk_pop(ctx);
+  return static_cast<IDispatch*>(p);
 }
 
 TypeFacts* facts_at(duk_context* ctx, duk_idx_t idx, IDispatch* object) {

@@ -636,15 +636,17 @@ TEST_F(HostTest, AnIntrinsicsMethodsAreMadeOncePerPage) {
 
 // A member function read from an object calls its member wherever it is called from, whether
 // its id is small (given in the interface) or large (one a type library assigns itself, as
-// Response's), and names the member when the call fails.
+// Response's), and names the member when the call fails; passed to a member, it stands for its
+// object.
 TEST_F(HostTest, MemberFunctionsCallTheirMemberAndNameItWhenTheCallFails) {
   expect_every_time("members.asp",
                     "<% var c = Server.CreateObject('Test.Calc'); var add = c.Add;"
                     " var write = Response.Write; write(add(2, 3)); write('|' + add(1));"
                     " try { add(); } catch (e) { write('|' + e.message); }"
-                    " try { write(); } catch (e) { write('|' + e.message); } %>",
+                    " try { write(); } catch (e) { write('|' + e.message); }"
+                    " write('|' + c.Echo(add).Add(4, 5)); %>",
                     "5|11|Wrong number of arguments or invalid property assignment (Add)"
-                    "|Wrong number of arguments or invalid property assignment (Write)");
+                    "|Wrong number of arguments or invalid property assignment (Write)|9");
 }
 
 // A page's code is one scope across its blocks: functions declared anywhere in it are called
