@@ -15,8 +15,8 @@
 # microseconds from run to run on a shared machine).
 # Then what one automation call costs: pages that read a member of an attachment 100 times in a
 # loop (a text property, a number property, a method, which the script receives as a function),
-# against the same loop over a plain script object, in the same turns; the difference over 100
-# is one read's cost.
+# and that call Response.Write 100 times, against the same loops over a plain script object, in
+# the same turns; the difference over 100 is one read's or call's cost.
 #   bench/page_steps.sh [build-dir] [slices]    (default build-bench and 5)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -75,6 +75,12 @@ page call_method "$calls_setup
 for (var i = 0; i < 100; i++) s += f.SaveFile ? 1 : 0;"
 page call_method_plain "$calls_setup
 for (var i = 0; i < 100; i++) s += o.SaveFile ? 1 : 0;"
+page call_write "$calls_setup
+var w = {Write: function () {}};
+for (var i = 0; i < 100; i++) Response.Write(\"x\");"
+page call_write_plain "$calls_setup
+var w = {Write: function () {}};
+for (var i = 0; i < 100; i++) w.Write(\"x\");"
 # Deployed pages, not ones edited a moment ago (the host compiles those again every time).
 touch -d '-1 minute' "$site"/*.asp
 
@@ -89,7 +95,8 @@ done
 [ -n "$port" ] || { echo "page_steps: the host did not start" >&2; cat "$work/out" >&2; exit 1; }
 
 steps=(answer page respond object walk save)
-calls=(call_plain call_text call_number_plain call_number call_method_plain call_method)
+calls=(call_plain call_text call_number_plain call_number call_method_plain call_method
+  call_write_plain call_write)
 declare -A path=([answer]=/answer.txt [page]=/page.asp [respond]=/respond.asp
   [object]=/object.asp [walk]=/walk.asp [save]=/save.asp)
 for call in "${calls[@]}"; do
@@ -133,9 +140,10 @@ for step in "${steps[@]}"; do
 done
 
 echo
-echo "One read of an attachment's member, over the same read of a plain script object:"
+echo "One read of an attachment's member, and one call of Response.Write(\"x\"), over the same"
+echo "on a plain script object:"
 for pair in "text call_text call_plain" "number call_number call_number_plain" \
-  "method call_method call_method_plain"; do
+  "method call_method call_method_plain" "write call_write call_write_plain"; do
   read -r kind page plain <<<"$pair"
   awk -v k="$kind" -v a="$(ms "$page")" -v b="$(ms "$plain")" \
     'BEGIN { printf "  %-8s %6.3f us\n", k, (a - b) * 1000 / 100 }'
