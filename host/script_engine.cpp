@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <iterator>
+#include <type_traits>
 
 #include "bridge.h"
 #include "dispatch_object.h"
@@ -116,6 +118,10 @@ const IID* const kIntrinsicInterfaces[] = {&IID_IRequest, &IID_IResponse, &IID_I
 // are mostly read through their default member, which needs no function; each proxy in the
 // image is copied back after every page.
 constexpr bool kMadeAhead[] = {true, true, true, false, false};
+constexpr int kIntrinsicCount = static_cast<int>(std::size(kIntrinsicNames));
+static_assert(std::size(kIntrinsicInterfaces) == kIntrinsicCount &&
+              std::size(kMadeAhead) == kIntrinsicCount &&
+              std::extent_v<decltype(ScriptHeapState::intrinsics)> == kIntrinsicCount);
 
 duk_ret_t intrinsic_get(duk_context* ctx) {
   const int which = duk_get_current_magic(ctx);
@@ -145,7 +151,7 @@ void prepare_heap(duk_context* ctx) {
   ScriptHeapState* state = ScriptHeapState::Of(ctx);
   duk_push_global_stash(ctx);
   duk_push_array(ctx);
-  for (int which = 0; which < 5; ++which) {
+  for (int which = 0; which < kIntrinsicCount; ++which) {
     ITypeInfo* info = host_type_info(*kIntrinsicInterfaces[which]);
     TypeFacts* facts = info ? FactsOfType(info) : nullptr;
     if (!facts || !kMadeAhead[which])
@@ -157,7 +163,7 @@ void prepare_heap(duk_context* ctx) {
   duk_put_prop_literal(ctx, -2, kIntrinsicsKey);
   duk_pop(ctx);
   duk_push_global_object(ctx);
-  for (int which = 0; which < 5; ++which) {
+  for (int which = 0; which < kIntrinsicCount; ++which) {
     duk_push_string(ctx, kIntrinsicNames[which]);
     duk_push_c_function(ctx, intrinsic_get, 0);
     duk_set_magic(ctx, -1, which);
