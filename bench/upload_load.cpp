@@ -5,7 +5,13 @@
 //       Each connection posts two text fields and a 1 KiB file (a new file name every
 //       request) as fast as its answers come, for S seconds. Prints requests per second and
 //       latency percentiles; --record also appends every latency (ms, one a line) to FILE, so
-//       that a script can merge several runs.
+//       that a script can merge several runs. One thread drives every connection through
+//       epoll, as event-driven load generators do: a thread per connection would put C
+//       runnable threads beside the server on the machine's CPUs, and the switches among them
+//       would cost a fast server more than a slow one (more answers a second wake more threads).
+//       A latency runs from the request's first send to the kernel's stamp on the answer's
+//       last bytes, so that the time this one thread takes to come round to a connection is
+//       not counted as the server's.
 //   upload_load --port P --path /save.asp big --bytes N --repeat R
 //       One connection posts one file of N bytes, R times in a row. Prints each rate (MB/s of
 //       request body, 1 MB = 10^6 bytes, from the first byte sent to the end of the answer).
@@ -15,19 +21,24 @@
 // connection the server closed, is a failure; the output line carries the count, and the
 // exit status is 1 when it is not zero.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -48,6 +59,74 @@ struct Options {
   unsigned repeat = 3;
 };
 
+std::string lower(std::string s) {
+  for (char& c : s)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The value of a header of the block (name in lower case), or "".
+std::string header(const std::string& head, const std::string& name) {
+  const std::string text = lower(head);
+  const size_t at = text.find("\r\n" + name + ":");
+  if (at != std::string::npos) {
+    size_t start = at + name.size() + 3;
+    const size_t end = head.find("\r\n", start);
+    while (start < head.size() && head[start] == ' ')
+      ++start;
+    return head.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  }
+  return {};
+}
+
+enum class Answer { kIncomplete, kSuccess, kFailure, kEnd };
+
+// Takes the first answer out of the bytes received on a connection: kIncomplete while it has not
+// all come, kSuccess as the file comment defines it, kFailure for another answer (the
+// connection can go on) and kEnd for one after which the connection cannot (no Content-Length,
+// or "Connection: close").
+Answer take_answer(std::string* received, const std::string& expect) {
+  const size_t head_end = received->find("\r\n\r\n");
+  if (head_end == std::string::npos)
+    return Answer::kIncomplete;
+  const std::string head = received->substr(0, head_end);
+  const size_t space = head.find(' ');
+  const int status = space == std::string::npos ? 0 : std::atoi(head.c_str() + space + 1);
+  const std::string length = header(head, "content-length");
+  const bool closing = lower(header(head, "connection")) == "close";
+  if (length.empty())
+    return Answer::kEnd;
+  const size_t body_size = std::strtoull(length.c_str(), nullptr, 10);
+  if (received->size() < head_end + 4 + body_size)
+    return Answer::kIncomplete;
+  const bool ok = status == 200 && received->compare(head_end + 4, expect.size(), expect) == 0;
+  if (!ok && std::getenv("UPLOAD_LOAD_VERBOSE"))
+    std::fprintf(stderr, "upload_load: answer %d: %.300s\n", status,
+                 received->substr(head_end + 4, body_size).c_str());
+  received->erase(0, head_end + 4 + body_size);
+  if (closing)
+    return Answer::kEnd;
+  return ok ? Answer::kSuccess : Answer::kFailure;
+}
+
+// A connected socket to the host's port with Nagle's delay off, or -1.
+int connect_to(unsigned port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0)
+    return -1;
+  const int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // One keep-alive connection with its receive buffer.
 class Connection {
  public:
@@ -58,21 +137,9 @@ class Connection {
 
   bool open() {
     close_socket();
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd_ < 0)
-      return false;
-    const int one = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port_));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      close_socket();
-      return false;
-    }
+    fd_ = connect_to(port_);
     buffer_.clear();
-    return true;
+    return fd_ >= 0;
   }
 
   bool is_open() const { return fd_ >= 0; }
@@ -91,52 +158,20 @@ class Connection {
   // Reads one answer; true when it is a success as the file comment defines it. The
   // connection is closed when the answer cannot be read or the server ends it.
   bool read_answer(const std::string& expect) {
-    size_t head_end = std::string::npos;
-    while ((head_end = buffer_.find("\r\n\r\n")) == std::string::npos)
-      if (!receive())
-        return fail();
-    const std::string head = buffer_.substr(0, head_end);
-    const size_t space = head.find(' ');
-    const int status = space == std::string::npos ? 0 : std::atoi(head.c_str() + space + 1);
-    const std::string length = header(head, "content-length");
-    const bool closing = lower(header(head, "connection")) == "close";
-    if (length.empty())
-      return fail();
-    const size_t body_size = std::strtoull(length.c_str(), nullptr, 10);
-    while (buffer_.size() < head_end + 4 + body_size)
-      if (!receive())
-        return fail();
-    const bool ok = status == 200 && buffer_.compare(head_end + 4, expect.size(), expect) == 0;
-    if (!ok && std::getenv("UPLOAD_LOAD_VERBOSE"))
-      std::fprintf(stderr, "upload_load: answer %d: %.300s\n", status,
-                   buffer_.substr(head_end + 4, body_size).c_str());
-    buffer_.erase(0, head_end + 4 + body_size);
-    if (closing)
-      close_socket();
-    return ok && !closing;
+    for (;;) {
+      const Answer answer = take_answer(&buffer_, expect);
+      if (answer == Answer::kIncomplete) {
+        if (!receive())
+          return fail();
+        continue;
+      }
+      if (answer == Answer::kEnd)
+        close_socket();
+      return answer == Answer::kSuccess;
+    }
   }
 
  private:
-  static std::string lower(std::string s) {
-    for (char& c : s)
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  }
-
-  // The value of a header of the block (name in lower case), or "".
-  static std::string header(const std::string& head, const std::string& name) {
-    const std::string text = lower(head);
-    const size_t at = text.find("\r\n" + name + ":");
-    if (at != std::string::npos) {
-      size_t start = at + name.size() + 3;
-      const size_t end = head.find("\r\n", start);
-      while (start < head.size() && head[start] == ' ')
-        ++start;
-      return head.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    }
-    return {};
-  }
-
   bool receive() {
     char chunk[16384];
     const ssize_t k = recv(fd_, chunk, sizeof chunk, 0);
@@ -204,29 +239,213 @@ std::string small_request(const Options& o, unsigned connection, unsigned long l
   return request_head(o, body.size()) + body;
 }
 
-struct SmallResult {
-  std::vector<double> latencies_ms;
-  unsigned long long failures = 0;
+// A connection of the small phase: its socket, the request in flight and what has come back.
+struct SmallConnection {
+  int fd = -1;
+  std::string request;
+  size_t sent = 0;
+  std::string received;
+  unsigned long long sequence = 0;
+  timespec start{};    // the request's first send
+  timespec arrived{};  // the last bytes received, stamped by the kernel
+  bool watching_output = false;
 };
 
-void run_connection(const Options& o, unsigned index, Clock::time_point deadline,
-                    SmallResult* result) {
-  Connection connection(o.port);
-  for (unsigned long long sequence = 0; Clock::now() < deadline; ++sequence) {
-    const std::string request = small_request(o, index, sequence);
-    if (!connection.is_open() && !connection.open()) {
-      ++result->failures;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      continue;
-    }
-    const auto start = Clock::now();
-    if (connection.send_all(request.data(), request.size()) && connection.read_answer(o.expect))
-      result->latencies_ms.push_back(
-          std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    else
-      ++result->failures;
-  }
+timespec wall_now() {
+  timespec t{};
+  clock_gettime(CLOCK_REALTIME, &t);
+  return t;
 }
+
+double milliseconds_between(const timespec& from, const timespec& to) {
+  const double ms = static_cast<double>(to.tv_sec - from.tv_sec) * 1e3 +
+                    static_cast<double>(to.tv_nsec - from.tv_nsec) / 1e6;
+  return std::max(0.0, ms);
+}
+
+// recv that also gives when the bytes reached the socket: the kernel's stamp (SO_TIMESTAMPNS),
+// or the time of the call when there is none.
+ssize_t receive_stamped(int fd, char* buffer, size_t size, timespec* arrived) {
+  iovec io{buffer, size};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+  msghdr m{};
+  m.msg_iov = &io;
+  m.msg_iovlen = 1;
+  m.msg_control = control;
+  m.msg_controllen = sizeof control;
+  const ssize_t got = recvmsg(fd, &m, 0);
+  if (got <= 0)
+    return got;
+  *arrived = wall_now();
+  for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c))
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS)
+      std::memcpy(arrived, CMSG_DATA(c), sizeof(timespec));
+  return got;
+}
+
+// The small phase: every connection posts as soon as its answer is in, until the deadline.
+class SmallLoad {
+ public:
+  SmallLoad(const Options& o, Clock::time_point deadline)
+      : o_(o), deadline_(deadline), connections_(o.connections), poll_(epoll_create1(0)) {}
+  SmallLoad(const SmallLoad&) = delete;
+  SmallLoad& operator=(const SmallLoad&) = delete;
+  ~SmallLoad() {
+    for (SmallConnection& c : connections_)
+      drop(c);
+    if (poll_ >= 0)
+      close(poll_);
+  }
+
+  // Runs until the deadline and every answer in flight is in; false when epoll cannot be used.
+  bool Run() {
+    if (poll_ < 0)
+      return false;
+    for (unsigned i = 0; i < connections_.size(); ++i)
+      post(i);
+    epoll_event events[64];
+    char chunk[16384];
+    while (busy_ || (waiting_reconnect_ && Clock::now() < deadline_)) {
+      const int n = epoll_wait(poll_, events, 64, waiting_reconnect_ ? 10 : 1000);
+      if (waiting_reconnect_ && Clock::now() >= retry_at_)
+        retry_reconnects();
+      for (int k = 0; k < n; ++k) {
+        const unsigned i = events[k].data.u32;
+        SmallConnection& c = connections_[i];
+        if (c.fd < 0)
+          continue;
+        if (c.sent < c.request.size() && !send_more(c)) {
+          fail(c);
+          continue;
+        }
+        if (!(events[k].events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
+          continue;
+        const ssize_t got = receive_stamped(c.fd, chunk, sizeof chunk, &c.arrived);
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+          continue;
+        if (got <= 0) {
+          fail(c);
+          continue;
+        }
+        c.received.append(chunk, static_cast<size_t>(got));
+        const Answer answer = take_answer(&c.received, o_.expect);
+        if (answer == Answer::kIncomplete)
+          continue;
+        --busy_;
+        if (answer == Answer::kSuccess)
+          latencies_ms.push_back(milliseconds_between(c.start, c.arrived));
+        else
+          ++failures;
+        // An answer before the whole request went out leaves the connection unusable.
+        if (answer == Answer::kEnd || c.sent < c.request.size())
+          drop(c);
+        if (Clock::now() < deadline_)
+          post(i);
+      }
+    }
+    return true;
+  }
+
+  std::vector<double> latencies_ms;
+  unsigned long long failures = 0;
+
+ private:
+  // Sends the next request on connection i, connecting first when it has no socket.
+  void post(unsigned i) {
+    SmallConnection& c = connections_[i];
+    if (c.fd < 0 && !reconnect(c)) {
+      ++failures;
+      wait_to_reconnect();
+      return;
+    }
+    c.request = small_request(o_, i, c.sequence++);
+    c.sent = 0;
+    c.start = wall_now();
+    ++busy_;
+    if (!send_more(c))
+      fail(c);
+  }
+
+  bool reconnect(SmallConnection& c) {
+    c.fd = connect_to(o_.port);
+    if (c.fd < 0)
+      return false;
+    c.received.clear();
+    c.watching_output = false;
+    fcntl(c.fd, F_SETFL, fcntl(c.fd, F_GETFL) | O_NONBLOCK);
+    const int one = 1;
+    setsockopt(c.fd, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
+    epoll_event e{};
+    e.events = EPOLLIN;
+    e.data.u32 = static_cast<uint32_t>(&c - connections_.data());
+    if (epoll_ctl(poll_, EPOLL_CTL_ADD, c.fd, &e) != 0) {
+      drop(c);
+      return false;
+    }
+    return true;
+  }
+
+  // Sends what the socket takes of the request; false when the connection failed.
+  bool send_more(SmallConnection& c) {
+    while (c.sent < c.request.size()) {
+      const ssize_t k =
+          send(c.fd, c.request.data() + c.sent, c.request.size() - c.sent, MSG_NOSIGNAL);
+      if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        break;
+      if (k <= 0)
+        return false;
+      c.sent += static_cast<size_t>(k);
+    }
+    const bool want_output = c.sent < c.request.size();
+    if (want_output != c.watching_output) {
+      epoll_event e{};
+      e.events = EPOLLIN | (want_output ? EPOLLOUT : 0u);
+      e.data.u32 = static_cast<uint32_t>(&c - connections_.data());
+      if (epoll_ctl(poll_, EPOLL_CTL_MOD, c.fd, &e) != 0)
+        return false;
+      c.watching_output = want_output;
+    }
+    return true;
+  }
+
+  // The request in flight on c failed: counted, and the connection is made again for the next
+  // one while there is time.
+  void fail(SmallConnection& c) {
+    ++failures;
+    --busy_;
+    drop(c);
+    wait_to_reconnect();
+  }
+
+  // A connection that failed is made again 10 ms after the first failure not yet retried.
+  void wait_to_reconnect() {
+    if (waiting_reconnect_++ == 0)
+      retry_at_ = Clock::now() + std::chrono::milliseconds(10);
+  }
+
+  void retry_reconnects() {
+    waiting_reconnect_ = 0;
+    if (Clock::now() >= deadline_)
+      return;
+    for (unsigned i = 0; i < connections_.size(); ++i)
+      if (connections_[i].fd < 0)
+        post(i);
+  }
+
+  void drop(SmallConnection& c) {
+    if (c.fd >= 0)
+      close(c.fd);
+    c.fd = -1;
+  }
+
+  const Options& o_;
+  const Clock::time_point deadline_;
+  std::vector<SmallConnection> connections_;
+  int poll_;
+  unsigned busy_ = 0;               // requests in flight
+  unsigned waiting_reconnect_ = 0;  // connections to make again
+  Clock::time_point retry_at_;
+};
 
 double percentile(const std::vector<double>& sorted, double p) {
   if (sorted.empty())
@@ -236,22 +455,16 @@ double percentile(const std::vector<double>& sorted, double p) {
 }
 
 int run_small(const Options& o) {
-  std::vector<SmallResult> results(o.connections);
-  std::vector<std::thread> threads;
   const auto start = Clock::now();
-  const auto deadline =
-      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
-  for (unsigned i = 0; i < o.connections; ++i)
-    threads.emplace_back(run_connection, std::cref(o), i, deadline, &results[i]);
-  for (std::thread& t : threads)
-    t.join();
-  const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-  std::vector<double> all;
-  unsigned long long failures = 0;
-  for (const SmallResult& r : results) {
-    all.insert(all.end(), r.latencies_ms.begin(), r.latencies_ms.end());
-    failures += r.failures;
+  SmallLoad load(o, start + std::chrono::duration_cast<Clock::duration>(
+                                std::chrono::duration<double>(o.seconds)));
+  if (!load.Run()) {
+    std::fprintf(stderr, "upload_load: epoll: %s\n", std::strerror(errno));
+    return 1;
   }
+  const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  std::vector<double>& all = load.latencies_ms;
+  const unsigned long long failures = load.failures;
   std::sort(all.begin(), all.end());
   std::printf("ok %zu failures %llu seconds %.3f rps %.1f p50_ms %.3f p90_ms %.3f p99_ms %.3f\n",
               all.size(), failures, elapsed, static_cast<double>(all.size()) / elapsed,
