@@ -276,10 +276,12 @@ ssize_t receive_stamped(int fd, char* buffer, size_t size, timespec* arrived) {
   const ssize_t got = recvmsg(fd, &m, 0);
   if (got <= 0)
     return got;
-  *arrived = wall_now();
   for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c))
-    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS)
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
       std::memcpy(arrived, CMSG_DATA(c), sizeof(timespec));
+      return got;
+    }
+  *arrived = wall_now();
   return got;
 }
 

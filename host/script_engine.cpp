@@ -152,9 +152,11 @@ void prepare_heap(duk_context* ctx) {
   duk_push_global_stash(ctx);
   duk_push_array(ctx);
   for (int which = 0; which < kIntrinsicCount; ++which) {
+    if (!kMadeAhead[which])
+      continue;
     ITypeInfo* info = host_type_info(*kIntrinsicInterfaces[which]);
     TypeFacts* facts = info ? FactsOfType(info) : nullptr;
-    if (!facts || !kMadeAhead[which])
+    if (!facts)
       continue;
     bridge_push_page_object_proxy(ctx, facts);
     state->intrinsics[which] = duk_get_heapptr(ctx, -1);
