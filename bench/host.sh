@@ -11,8 +11,8 @@
 # upload that no server can save, and the ratio that leaves at best.
 #   bench/host.sh [build-dir]     (default build-bench, a release build)
 # Settings: BENCH_SECONDS (seconds of each small phase for each server, default 5),
-# BENCH_REPEAT (big uploads, default 5), BENCH_WORKERS (the host's worker threads, default the
-# host's own default).
+# BENCH_REPEAT (big uploads, default 5), BENCH_WORKERS and BENCH_CONNECTION_THREADS (the host's
+# worker and connection threads, default the host's own defaults).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
@@ -67,6 +67,7 @@ touch -d '-1 minute' "$work/site/save.asp"
 # as the busboy server keeps none.
 host_args=(--root "$work/site" --port 0 --max-body 101M --access-log off)
 [ -n "${BENCH_WORKERS:-}" ] && host_args+=(--workers "$BENCH_WORKERS")
+[ -n "${BENCH_CONNECTION_THREADS:-}" ] && host_args+=(--connection-threads "$BENCH_CONNECTION_THREADS")
 "$build/bin/vhost" "${host_args[@]}" >"$work/vhost.out" 2>"$work/vhost.out.err" &
 host_pid=$!
 pids+=("$host_pid")

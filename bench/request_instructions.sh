@@ -37,7 +37,7 @@ touch -d '-1 minute' "$work/site/save.asp"
 "$build/bin/regsvr" -s "$build/bin/libVtrlSrv.so" >/dev/null
 
 valgrind --tool=callgrind --callgrind-out-file="$out" "$build/bin/vhost" --root "$work/site" \
-  --port 0 --access-log off --workers 1 >"$work/out" 2>"$work/err" &
+  --port 0 --access-log off --connection-threads 1 --workers 1 >"$work/out" 2>"$work/err" &
 host_pid=$!
 port=
 for _ in $(seq 300); do

@@ -2,6 +2,7 @@
 #include "http_server.h"
 
 #include <microhttpd.h>
+#include <sched.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -36,6 +38,14 @@ constexpr DWORD kHandleReserve = 512;
 constexpr unsigned kMinConnections = 256;
 constexpr unsigned kMaxConnections = 65536;
 
+// A page and what its run made; kept in the request's state while a worker runs it.
+struct PageRun {
+  std::string virtual_path;
+  std::shared_ptr<const CachedPage> compiled;  // null when the page did not compile
+  CompileError error;
+  HttpResponseData out;
+};
+
 // One request from its first line to the end of its response.
 struct RequestState {
   std::string uri;
@@ -51,6 +61,7 @@ struct RequestState {
   std::string log_extra;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   std::shared_ptr<UploadProgress::Entry> progress;  // a body tracked by its X-Progress-ID
+  std::unique_ptr<PageRun> page;                    // a page handed to a worker
 };
 
 void* on_uri(void*, const char* uri, MHD_Connection*) {
@@ -228,29 +239,27 @@ MHD_Result serve_static(MHD_Connection* connection, RequestState* state, const f
   return queue(connection, state, reply.status, reply.response);
 }
 
-// page_status: the status of the page's file taken for this request, or st_mode 0.
-MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestState* state,
-                      const std::string& virtual_path, const struct stat& page_status) {
-  static thread_local bool apartment = false;
-  if (!apartment) {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    apartment = true;
+// Runs the page into run->out (or writes the error page of its compilation) and notes how
+// long the run took, its end included.
+void run_page(HttpServer* server, HttpRequestData& request, PageRun* run) {
+  if (!run->compiled) {
+    write_error_page(run->out, run->error.file, run->error.line, run->error.message, "");
+    return;
   }
-  HttpResponseData out;
-  CompileError error;
-  const std::shared_ptr<const CachedPage> compiled = server->pages().get(
-      server->config().site_root, virtual_path, &error, &page_status, &server->resolutions());
-  if (!compiled) {
-    write_error_page(out, error.file, error.line, error.message, "");
-  } else {
-    PageContext page(server->config(), state->request, out, virtual_path);
+  const auto begun = std::chrono::steady_clock::now();
+  {
+    PageContext page(server->config(), request, run->out, run->virtual_path);
     if (FAILED(page.begin())) {
       page.end();
-      write_error_page(out, virtual_path, 0, "out of memory", "");
+      write_error_page(run->out, run->virtual_path, 0, "out of memory", "");
     } else {
-      run_script_page(page, *compiled);
+      run_script_page(page, *run->compiled);
     }
   }
+  run->compiled->record_run(std::chrono::steady_clock::now() - begun);
+}
+
+MHD_Result send_page(MHD_Connection* connection, RequestState* state, HttpResponseData& out) {
   std::string type = out.content_type;
   if (!out.charset.empty())
     type += "; charset=" + out.charset;
@@ -272,6 +281,40 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
   state->bytes = reply.length;
   state->log_extra += out.log_entry;
   return queue(connection, state, reply.status, response);
+}
+
+// A page whose runs were short, with a body small enough to save at once, runs on the thread
+// that holds its connection: handing it to a worker would cost more than running it. Any other
+// goes to a worker, so that it does not hold up the other clients of this thread; the
+// connection waits, suspended, and the library calls again once the worker is done.
+// page_status: the status of the page's file taken for this request, or st_mode 0.
+MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestState* state,
+                      const std::string& virtual_path, const struct stat& page_status) {
+  constexpr ULONG kLargestBodyRunHere = 256 * 1024;
+  static thread_local bool apartment = false;
+  if (!apartment) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    apartment = true;
+  }
+  auto run = std::make_unique<PageRun>();
+  run->virtual_path = virtual_path;
+  run->compiled = server->pages().get(server->config().site_root, virtual_path, &run->error,
+                                      &page_status, &server->resolutions());
+  if (!run->compiled ||
+      (run->compiled->runs_short() && state->request.body_size <= kLargestBodyRunHere)) {
+    run_page(server, state->request, run.get());
+    return send_page(connection, state, run->out);
+  }
+  PageRun* handed = run.get();
+  state->page = std::move(run);
+  MHD_suspend_connection(connection);
+  const auto job = [server, connection, state, handed] {
+    run_page(server, state->request, handed);
+    MHD_resume_connection(connection);
+  };
+  if (!server->workers().post(job))
+    job();  // the workers are stopping: the page runs here, as the library still waits for it
+  return MHD_YES;
 }
 
 // A progress query: the JSON report of the id it gives.
@@ -578,8 +621,11 @@ bool take_gathered_body(RequestState* state) {
 }
 
 // The last call for a request: its body, if any, is whole. A refused request has its answer
-// already, or now its 413; any other goes to what its path names.
+// already, or now its 413; any other goes to what its path names. A page handed to a worker
+// brings one call more, when it has run.
 MHD_Result on_body_end(HttpServer* server, MHD_Connection* connection, RequestState* state) {
+  if (state->page)
+    return send_page(connection, state, state->page->out);  // a worker ran it
   if (state->responded)
     return MHD_YES;
   if (state->too_large)
@@ -632,8 +678,15 @@ HttpServer::~HttpServer() {
   stop();
 }
 
-bool HttpServer::start(const std::string& address, unsigned port, unsigned workers,
-                       std::string* error) {
+unsigned HttpServer::default_connection_threads() {
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&allowed));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+bool HttpServer::start(const std::string& address, unsigned port, unsigned connection_threads,
+                       unsigned workers, std::string* error) {
   SOCKADDR_IN where{};
   where.sin_family = AF_INET;
   auto* port_bytes = reinterpret_cast<unsigned char*>(&where.sin_port);  // network byte order
@@ -666,14 +719,17 @@ bool HttpServer::start(const std::string& address, unsigned port, unsigned worke
   const DWORD handles = PlatformRaiseHandleLimit();
   const unsigned connections =
       handles > kHandleReserve + kMinConnections ? handles - kHandleReserve : kMinConnections;
+  if (!workers_.start(workers, error))
+    return false;
   daemon_ = MHD_start_daemon(
-      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_AUTO, 0, nullptr, nullptr,
-      &on_request, this, MHD_OPTION_SOCK_ADDR, &where, MHD_OPTION_THREAD_POOL_SIZE,
-      static_cast<unsigned>(workers), MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this,
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_AUTO | MHD_ALLOW_SUSPEND_RESUME,
+      0, nullptr, nullptr, &on_request, this, MHD_OPTION_SOCK_ADDR, &where,
+      MHD_OPTION_THREAD_POOL_SIZE, connection_threads, MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this,
       MHD_OPTION_NOTIFY_COMPLETED, &on_completed, this, MHD_OPTION_CONNECTION_TIMEOUT,
       static_cast<unsigned>(config_.client_timeout_seconds), MHD_OPTION_CONNECTION_LIMIT,
       std::min(connections, kMaxConnections), MHD_OPTION_END);
   if (!daemon_) {
+    workers_.stop();
     *error = "cannot listen on " + address + ":" + std::to_string(port);
     return false;
   }
@@ -682,7 +738,9 @@ bool HttpServer::start(const std::string& address, unsigned port, unsigned worke
   return true;
 }
 
+// The workers finish first: the library must not stop with a connection still suspended.
 void HttpServer::stop() {
+  workers_.stop();
   if (daemon_)
     MHD_stop_daemon(daemon_);
   daemon_ = nullptr;

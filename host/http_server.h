@@ -1,7 +1,8 @@
-// The HTTP side of the host, over libmicrohttpd: a pool of worker threads (each one an
-// apartment), keep-alive, request bodies read straight into the array that Request.BinaryRead
-// hands out, bodies over the limit refused with 413 before they are read, static files, script
-// pages, the access log, upload progress and byte ranges.
+// The HTTP side of the host, over libmicrohttpd: threads that hold the connections and run the
+// pages known to be short, workers for the other pages (each thread an apartment), keep-alive,
+// request bodies read straight into the array that Request.BinaryRead hands out, bodies over
+// the limit refused with 413 before they are read, static files, script pages, the access log,
+// upload progress and byte ranges.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "access_log.h"
 #include "page_cache.h"
 #include "page_context.h"
+#include "page_workers.h"
 #include "resolution_cache.h"
 #include "upload_progress.h"
 
@@ -30,9 +32,14 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  // Listens on address:port (IPv4; port 0 picks a free one). False with *error on failure.
-  bool start(const std::string& address, unsigned port, unsigned workers, std::string* error);
-  // Stops listening, lets the running pages finish and joins the workers.
+  // Listens on address:port (IPv4; port 0 picks a free one) with connection_threads threads
+  // holding the connections, and workers threads for the pages handed over. False with *error
+  // on failure.
+  bool start(const std::string& address, unsigned port, unsigned connection_threads,
+             unsigned workers, std::string* error);
+  // One connection thread for each processor the process may run on: more only take turns.
+  static unsigned default_connection_threads();
+  // Stops listening, lets the running pages finish and joins the threads.
   void stop();
   unsigned port() const { return port_; }
 
@@ -43,6 +50,7 @@ class HttpServer {
   // The calling thread's own cache of path resolutions.
   ResolutionCache& resolutions();
   UploadProgress& progress() { return progress_; }
+  PageWorkers& workers() { return workers_; }
 
  private:
   static std::uint64_t next_id();
@@ -55,6 +63,7 @@ class HttpServer {
   std::vector<std::unique_ptr<ResolutionCache>> resolutions_;
   const std::uint64_t id_ = next_id();
   UploadProgress progress_;
+  PageWorkers workers_;
   MHD_Daemon* daemon_ = nullptr;
   std::string address_;
   unsigned port_ = 0;

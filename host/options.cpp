@@ -38,7 +38,11 @@ std::string usage() {
          "  --root DIR            site folder (default: current folder)\n"
          "  --address ADDR        IPv4 address to listen on (default 127.0.0.1)\n"
          "  --port N              port (default 8080; 0 picks a free one)\n"
-         "  --workers N           worker threads, each running one page at a time (default 4)\n"
+         "  --connection-threads N\n"
+         "                        threads that hold the connections and run the pages whose\n"
+         "                        runs were short (default: one for each processor)\n"
+         "  --workers N           threads for the other pages: new, changed, slow ones, and\n"
+         "                        bodies over 256K; each runs one page at a time (default 4)\n"
          "  --max-body SIZE       largest request body, e.g. 30M (default 30M); larger bodies\n"
          "                        are refused with 413 before they are read (at most 2G - 1)\n"
          "  --max-response SIZE   largest response body a page may make (default 64M, at\n"
@@ -97,6 +101,12 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
         return false;
       }
       o->workers = static_cast<unsigned>(n);
+    } else if (a == "--connection-threads") {
+      if (!parse_size(v, &n) || n < 1 || n > 1024) {
+        *error = "--connection-threads needs a number from 1 to 1024";
+        return false;
+      }
+      o->connection_threads = static_cast<unsigned>(n);
     } else if (a == "--max-body") {
       if (!parse_size(v, &n) || n > 0x7FFFFFFFull) {
         *error = "--max-body needs a size below 2G, such as 30M";

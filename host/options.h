@@ -12,6 +12,7 @@ struct Options {
   std::string address = "127.0.0.1";
   unsigned port = 8080;
   unsigned workers = 4;
+  unsigned connection_threads = 0;  // 0: one for each processor
   unsigned long long max_body = 30ull * 1024 * 1024;
   unsigned long long max_response = 64ull * 1024 * 1024;
   int script_timeout = 90;

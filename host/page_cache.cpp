@@ -58,6 +58,18 @@ void CachedPage::set_bytecode(const char* data, size_t size) const noexcept {
     delete stored;  // another request stored it first
 }
 
+void CachedPage::record_run(std::chrono::steady_clock::duration took) const noexcept {
+  if (took > kShortRun) {
+    short_runs_.store(0, std::memory_order_relaxed);
+    return;
+  }
+  // Counting stops at the bound: a page run for years does not wrap around to unproven.
+  unsigned seen = short_runs_.load(std::memory_order_relaxed);
+  while (seen < kShortRunsToTrust &&
+         !short_runs_.compare_exchange_weak(seen, seen + 1, std::memory_order_relaxed)) {
+  }
+}
+
 std::shared_ptr<const CachedPage> PageCache::get(const std::string& site_root,
                                                  const std::string& page_path, CompileError* error,
                                                  const struct stat* page_status,

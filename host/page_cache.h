@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -40,6 +41,18 @@ class CachedPage {
   // Without memory for the copy nothing is stored, and the next request compiles again.
   void set_bytecode(const char* data, size_t size) const noexcept;
 
+  // Whether the page's last runs were all short: such a page runs on the thread that holds its
+  // connection, without the hand-over to a worker. A compiled page starts unproven.
+  bool runs_short() const {
+    return short_runs_.load(std::memory_order_relaxed) >= kShortRunsToTrust;
+  }
+  // Notes how long a run took: one past kShortRun sends the next runs to the workers again,
+  // until kShortRunsToTrust runs in a row were short.
+  void record_run(std::chrono::steady_clock::duration took) const noexcept;
+
+  static constexpr std::chrono::milliseconds kShortRun{5};
+  static constexpr unsigned kShortRunsToTrust = 3;
+
   // What tells one version of a file from another: a file replaced by another (a deployment
   // that renames a new copy into place) has another inode even with the same size and time.
   struct FileStamp {
@@ -60,6 +73,7 @@ class CachedPage {
   std::vector<FileStamp> stamps_;  // one for each of page_.files, in that order
   // Set once, by the first set_bytecode; owned by the page.
   mutable std::atomic<const std::string*> bytecode_{nullptr};
+  mutable std::atomic<unsigned> short_runs_{0};
 };
 
 class PageCache {

@@ -1,5 +1,5 @@
-// Tests of the host's command-line options: the largest response, the data folders and the
-// values Application holds from the start.
+// Tests of the host's command-line options: the largest response, the thread counts, the data
+// folders and the values Application holds from the start.
 #include "options.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +24,23 @@ TEST(HostOptions, LargestResponseIsASizeBelowTwoGigabytes) {
     Options refused;
     EXPECT_FALSE(parse_options({"--max-response", bad}, &refused, &error)) << bad;
     EXPECT_NE(std::string::npos, error.find("--max-response")) << bad;
+  }
+}
+
+TEST(HostOptions, ThreadCountsAreFromOneTo1024) {
+  Options o;
+  std::string error;
+  EXPECT_EQ(0u, o.connection_threads) << "the host picks one for each processor";
+  ASSERT_TRUE(parse_options({"--connection-threads", "3", "--workers", "1024"}, &o, &error))
+      << error;
+  EXPECT_EQ(3u, o.connection_threads);
+  EXPECT_EQ(1024u, o.workers);
+  for (const char* option : {"--connection-threads", "--workers"}) {
+    for (const char* bad : {"0", "1025", "-1", "two"}) {
+      Options refused;
+      EXPECT_FALSE(parse_options({option, bad}, &refused, &error)) << option << " " << bad;
+      EXPECT_NE(std::string::npos, error.find(option)) << bad;
+    }
   }
 }
 

@@ -54,6 +54,40 @@ TEST_F(PageCacheTest, ASettledPageIsCompiledOnceAndKeepsItsBytecode) {
   EXPECT_EQ("abc", *second->bytecode()) << "the first bytecode stored stays";
 }
 
+// A page runs on the thread holding its connection only after short runs in a row; one long
+// run takes that back, and a page compiled again starts unproven.
+TEST_F(PageCacheTest, APageIsTrustedToRunShortAfterShortRunsInARow) {
+  using vhost::CachedPage;
+  write("/a.asp", "<%= 1 %>", true);
+  const auto page = cache_.get(root_, "/a.asp", &error_);
+  ASSERT_NE(nullptr, page);
+  const auto short_run = CachedPage::kShortRun / 2;
+  const auto long_run = CachedPage::kShortRun + std::chrono::milliseconds(1);
+  for (unsigned round = 0; round < 2; ++round) {
+    for (unsigned i = 0; i < CachedPage::kShortRunsToTrust; ++i) {
+      EXPECT_FALSE(page->runs_short()) << "round " << round << ", after " << i << " short runs";
+      page->record_run(short_run);
+    }
+    EXPECT_TRUE(page->runs_short());
+    for (int i = 0; i < 1000; ++i)
+      page->record_run(short_run);
+    EXPECT_TRUE(page->runs_short()) << "many short runs keep it trusted";
+    page->record_run(long_run);
+    EXPECT_FALSE(page->runs_short());
+  }
+  page->record_run(CachedPage::kShortRun);
+  page->record_run(CachedPage::kShortRun);
+  page->record_run(CachedPage::kShortRun);
+  EXPECT_TRUE(page->runs_short()) << "a run of exactly the bound is short";
+
+  write("/a.asp", "<%= 2 %>", true);
+  fs::last_write_time(root_ + "/a.asp", fs::file_time_type::clock::now() - std::chrono::hours(2));
+  const auto changed = cache_.get(root_, "/a.asp", &error_);
+  ASSERT_NE(nullptr, changed);
+  ASSERT_NE(page, changed);
+  EXPECT_FALSE(changed->runs_short());
+}
+
 TEST_F(PageCacheTest, FreshOrFailingPagesAreNotKept) {
   write("/fresh.asp", "<%= 1 %>", false);
   const auto first = cache_.get(root_, "/fresh.asp", &error_);
