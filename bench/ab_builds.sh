@@ -7,12 +7,14 @@
 # per second and CPU milliseconds per request, and their ratio (above 1: the second build takes
 # less CPU per request).
 #   bench/ab_builds.sh OLD-BUILD-DIR NEW-BUILD-DIR [slices] [connections]
+# AB_OLD_ARGS and AB_NEW_ARGS add options to each host (say, two thread counts of one build).
 # Both build directories need vhost, VtrlSrv, regsvr and upload_load built (bench/host.sh's
 # targets), for example a Release build of another commit's worktree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-[ $# -ge 2 ] || { sed -n '2,11p' "$0" >&2; exit 2; }
+[ $# -ge 2 ] || { sed -n '2,12p' "$0" >&2; exit 2; }
 declare -A build=([old]=$(realpath "$1") [new]=$(realpath "$2"))
+declare -A args=([old]=${AB_OLD_ARGS:-} [new]=${AB_NEW_ARGS:-})
 slices=${3:-10}
 connections=${4:-16}
 load=${build[new]}/bin/upload_load
@@ -35,8 +37,9 @@ for v in old new; do
   cp bench/site/save.asp "$work/$v/"
   touch -d '-1 minute' "$work/$v/save.asp"
   PLATFORM_REGISTRY=$work/$v.reg "$b/bin/regsvr" -s "$b/bin/libVtrlSrv.so" >/dev/null
+  # shellcheck disable=SC2086 # the added options are words
   PLATFORM_REGISTRY=$work/$v.reg "$b/bin/vhost" --root "$work/$v" --port 0 --access-log off \
-    >"$work/$v.out" 2>&1 &
+    ${args[$v]} >"$work/$v.out" 2>&1 &
   pid[$v]=$!
 done
 for v in old new; do
