@@ -719,6 +719,7 @@ bool HttpServer::start(const std::string& address, unsigned port, unsigned conne
   const DWORD handles = PlatformRaiseHandleLimit();
   const unsigned connections =
       handles > kHandleReserve + kMinConnections ? handles - kHandleReserve : kMinConnections;
+  port_.store(port, std::memory_order_relaxed);
   if (!workers_.start(workers, error))
     return false;
   daemon_ = MHD_start_daemon(
@@ -734,7 +735,7 @@ bool HttpServer::start(const std::string& address, unsigned port, unsigned conne
     return false;
   }
   const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
-  port_ = info ? info->port : port;
+  port_.store(info ? info->port : port, std::memory_order_relaxed);
   return true;
 }
 

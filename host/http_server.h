@@ -5,6 +5,7 @@
 // upload progress and byte ranges.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -41,7 +42,7 @@ class HttpServer {
   static unsigned default_connection_threads();
   // Stops listening, lets the running pages finish and joins the threads.
   void stop();
-  unsigned port() const { return port_; }
+  unsigned port() const { return port_.load(std::memory_order_relaxed); }
 
   const HostConfig& config() const { return config_; }
   AccessLog* log() const { return log_; }
@@ -66,7 +67,9 @@ class HttpServer {
   PageWorkers workers_;
   MHD_Daemon* daemon_ = nullptr;
   std::string address_;
-  unsigned port_ = 0;
+  // Read by the threads, which may take a request before start() has learnt the port picked
+  // for 0: such a request sees 0.
+  std::atomic<unsigned> port_{0};
 };
 
 }  // namespace vhost

@@ -54,9 +54,7 @@ HRESULT TypeInfoImpl::GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) {
   *ppFuncDesc = nullptr;
   if (index >= funcs.size())
     return TYPE_E_ELEMENTNOTFOUND;
-  FuncInfo& f = funcs[index];
-  f.desc.lprgelemdescParam = f.params.empty() ? nullptr : f.params.data();
-  *ppFuncDesc = &f.desc;
+  *ppFuncDesc = &funcs[index].desc;
   return S_OK;
 }
 

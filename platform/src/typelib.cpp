@@ -286,6 +286,7 @@ class Builder {
     }
     f.desc.cParams = static_cast<SHORT>(f.params.size());
     f.desc.cParamsOpt = optional;
+    f.desc.lprgelemdescParam = f.params.empty() ? nullptr : f.params.data();
     info.funcs.push_back(std::move(f));
   }
 

@@ -20,8 +20,16 @@
 
 class TypeLibImpl;
 
-// One described function of an interface, in vtable order.
+// One described function of an interface, in vtable order. desc.lprgelemdescParam points into
+// params, set once when the function is described: threads read a description at once, and a
+// move keeps the array where it is (a copy would not, so there is none).
 struct PLATFORM_HIDDEN FuncInfo {
+  FuncInfo() = default;
+  FuncInfo(FuncInfo&&) noexcept = default;
+  FuncInfo& operator=(FuncInfo&&) noexcept = default;
+  FuncInfo(const FuncInfo&) = delete;
+  FuncInfo& operator=(const FuncInfo&) = delete;
+
   FUNCDESC desc{};
   std::vector<ELEMDESC> params;
   std::u16string name;
