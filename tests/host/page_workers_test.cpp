@@ -1,7 +1,8 @@
 // Tests of the page workers: alone, that they run what is posted side by side and finish the
 // queue when stopped; and in the host, that a page handed to them does not hold up the other
 // clients of the connection thread, whether it was slow from the start or turned slow after
-// short runs, and that the host stops cleanly while one runs.
+// short runs (which ran on the connection thread), and that the host stops cleanly while one
+// runs.
 #include "page_workers.h"
 
 #include <gtest/gtest.h>
@@ -74,6 +75,8 @@ class PageHandOverTest : public ::testing::Test {
                           " parseInt(\"\" + Request.QueryString(\"ms\"), 10);"
                           " while (new Date().getTime() < end) {} %>spun");
     host_test::write_file(dir_ + "/site/quick.asp", "<%= \"quick\" %>");
+    // Settled pages: one changed in the last seconds is compiled anew, unproven, every time.
+    ASSERT_EQ(0, host_test::run("touch -d '-1 minute' '" + dir_ + "/site/'*.asp"));
     ASSERT_TRUE(host_.start(dir_, "host", "",
                             "--root '" + dir_ + "/site' --connection-threads 1 --workers 2"))
         << host_test::read_bytes(host_.err_file);
@@ -108,14 +111,17 @@ TEST_F(PageHandOverTest, ASlowPageDoesNotHoldUpTheOtherClients) {
   EXPECT_TRUE(quick_answers_while_spinning(2000));
 }
 
-TEST_F(PageHandOverTest, APageThatTurnsSlowGoesBackToTheWorkers) {
-  // Short runs make the page one that runs on the connection thread...
+TEST_F(PageHandOverTest, APageThatTurnsSlowHoldsItsThreadOnceThenGoesToTheWorkers) {
+  // Short runs make the page one that runs on the connection thread (more runs than it takes:
+  // the first run on each thread makes the thread's heap image, which a slow build may take
+  // long over)...
   host_test::KeptConnection kept(host_.port);
   ASSERT_TRUE(kept.open());
-  for (int i = 0; i < 4; ++i)
+  for (int i = 0; i < 20; ++i)
     ASSERT_EQ("spun", kept.get("/spin.asp?ms=0").body);
-  // ...a slow run there holds the thread once, and sends the next runs to the workers.
-  ASSERT_EQ("spun", kept.get("/spin.asp?ms=100").body);
+  // ...where a slow run holds up the thread's other clients, once...
+  EXPECT_FALSE(quick_answers_while_spinning(1000));
+  // ...and sends the next runs to the workers.
   EXPECT_TRUE(quick_answers_while_spinning(2000));
 }
 
