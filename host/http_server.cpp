@@ -296,17 +296,17 @@ MHD_Result serve_page(HttpServer* server, MHD_Connection* connection, RequestSta
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     apartment = true;
   }
-  auto run = std::make_unique<PageRun>();
-  run->virtual_path = virtual_path;
-  run->compiled = server->pages().get(server->config().site_root, virtual_path, &run->error,
-                                      &page_status, &server->resolutions());
-  if (!run->compiled ||
-      (run->compiled->runs_short() && state->request.body_size <= kLargestBodyRunHere)) {
-    run_page(server, state->request, run.get());
-    return send_page(connection, state, run->out);
+  PageRun run;
+  run.virtual_path = virtual_path;
+  run.compiled = server->pages().get(server->config().site_root, virtual_path, &run.error,
+                                     &page_status, &server->resolutions());
+  if (!run.compiled ||
+      (run.compiled->runs_short() && state->request.body_size <= kLargestBodyRunHere)) {
+    run_page(server, state->request, &run);
+    return send_page(connection, state, run.out);
   }
-  PageRun* handed = run.get();
-  state->page = std::move(run);
+  state->page = std::make_unique<PageRun>(std::move(run));
+  PageRun* handed = state->page.get();
   MHD_suspend_connection(connection);
   const auto job = [server, connection, state, handed] {
     run_page(server, state->request, handed);
@@ -652,6 +652,15 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char*, const 
   return on_body_end(server, connection, state);
 }
 
+// How many processors the process may run on: the connection threads by default, since more
+// threads than processors only take turns.
+unsigned processors_allowed() {
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&allowed));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
 }  // namespace
 
 std::uint64_t HttpServer::next_id() {
@@ -676,13 +685,6 @@ ResolutionCache& HttpServer::resolutions() {
 
 HttpServer::~HttpServer() {
   stop();
-}
-
-unsigned HttpServer::default_connection_threads() {
-  cpu_set_t allowed;
-  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
-    return static_cast<unsigned>(CPU_COUNT(&allowed));
-  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 bool HttpServer::start(const std::string& address, unsigned port, unsigned connection_threads,
@@ -725,10 +727,10 @@ bool HttpServer::start(const std::string& address, unsigned port, unsigned conne
   daemon_ = MHD_start_daemon(
       MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_AUTO | MHD_ALLOW_SUSPEND_RESUME,
       0, nullptr, nullptr, &on_request, this, MHD_OPTION_SOCK_ADDR, &where,
-      MHD_OPTION_THREAD_POOL_SIZE, connection_threads, MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this,
-      MHD_OPTION_NOTIFY_COMPLETED, &on_completed, this, MHD_OPTION_CONNECTION_TIMEOUT,
-      static_cast<unsigned>(config_.client_timeout_seconds), MHD_OPTION_CONNECTION_LIMIT,
-      std::min(connections, kMaxConnections), MHD_OPTION_END);
+      MHD_OPTION_THREAD_POOL_SIZE, connection_threads ? connection_threads : processors_allowed(),
+      MHD_OPTION_URI_LOG_CALLBACK, &on_uri, this, MHD_OPTION_NOTIFY_COMPLETED, &on_completed, this,
+      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(config_.client_timeout_seconds),
+      MHD_OPTION_CONNECTION_LIMIT, std::min(connections, kMaxConnections), MHD_OPTION_END);
   if (!daemon_) {
     workers_.stop();
     *error = "cannot listen on " + address + ":" + std::to_string(port);

@@ -34,12 +34,10 @@ class HttpServer {
   HttpServer& operator=(const HttpServer&) = delete;
 
   // Listens on address:port (IPv4; port 0 picks a free one) with connection_threads threads
-  // holding the connections, and workers threads for the pages handed over. False with *error
-  // on failure.
+  // holding the connections (0: one for each processor the process may run on), and workers
+  // threads for the pages handed over. False with *error on failure.
   bool start(const std::string& address, unsigned port, unsigned connection_threads,
              unsigned workers, std::string* error);
-  // One connection thread for each processor the process may run on: more only take turns.
-  static unsigned default_connection_threads();
   // Stops listening, lets the running pages finish and joins the threads.
   void stop();
   unsigned port() const { return port_.load(std::memory_order_relaxed); }

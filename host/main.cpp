@@ -82,10 +82,8 @@ int main(int argc, char** argv) {
   vhost::HttpServer server(config, &log);
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
-  if (!server.start(options.address, options.port,
-                    options.connection_threads ? options.connection_threads
-                                               : vhost::HttpServer::default_connection_threads(),
-                    options.workers, &error)) {
+  if (!server.start(options.address, options.port, options.connection_threads, options.workers,
+                    &error)) {
     std::fprintf(stderr, "vhost: %s\n", error.c_str());
     return 1;
   }
