@@ -112,16 +112,20 @@ TEST_F(PageHandOverTest, ASlowPageDoesNotHoldUpTheOtherClients) {
 }
 
 TEST_F(PageHandOverTest, APageThatTurnsSlowHoldsItsThreadOnceThenGoesToTheWorkers) {
-  // Short runs make the page one that runs on the connection thread (more runs than it takes:
-  // the first run on each thread makes the thread's heap image, which a slow build may take
-  // long over)...
+  // Short runs make the page one that runs on the connection thread, where a slow run holds up
+  // the thread's other clients. The first run on each thread makes the thread's heap image, and
+  // a loaded machine or a sanitizer build may stretch a short run past the bound: a few rounds
+  // of short runs are allowed before the page is found running there.
   host_test::KeptConnection kept(host_.port);
   ASSERT_TRUE(kept.open());
-  for (int i = 0; i < 20; ++i)
-    ASSERT_EQ("spun", kept.get("/spin.asp?ms=0").body);
-  // ...where a slow run holds up the thread's other clients, once...
-  EXPECT_FALSE(quick_answers_while_spinning(1000));
-  // ...and sends the next runs to the workers.
+  bool held = false;
+  for (int round = 0; round < 5 && !held; ++round) {
+    for (int i = 0; i < 20; ++i)
+      ASSERT_EQ("spun", kept.get("/spin.asp?ms=0").body);
+    held = !quick_answers_while_spinning(1000);
+  }
+  EXPECT_TRUE(held);
+  // It held the thread once: its next runs go to the workers.
   EXPECT_TRUE(quick_answers_while_spinning(2000));
 }
 
